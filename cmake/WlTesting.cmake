@@ -1,0 +1,55 @@
+# Build and test helpers shared by the CMake files of the tree.
+
+# wl_add_plugin(NAME EDITION_LIB RC_FILE): NAME.nbp in the output folder, its
+# export directory naming it NAME.dll, linked statically.
+function(wl_add_plugin name edition_lib rc_file)
+  set(EDITION_NAME ${name})
+  configure_file(${CMAKE_SOURCE_DIR}/plugin/exports.def.in ${CMAKE_CURRENT_BINARY_DIR}/${name}.def @ONLY)
+  add_library(${name} SHARED ${CMAKE_SOURCE_DIR}/plugin/exports.cpp ${rc_file}
+              ${CMAKE_CURRENT_BINARY_DIR}/${name}.def)
+  target_link_libraries(${name} PRIVATE -Wl,--whole-archive ${edition_lib} -Wl,--no-whole-archive wlengine)
+  set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".nbp" OUTPUT_NAME ${name}
+                        RUNTIME_OUTPUT_DIRECTORY ${WL_OUT_DIR} LIBRARY_OUTPUT_DIRECTORY ${WL_OUT_DIR})
+endfunction()
+
+# The Wine side of the rig: a prefix kept in the build folder, and the
+# wine-run wrapper through which CTest runs every Windows program.
+macro(wl_setup_wine)
+  set(WL_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+  set(WL_RIG_DIR ${CMAKE_BINARY_DIR}/rig)
+  configure_file(${CMAKE_SOURCE_DIR}/tests/rig/wine-run.in ${CMAKE_BINARY_DIR}/wine-run @ONLY
+                 FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                 WORLD_READ WORLD_EXECUTE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
+endmacro()
+
+# wl_add_gtest(NAME SOURCES... LIBS... [PTYS]): a GoogleTest program with one
+# CTest test per test suite found in its sources (TEST(Suite, ...) and
+# TEST_F(Suite, ...)). Under Wine the tests need the rig (prefix, ptys); PTYS
+# makes them take the pty pairs one suite at a time.
+function(wl_add_gtest name)
+  cmake_parse_arguments(T "PTYS" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest_main)
+  set(suites "")
+  foreach(src ${T_SOURCES})
+    file(READ ${src} text)
+    string(REGEX MATCHALL "TEST(_F|_P)?\\([A-Za-z0-9_]+," found "${text}")
+    foreach(f ${found})
+      string(REGEX REPLACE "TEST(_F|_P)?\\(([A-Za-z0-9_]+)," "\\2" suite "${f}")
+      list(APPEND suites ${suite})
+    endforeach()
+  endforeach()
+  list(REMOVE_DUPLICATES suites)
+  foreach(suite ${suites})
+    add_test(NAME ${name}.${suite} COMMAND ${name} --gtest_filter=${suite}.*:*/${suite}.*
+             WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    set_tests_properties(${name}.${suite} PROPERTIES TIMEOUT 300)
+    if(WIN32)
+      set_tests_properties(${name}.${suite} PROPERTIES FIXTURES_REQUIRED wine)
+      if(T_PTYS)
+        set_tests_properties(${name}.${suite} PROPERTIES RESOURCE_LOCK ptys)
+      endif()
+    endif()
+  endforeach()
+endfunction()

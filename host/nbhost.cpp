@@ -1,0 +1,148 @@
+#include "nbhost.h"
+
+namespace nbhost {
+namespace {
+
+PlugIn* receiver = nullptr;
+
+std::string Text(const char* p) { return p ? std::string(p) : std::string(); }
+
+void AddAction(int32_t number, const char* name, const char* hint, const char* types,
+               uint32_t count, uint32_t countAgain) {
+  if (receiver == nullptr) return;
+  Registration r;
+  r.number = number;
+  r.name = Text(name);
+  r.hintNull = hint == nullptr;
+  r.hint = Text(hint);
+  r.parameterTypes = Text(types);
+  r.count = count;
+  r.countAgain = countAgain;
+  receiver->recordRegistration(r);
+}
+
+void SetVariable(const char* name, const char* value) {
+  if (receiver == nullptr) return;
+  VariableSet v;
+  v.nameNull = name == nullptr;
+  v.name = Text(name);
+  v.valueNull = value == nullptr;
+  v.value = Text(value);
+  receiver->recordVariable(v);
+}
+
+// The same callbacks in both conventions: stdcall removes its arguments,
+// cdecl leaves them to the caller.
+int32_t __stdcall AddActionStd(int32_t n, const char* a, const char* h, const char* t, uint32_t c,
+                               uint32_t c2) {
+  AddAction(n, a, h, t, c, c2);
+  return 1;
+}
+int32_t __cdecl AddActionCdecl(int32_t n, const char* a, const char* h, const char* t, uint32_t c,
+                               uint32_t c2) {
+  AddAction(n, a, h, t, c, c2);
+  return 1;
+}
+int32_t __stdcall SetVariableStd(const char* name, const char* value) {
+  SetVariable(name, value);
+  return 1;
+}
+int32_t __cdecl SetVariableCdecl(const char* name, const char* value) {
+  SetVariable(name, value);
+  return 1;
+}
+
+template <class F>
+bool Resolve(HMODULE module, const char* name, F* out, std::string* missing) {
+  *out = reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  if (*out == nullptr && missing->empty()) *missing = name;
+  return *out != nullptr;
+}
+
+}  // namespace
+
+const char* const kExportNames[7] = {
+    "_nbEditAction@8",   "_nbExecAction@8",   "_nbInitPlugIn@16",
+    "_nbMessage@8",      "_nbRegisterInterfaceAccess@4",
+    "_nbRegisterPlugIn@16", "_nbRegisterScriptProcessor@4",
+};
+
+bool PlugIn::load(const std::string& path, std::string* error) {
+  const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  module_ = LoadLibraryA(path.c_str());
+  const DWORD code = GetLastError();
+  SetErrorMode(previous);
+  if (module_ == nullptr) {
+    if (error) {
+      *error = code == ERROR_MOD_NOT_FOUND || code == ERROR_FILE_NOT_FOUND
+                   ? "cannot find " + path
+                   : path + " is not a plug-in library (Windows error " +
+                         std::to_string(code) + ")";
+    }
+    return false;
+  }
+  std::string missing;
+  Resolve(module_, kExportNames[0], &editAction_, &missing);
+  Resolve(module_, kExportNames[1], &execAction_, &missing);
+  Resolve(module_, kExportNames[2], &initPlugIn_, &missing);
+  Resolve(module_, kExportNames[3], &message_, &missing);
+  Resolve(module_, kExportNames[4], &registerInterfaceAccess_, &missing);
+  Resolve(module_, kExportNames[5], &registerPlugIn_, &missing);
+  Resolve(module_, kExportNames[6], &registerScriptProcessor_, &missing);
+  if (!missing.empty()) {
+    if (error) *error = path + " is not a NeoBook plug-in: it does not export " + missing;
+    FreeLibrary(module_);
+    module_ = nullptr;
+    return false;
+  }
+  return true;
+}
+
+void PlugIn::init(char** title, char** publisher, char** hint) {
+  initPlugIn_(nullptr, title, publisher, hint);
+}
+
+void* AddActionCallback(CallbackKind kind) {
+  return kind == CallbackKind::Stdcall ? reinterpret_cast<void*>(&AddActionStd)
+                                       : reinterpret_cast<void*>(&AddActionCdecl);
+}
+
+void* SetVariableCallback(CallbackKind kind) {
+  return kind == CallbackKind::Stdcall ? reinterpret_cast<void*>(&SetVariableStd)
+                                       : reinterpret_cast<void*>(&SetVariableCdecl);
+}
+
+void PlugIn::registerPlugIn(CallbackKind kind) {
+  receiver = this;
+  registerPlugIn_(AddActionCallback(kind), nullptr, nullptr, SetVariableCallback(kind));
+}
+
+int32_t PlugIn::exec(int32_t number, const std::string& parameters) {
+  const char* list[1] = {parameters.c_str()};
+  return execAction_(number, list);
+}
+
+int32_t PlugIn::execList(int32_t number, const char* const* parameterList) {
+  return execAction_(number, parameterList);
+}
+
+int32_t PlugIn::edit(int32_t number, void* parameterList) {
+  return editAction_(number, parameterList);
+}
+
+void PlugIn::message(int32_t code, int32_t value) { message_(code, value); }
+void PlugIn::registerScriptProcessor(void* callback) { registerScriptProcessor_(callback); }
+void PlugIn::registerInterfaceAccess(void* callback) { registerInterfaceAccess_(callback); }
+
+std::string PlugIn::variable(const std::string& name) const {
+  auto it = variables_.find(name);
+  return it == variables_.end() ? std::string() : it->second;
+}
+
+void PlugIn::recordVariable(const VariableSet& v) {
+  variableLog_.push_back(v);
+  variables_[v.name] = v.value;
+  if (onSetVariable) onSetVariable(v);
+}
+
+}  // namespace nbhost

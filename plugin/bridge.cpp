@@ -1,0 +1,90 @@
+#include "bridge.h"
+
+#include <cstring>
+
+#include "serial/system_api.h"
+
+// Calls `function` with `count` 32-bit arguments pushed right to left and
+// restores the stack pointer from the frame afterwards, so it makes no
+// difference whether the callee removed its arguments (stdcall) or left them
+// (cdecl). Host callbacks are always called through here.
+extern "C" uint32_t wlCallHost(const void* function, const uint32_t* arguments, uint32_t count);
+
+asm(R"(
+    .text
+    .globl _wlCallHost
+    .def _wlCallHost; .scl 2; .type 32; .endef
+_wlCallHost:
+    pushl %ebp
+    movl  %esp, %ebp
+    pushl %esi
+    pushl %edi
+    pushl %ebx
+    movl  12(%ebp), %esi
+    movl  16(%ebp), %ecx
+1:  testl %ecx, %ecx
+    jz    2f
+    decl  %ecx
+    pushl (%esi,%ecx,4)
+    jmp   1b
+2:  call  *8(%ebp)
+    leal  -12(%ebp), %esp
+    popl  %ebx
+    popl  %edi
+    popl  %esi
+    popl  %ebp
+    ret
+)");
+
+namespace wl {
+namespace {
+
+const void* addActionCallback = nullptr;
+const void* setVariableCallback = nullptr;
+
+uint32_t Address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
+
+// The address to pass for a text: null for an empty one.
+uint32_t TextArgument(const std::string& copy) { return copy.empty() ? 0 : Address(copy.c_str()); }
+
+}  // namespace
+
+void SetHostLink(const void* addAction, const void* setVariable) {
+  addActionCallback = addAction;
+  setVariableCallback = setVariable;
+}
+
+void SetHostVariable(const std::string& name, const std::string& value) {
+  if (setVariableCallback == nullptr) return;
+  const std::string nameCopy(name);
+  const std::string valueCopy(value);
+  const uint32_t arguments[2] = {TextArgument(nameCopy), TextArgument(valueCopy)};
+  wlCallHost(setVariableCallback, arguments, 2);
+}
+
+void RegisterAction(int32_t number, const char* name, const char* hint, const char* parameterTypes,
+                    uint8_t parameterCount) {
+  if (addActionCallback == nullptr) return;
+  const uint32_t arguments[6] = {
+      static_cast<uint32_t>(number), Address(name),
+      (hint && hint[0]) ? Address(hint) : 0, Address(parameterTypes),
+      parameterCount, parameterCount,
+  };
+  wlCallHost(addActionCallback, arguments, 6);
+}
+
+void FreeHostString(char** slot) {
+  if (*slot != nullptr) System().GlobalFree(reinterpret_cast<HGLOBAL>(*slot));
+  *slot = nullptr;
+}
+
+void PutHostString(char** slot, const std::string& text) {
+  FreeHostString(slot);
+  if (text.empty()) return;
+  char* block = static_cast<char*>(System().GlobalAlloc(GPTR, text.size() + 1));
+  if (block == nullptr) return;
+  std::memcpy(block, text.data(), text.size());  // the zero fill ends it
+  *slot = block;
+}
+
+}  // namespace wl

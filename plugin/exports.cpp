@@ -1,0 +1,85 @@
+// The seven entry points the host calls, and library main.
+//
+// Each entry point hands its work to the engine with this library's edition
+// (ThisEdition). All use stdcall and are exported under their decorated names
+// with fixed ordinals by the edition's .def file. None reports an error to the
+// host: failures inside actions reach the script as host variables.
+#include <windows.h>
+
+#include <cfenv>
+#include <cstdint>
+
+#include "plugin/bridge.h"
+#include "plugin/catalogue.h"
+#include "plugin/dispatch.h"
+
+namespace {
+
+// The host may run with floating-point exceptions unmasked (Delphi programs
+// do). Number reading can overflow to infinity, so actions run with the
+// default environment and the host's is put back afterwards.
+class FloatingPointGuard {
+ public:
+  FloatingPointGuard() {
+    std::fegetenv(&saved_);
+    std::fesetenv(FE_DFL_ENV);
+  }
+  ~FloatingPointGuard() { std::fesetenv(&saved_); }
+
+ private:
+  std::fenv_t saved_;
+};
+
+const char kParameterTypes[] = "ACTIONPARAM_ALPHA";
+
+}  // namespace
+
+extern "C" {
+
+// Library main: succeeds for every notification and does nothing else; in
+// particular nothing is closed at unload.
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+
+// 1 when `number` is one of the edition's actions, else 0. The parameter list
+// is never read.
+__stdcall int32_t nbEditAction(int32_t number, void* /*parameterList*/) {
+  return wl::EditAction(wl::ThisEdition(), number);
+}
+
+// Runs action `number` on the first text of the host's parameter list.
+// 1 when the number is known (whatever the action did), 0 otherwise.
+__stdcall int32_t nbExecAction(int32_t number, const char* const* parameterList) {
+  FloatingPointGuard guard;
+  return wl::ExecAction(wl::ThisEdition(), number, parameterList);
+}
+
+// Fills the host's title, publisher and hint slots with new GlobalAlloc
+// blocks, releasing what the slots held.
+__stdcall void nbInitPlugIn(void* /*hostValue*/, char** title, char** publisher, char** hint) {
+  const wl::Edition& edition = wl::ThisEdition();
+  wl::PutHostString(title, edition.title);
+  wl::PutHostString(publisher, edition.publisher);
+  wl::PutHostString(hint, edition.hint);
+}
+
+// Accepted; no message has an effect.
+__stdcall void nbMessage(int32_t /*code*/, int32_t /*value*/) {}
+
+// Accepted and not used.
+__stdcall void nbRegisterInterfaceAccess(void* /*callback*/) {}
+
+// Keeps the add-action and set-variable callbacks, then registers the whole
+// catalogue, one call per entry in table order.
+__stdcall void nbRegisterPlugIn(void* addAction, void* /*second*/, void* /*third*/,
+                                void* setVariable) {
+  wl::SetHostLink(addAction, setVariable);
+  for (const wl::CatalogueEntry& entry : wl::ThisEdition()) {
+    wl::RegisterAction(entry.number, entry.name, entry.hint, kParameterTypes,
+                       entry.number == 0 ? 0 : 1);
+  }
+}
+
+// Accepted and not used.
+__stdcall void nbRegisterScriptProcessor(void* /*callback*/) {}
+
+}  // extern "C"

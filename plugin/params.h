@@ -1,0 +1,38 @@
+// Parameter conventions shared by every action handler.
+//
+// The host hands each action one parameter text. Handlers take it apart into
+// fields (the comma rule, or a delimiter such as "|"), read numbers from the
+// fields and write numbers back into host variables. Everything here is pure
+// code: no <windows.h>, so it builds and is tested natively as well.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace wl {
+
+// Number of fields in `text`, at least 1. An empty delimiter selects the
+// comma rule; any other text is used as a literal delimiter.
+int CountFields(const std::string& text, const std::string& delimiter = std::string());
+
+// Fields 1..CountFields(text, delimiter), under the same rule.
+std::vector<std::string> SplitFields(const std::string& text,
+                                     const std::string& delimiter = std::string());
+
+// The number at the start of a field (decimal with exponent, or the "&H",
+// "&O", "&B" forms); 0 when the field holds none.
+long double ReadNumber(const std::string& field);
+
+// Round to nearest, a value exactly halfway going to the even neighbour.
+// Values beyond the signed 64-bit range saturate; NaN gives 0.
+int64_t ToInteger(long double number);
+
+// A whole number as text with one leading sign position: " 0", " 57", "-1".
+std::string NumberText(int64_t number);
+
+// ToInteger(ReadNumber(field)) cut to its low 32 bits: how handlers read the
+// numeric fields of a parameter text.
+int32_t FieldInteger(const std::string& field);
+
+}  // namespace wl

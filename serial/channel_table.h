@@ -1,0 +1,62 @@
+// The one table of open channels of the plug-in.
+//
+// Serial ports use their port number (1 to 16) as channel number, the TCP
+// connection is channel 21, and the files written by the receive-to-file
+// actions are 101, 102 (serial) and 112 (TCP) for the length of one action.
+// Pure code: the table knows nothing of Windows; handles are kept as numbers.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace wl {
+
+enum class ChannelKind { SerialPort, DiskFile, TcpConnection };
+
+// Extra state a kind of channel keeps beside its handle (the TCP record).
+struct ChannelData {
+  virtual ~ChannelData() = default;
+};
+
+struct Channel {
+  int16_t channelNumber = 0;
+  ChannelKind channelKind = ChannelKind::SerialPort;
+  uintptr_t osHandle = 0;
+  std::string deviceName;  // at most 255 characters
+  bool endOfData = false;  // a read returned fewer bytes than asked
+  std::unique_ptr<ChannelData> data;
+};
+
+class ChannelTable {
+ public:
+  // The open channel with this number, or nullptr. The pointer stays valid
+  // until the channel is removed.
+  Channel* find(int16_t number);
+
+  // Enters `channel` under its number; false (and nothing changed) when the
+  // number is taken.
+  bool insert(std::unique_ptr<Channel> channel);
+
+  // Takes the channel out of the table; nullptr when the number is free.
+  std::unique_ptr<Channel> remove(int16_t number);
+
+  size_t size();
+
+ private:
+  std::mutex lock_;
+  std::map<int16_t, std::unique_ptr<Channel>> channels_;
+};
+
+// The plug-in's one table.
+ChannelTable& Channels();
+
+// Fixed channel numbers of the non-serial users.
+constexpr int16_t kTcpChannel = 21;
+constexpr int16_t kCommRxFileChannel = 101;
+constexpr int16_t kCommRxFFileChannel = 102;
+constexpr int16_t kTcpFileChannel = 112;
+
+}  // namespace wl
