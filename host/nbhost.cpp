@@ -114,12 +114,25 @@ void* SetVariableCallback(CallbackKind kind) {
 
 void PlugIn::registerPlugIn(CallbackKind kind) {
   receiver = this;
+  registrations_.clear();
   registerPlugIn_(AddActionCallback(kind), nullptr, nullptr, SetVariableCallback(kind));
 }
 
 int32_t PlugIn::exec(int32_t number, const std::string& parameters) {
   const char* list[1] = {parameters.c_str()};
   return execAction_(number, list);
+}
+
+int32_t PlugIn::number(const std::string& name) const {
+  for (const Registration& r : registrations_) {
+    if (r.number != 0 && r.name == name) return r.number;
+  }
+  return -1;
+}
+
+int32_t PlugIn::exec(const std::string& name, const std::string& parameters) {
+  const int32_t n = number(name);
+  return n < 0 ? -1 : exec(n, parameters);
 }
 
 int32_t PlugIn::execList(int32_t number, const char* const* parameterList) {

@@ -52,6 +52,13 @@ class PlugIn {
   // every callback until another PlugIn registers.
   void registerPlugIn(CallbackKind kind = CallbackKind::Stdcall);
   int32_t exec(int32_t number, const std::string& parameters);
+  // Runs an action by its name, numbered as this plug-in registered it.
+  // Suites written this way run unchanged against both editions (Wirelet's
+  // wlCommRxByte is 11, Quillport's is 9). Unknown names fail the caller's
+  // expectations with -1 and run nothing.
+  int32_t exec(const std::string& name, const std::string& parameters);
+  // The number this plug-in registered `name` under, or -1.
+  int32_t number(const std::string& name) const;
   int32_t execList(int32_t number, const char* const* parameterList);
   int32_t edit(int32_t number, void* parameterList = nullptr);
   void message(int32_t code, int32_t value);
@@ -61,7 +68,9 @@ class PlugIn {
   // What the callbacks received.
   const std::vector<Registration>& registrations() const { return registrations_; }
   const std::vector<VariableSet>& variableLog() const { return variableLog_; }
-  void clearLog() { variableLog_.clear(); registrations_.clear(); }
+  // Forgets the recorded variable calls (registrations are replaced by each
+  // registerPlugIn).
+  void clearLog() { variableLog_.clear(); }
   // The host's variables as set so far (a null value reads as empty).
   std::map<std::string, std::string>& variables() { return variables_; }
   std::string variable(const std::string& name) const;

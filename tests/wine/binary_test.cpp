@@ -23,10 +23,8 @@ struct EditionFile {
 
 const EditionFile kEditions[] = {
     {"Wirelet.nbp", "Wirelet.dll", {1, 8, 0, 2}, "01.80.0002", "01.80.0002", "Wirelet", "Wirelet.NBP"},
-#ifdef WL_HAVE_QUILLPORT
     {"Quillport.nbp", "Quillport.dll", {4, 0, 0, 0}, "05.00.0000", "05.00.0000", "Quillport",
      "Quillport.NBP"},
-#endif
 };
 
 class BuiltFile : public ::testing::TestWithParam<EditionFile> {

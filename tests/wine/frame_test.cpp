@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <vector>
 
 #include "host/nbhost.h"
 #include "support/paths.h"
@@ -60,16 +62,63 @@ const Expected kWirelet[40] = {
     {28, "wlTCPrxFlush", "Flush any waiting bytes"},
 };
 
-nbhost::PlugIn& Wirelet() {
-  static nbhost::PlugIn plugIn;
-  static bool loaded = false;
-  if (!loaded) {
-    std::string error;
-    loaded = plugIn.load(wltest::OutputFile("Wirelet.nbp"), &error);
-    if (!loaded) ADD_FAILURE() << error;
+// Quillport registers a subset under its own numbers; names and hints are
+// the full edition's texts of the same name.
+const std::pair<int32_t, const char*> kQuillport[33] = {
+    {0, "Open-Close"}, {1, "wlCommOpen"}, {2, "wlCommOpenStd"}, {3, "wlCommClose"},
+    {0, "Port Settings"}, {4, "wlCommSetBaud"}, {5, "wlCommSetTxBuffer"}, {6, "wlCommSetRxBuffer"},
+    {0, "Transmit data"}, {7, "wlCommSend"}, {8, "wlCommSendCRLF"},
+    {0, "Receive data"}, {9, "wlCommRxByte"}, {10, "wlCommRxS"}, {11, "wlCommRx"}, {12, "wlCommRxF"},
+    {13, "wlCommRxLine"}, {14, "wlCommRxFlush"},
+    {0, "Port Information"}, {15, "wlCommRxCount"}, {16, "wlCommGetBaud"},
+    {0, "Flow Control"}, {17, "wlCommXonXoff"},
+    {0, "TCP Client Comms"}, {18, "wlTCPopen"}, {19, "wlTCPclose"}, {20, "wlTCPsend"},
+    {21, "wlTCPsendCRLF"}, {22, "wlTCPrxbyte"}, {23, "wlTCPrxline"}, {24, "wlTCPrxF"},
+    {25, "wlTCPrxFT"}, {26, "wlTCPrxFlush"},
+};
+
+struct EditionCase {
+  const char* file;
+  const char* title;
+  const char* hint;
+  int32_t lastNumber;
+  std::vector<Expected> catalogue;
+};
+
+std::vector<Expected> QuillportCatalogue() {
+  std::vector<Expected> out;
+  for (const auto& entry : kQuillport) {
+    const char* hint = nullptr;
+    for (const Expected& w : kWirelet) {
+      if (entry.first != 0 && std::strcmp(w.name, entry.second) == 0) hint = w.hint;
+    }
+    out.push_back({entry.first, entry.second, hint});
   }
-  return plugIn;
+  return out;
 }
+
+std::vector<EditionCase> Editions() {
+  return {
+      {"Wirelet.nbp", "Wirelet V1.8.0.3 PlugIn", "Communications Plugin for NeoBook.", 33,
+       std::vector<Expected>(kWirelet, kWirelet + 40)},
+      {"Quillport.nbp", "Wirelet V7.01 PlugIn", "RS232 Communications Plugin for NeoBook.", 26,
+       QuillportCatalogue()},
+  };
+}
+
+class Frame : public ::testing::TestWithParam<EditionCase> {
+ protected:
+  nbhost::PlugIn& plugIn() {
+    static std::map<std::string, nbhost::PlugIn*> loaded;
+    nbhost::PlugIn*& p = loaded[GetParam().file];
+    if (p == nullptr) {
+      p = new nbhost::PlugIn;
+      std::string error;
+      if (!p->load(wltest::OutputFile(GetParam().file), &error)) ADD_FAILURE() << error;
+    }
+    return *p;
+  }
+};
 
 // Calls a four-argument stdcall function and returns how far the stack
 // pointer moved across the call (0 when caller and callee agree).
@@ -96,10 +145,11 @@ _CallMeasuringStack:
     ret
 )");
 
-void CheckRegistrations(const std::vector<nbhost::Registration>& calls) {
-  ASSERT_EQ(calls.size(), 40u);
-  for (size_t i = 0; i < 40; ++i) {
-    const Expected& e = kWirelet[i];
+void CheckRegistrations(const std::vector<nbhost::Registration>& calls,
+                        const std::vector<Expected>& expected) {
+  ASSERT_EQ(calls.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const Expected& e = expected[i];
     const nbhost::Registration& r = calls[i];
     SCOPED_TRACE("registration " + std::to_string(i + 1));
     EXPECT_EQ(r.number, e.number);
@@ -116,96 +166,99 @@ void CheckRegistrations(const std::vector<nbhost::Registration>& calls) {
 
 }  // namespace
 
-TEST(Identification, FillsTheThreeSlotsWithExactBlocks) {
+TEST_P(Frame, IdentificationFillsTheThreeSlotsWithExactBlocks) {
   char* title = nullptr;
   char* publisher = nullptr;
   char* hint = nullptr;
-  Wirelet().init(&title, &publisher, &hint);
+  plugIn().init(&title, &publisher, &hint);
   ASSERT_NE(title, nullptr);
-  EXPECT_STREQ(title, "Wirelet V1.8.0.3 PlugIn");
+  ASSERT_NE(hint, nullptr);
+  EXPECT_STREQ(title, GetParam().title);
   EXPECT_STREQ(publisher, "Norvale");
-  EXPECT_STREQ(hint, "Communications Plugin for NeoBook.");
-  EXPECT_EQ(GlobalSize(GlobalHandle(hint)), 35u);
-  EXPECT_EQ(GlobalSize(GlobalHandle(title)), strlen("Wirelet V1.8.0.3 PlugIn") + 1);
+  EXPECT_STREQ(hint, GetParam().hint);
+  EXPECT_EQ(GlobalSize(GlobalHandle(hint)), strlen(GetParam().hint) + 1);
+  EXPECT_EQ(GlobalSize(GlobalHandle(title)), strlen(GetParam().title) + 1);
   EXPECT_EQ(GlobalFlags(GlobalHandle(title)) & GMEM_MOVEABLE, 0u);
-
   // A second call replaces the blocks (their release is checked in the
   // bridge's own tests, where memory calls are recorded).
-  Wirelet().init(&title, &publisher, &hint);
-  EXPECT_STREQ(title, "Wirelet V1.8.0.3 PlugIn");
-  EXPECT_STREQ(hint, "Communications Plugin for NeoBook.");
+  plugIn().init(&title, &publisher, &hint);
+  EXPECT_STREQ(title, GetParam().title);
 }
 
-TEST(Registration, FortyCallsWithStdcallCallbacks) {
-  nbhost::PlugIn& p = Wirelet();
-  p.clearLog();
-  p.registerPlugIn(nbhost::CallbackKind::Stdcall);
-  CheckRegistrations(p.registrations());
+TEST_P(Frame, RegistersItsCatalogueWithStdcallCallbacks) {
+  plugIn().registerPlugIn(nbhost::CallbackKind::Stdcall);
+  CheckRegistrations(plugIn().registrations(), GetParam().catalogue);
 }
 
-TEST(Registration, FortyCallsWithCdeclCallbacks) {
-  nbhost::PlugIn& p = Wirelet();
-  p.clearLog();
+TEST_P(Frame, RegistersItsCatalogueWithCdeclCallbacks) {
+  nbhost::PlugIn& p = plugIn();
   p.registerPlugIn(nbhost::CallbackKind::Cdecl);
-  CheckRegistrations(p.registrations());
-  p.clearLog();
-  p.registerPlugIn(nbhost::CallbackKind::Cdecl);  // registers the whole catalogue again
-  CheckRegistrations(p.registrations());
+  CheckRegistrations(p.registrations(), GetParam().catalogue);
+  p.registerPlugIn(nbhost::CallbackKind::Cdecl);  // the whole catalogue again
+  CheckRegistrations(p.registrations(), GetParam().catalogue);
   p.registerPlugIn(nbhost::CallbackKind::Stdcall);
 }
 
-TEST(Registration, StackIsBalancedWithBothKindsOfCallback) {
-  nbhost::PlugIn& p = Wirelet();
+TEST_P(Frame, StackIsBalancedWithBothKindsOfCallback) {
+  nbhost::PlugIn& p = plugIn();
   void* entry = reinterpret_cast<void*>(GetProcAddress(p.module(), "_nbRegisterPlugIn@16"));
   ASSERT_NE(entry, nullptr);
   p.registerPlugIn();  // makes `p` the receiver of the callbacks
   for (auto kind : {nbhost::CallbackKind::Cdecl, nbhost::CallbackKind::Stdcall}) {
-    p.clearLog();
+    const size_t before = p.registrations().size();
     const auto add = reinterpret_cast<uintptr_t>(nbhost::AddActionCallback(kind));
     const auto set = reinterpret_cast<uintptr_t>(nbhost::SetVariableCallback(kind));
     EXPECT_EQ(CallMeasuringStack(entry, add, 0, 0, set), 0);
-    EXPECT_EQ(p.registrations().size(), 40u);
+    EXPECT_EQ(p.registrations().size() - before, GetParam().catalogue.size());
   }
+  p.registerPlugIn();
 }
 
-TEST(Dispatch, EveryCatalogueNumberIsKnownAndNoOther) {
-  nbhost::PlugIn& p = Wirelet();
+TEST_P(Frame, ExactlyTheCatalogueNumbersAreKnown) {
+  nbhost::PlugIn& p = plugIn();
   p.registerPlugIn();
-  for (int n = 1; n <= 33; ++n) {
-    EXPECT_EQ(p.edit(n), 1) << n;
-  }
-  for (int n : {0, 34, -1, 100, INT32_MAX, INT32_MIN}) {
+  const int32_t last = GetParam().lastNumber;
+  for (int n = 1; n <= last; ++n) EXPECT_EQ(p.edit(n), 1) << n;
+  for (int n : {0, last + 1, 33, 34, -1, 100, INT32_MAX, INT32_MIN}) {
+    if (n >= 1 && n <= last) continue;
     EXPECT_EQ(p.exec(n, ""), 0) << n;
     EXPECT_EQ(p.edit(n), 0) << n;
   }
   // The parameter list of an edit request is never read.
-  EXPECT_EQ(p.edit(19, reinterpret_cast<void*>(1)), 1);
+  EXPECT_EQ(p.edit(1, reinterpret_cast<void*>(1)), 1);
 }
 
-TEST(Dispatch, MarkerFormReturnsOneAndSetsNothing) {
-  nbhost::PlugIn& p = Wirelet();
+TEST_P(Frame, MarkerFormReturnsOneAndSetsNothing) {
+  nbhost::PlugIn& p = plugIn();
   p.registerPlugIn();
   p.clearLog();
-  EXPECT_EQ(p.exec(7, "<#1,hello#>"), 1);
+  EXPECT_EQ(p.exec("wlCommSend", "<#1,hello#>"), 1);
   EXPECT_EQ(p.exec(0, "<#>"), 1);
   EXPECT_TRUE(p.variableLog().empty());
 }
 
-TEST(Dispatch, NullParameterTextIsEmpty) {
-  nbhost::PlugIn& p = Wirelet();
+TEST_P(Frame, NullParameterTextIsEmpty) {
+  nbhost::PlugIn& p = plugIn();
   p.registerPlugIn();
   const char* list[1] = {nullptr};
-  EXPECT_EQ(p.execList(3, list), 1);
-  EXPECT_EQ(p.execList(3, nullptr), 1);
+  EXPECT_EQ(p.execList(p.number("wlCommClose"), list), 1);
+  EXPECT_EQ(p.execList(p.number("wlCommClose"), nullptr), 1);
 }
 
-TEST(Messages, HaveNoEffectAndMakeNoCallback) {
-  nbhost::PlugIn& p = Wirelet();
+TEST_P(Frame, MessagesHaveNoEffectAndMakeNoCallback) {
+  nbhost::PlugIn& p = plugIn();
   p.registerPlugIn();
+  const size_t registered = p.registrations().size();
   p.clearLog();
   for (int code : {0, 1, 10, 11, -5}) p.message(code, 123);
   p.registerScriptProcessor(reinterpret_cast<void*>(1));
   p.registerInterfaceAccess(reinterpret_cast<void*>(1));
-  EXPECT_TRUE(p.registrations().empty());
+  EXPECT_EQ(p.registrations().size(), registered);
   EXPECT_TRUE(p.variableLog().empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(Editions, Frame, ::testing::ValuesIn(Editions()),
+                         [](const auto& info) {
+                           std::string f = info.param.file;
+                           return f.substr(0, f.find('.'));
+                         });
