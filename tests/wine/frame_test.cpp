@@ -2,6 +2,7 @@
 // registration calls with both kinds of callback, dispatch and edit answers.
 #include <gtest/gtest.h>
 
+#include <cfloat>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -255,6 +256,23 @@ TEST_P(Frame, MessagesHaveNoEffectAndMakeNoCallback) {
   p.registerInterfaceAccess(reinterpret_cast<void*>(1));
   EXPECT_EQ(p.registrations().size(), registered);
   EXPECT_TRUE(p.variableLog().empty());
+}
+
+// Delphi hosts run with floating-point exceptions unmasked. Extreme numbers
+// in a parameter must not raise one inside the plug-in, and the host's
+// control word must be as it was when the action returns.
+TEST_P(Frame, ActionsLeaveTheHostsFloatingPointControlAlone) {
+  nbhost::PlugIn& p = plugIn();
+  p.registerPlugIn();
+  const unsigned int saved = _control87(0, 0);
+  _control87(_EM_DENORMAL | _EM_UNDERFLOW | _EM_INEXACT, _MCW_EM);
+  const unsigned int host = _control87(0, 0);
+  for (const char* text : {"1E99999,1E99999", "-1E99999,&HFFFFFFFFFFFFFFFF?", "1E-99999,0.5"}) {
+    EXPECT_EQ(p.exec("wlCommSetBaud", text), 1) << text;
+    EXPECT_EQ(p.exec("wlCommClose", text), 1) << text;
+    EXPECT_EQ(_control87(0, 0), host) << text;
+  }
+  _control87(saved, 0xFFFFFFFF);
 }
 
 INSTANTIATE_TEST_SUITE_P(Editions, Frame, ::testing::ValuesIn(Editions()),
