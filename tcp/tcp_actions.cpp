@@ -1,15 +1,110 @@
+// The nine TCP actions: thin handlers over the socket layer. Each publishes
+// its error number in wlTcpErr; the receiving ones then publish the end flag
+// in wlTcpEof. Only wlTCPopen splits its parameter; the others take it whole.
 #include "tcp_actions.h"
 
-namespace wl {
+#include <new>
 
-void wlTCPopen(const std::string&) {}
-void wlTCPclose(const std::string&) {}
-void wlTCPsend(const std::string&) {}
-void wlTCPsendCRLF(const std::string&) {}
-void wlTCPrxbyte(const std::string&) {}
-void wlTCPrxline(const std::string&) {}
-void wlTCPrxF(const std::string&) {}
-void wlTCPrxFT(const std::string&) {}
-void wlTCPrxFlush(const std::string&) {}
+#include "plugin/bridge.h"
+#include "plugin/params.h"
+#include "receive_buffer.h"
+#include "serial/channel_table.h"
+#include "serial/disk_file.h"
+#include "socket_layer.h"
+
+namespace wl {
+namespace {
+
+// wlTCPrxF writes its lines in batches of about this size: one write per
+// batch instead of one per line.
+constexpr size_t kFileBatch = 64 * 1024;
+
+const char kLineEnd[] = "\r\n";
+
+void PublishError(int errorNumber) { SetHostVariable("wlTcpErr", NumberText(errorNumber)); }
+
+void PublishReceive(int errorNumber) {
+  PublishError(errorNumber);
+  SetHostVariable("wlTcpEof", NumberText(tcpAtEnd() ? -1 : 0));
+}
+
+void WriteBatch(std::string& batch, int& errorNumber) {
+  if (!batch.empty()) diskFileWrite(kTcpFileChannel, batch.data(), batch.size(), errorNumber);
+  batch.clear();
+}
+
+// Receives lines into the open file until the end flag is set or a line
+// receive fails; the failed receive writes nothing and its number is the
+// result (0 when none failed).
+int ReceiveLinesInto(std::string& batch, int& errorNumber) {
+  do {
+    if (const int receiveError = tcpReceiveLine(batch)) return receiveError;
+    batch += kLineEnd;
+    if (batch.size() >= kFileBatch) WriteBatch(batch, errorNumber);
+  } while (!tcpAtEnd());
+  return 0;
+}
+
+}  // namespace
+
+void wlTCPopen(const std::string& parameters) {
+  if (CountFields(parameters) != 3) return;
+  const std::vector<std::string> fields = SplitFields(parameters);
+  PublishError(tcpOpen(fields[0], FieldInteger(fields[1]), FieldInteger(fields[2])));
+}
+
+void wlTCPclose(const std::string&) { PublishError(tcpClose()); }
+
+void wlTCPsend(const std::string& data) { PublishError(tcpSend(data)); }
+
+void wlTCPsendCRLF(const std::string& data) { PublishError(tcpSend(data + kLineEnd)); }
+
+void wlTCPrxbyte(const std::string& variable) {
+  std::string byte;
+  const int errorNumber = tcpReceive(1, byte);
+  SetHostVariable(variable, byte);
+  PublishReceive(errorNumber);
+}
+
+void wlTCPrxline(const std::string& variable) {
+  std::string line;
+  const int errorNumber = tcpReceiveLine(line);
+  SetHostVariable(variable, line);
+  PublishReceive(errorNumber);
+}
+
+// The file is opened first: when it cannot be, nothing is received and the
+// data stays in the connection for the next action.
+void wlTCPrxF(const std::string& fileName) {
+  int errorNumber = 0;
+  if (diskFileOpen(kTcpFileChannel, fileName, FileMode::Replace, errorNumber)) {
+    std::string batch;
+    int receiveError = kNoMemory;
+    try {
+      // Room for a full batch and one more line: appends never reallocate.
+      batch.reserve(kFileBatch + kReceiveBufferSize + sizeof kLineEnd);
+      receiveError = ReceiveLinesInto(batch, errorNumber);
+      WriteBatch(batch, errorNumber);
+    } catch (const std::bad_alloc&) {
+    }
+    if (receiveError != 0) errorNumber = receiveError;
+    diskFileClose(kTcpFileChannel, errorNumber);
+  }
+  PublishReceive(errorNumber);
+}
+
+void wlTCPrxFT(const std::string& fileName) {
+  int errorNumber = 0;
+  if (diskFileOpen(kTcpFileChannel, fileName, FileMode::Append, errorNumber)) {
+    std::string line;
+    if (const int receiveError = tcpReceiveLine(line)) errorNumber = receiveError;
+    line += kLineEnd;  // a failed receive still appends an empty line
+    diskFileWrite(kTcpFileChannel, line.data(), line.size(), errorNumber);
+    diskFileClose(kTcpFileChannel, errorNumber);
+  }
+  PublishReceive(errorNumber);
+}
+
+void wlTCPrxFlush(const std::string&) { PublishReceive(tcpDiscard()); }
 
 }  // namespace wl

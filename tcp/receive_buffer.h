@@ -1,0 +1,64 @@
+// The TCP connection's receive buffer and the rules that serve bytes and
+// lines from it, with the end-of-data flag scripts read as wlTcpEof.
+//
+// The buffer is refilled by one receive of up to 65,536 bytes, and only when
+// it is empty, so the unread bytes are always one run. Bytes and lines are
+// served from that run without touching the source while any are left.
+// Pure code: where the bytes come from is a ByteSource (the socket, or a
+// scripted source in the tests).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace wl {
+
+constexpr size_t kReceiveBufferSize = 65536;
+
+// Error numbers of the receive rules (socket errors come from the source).
+constexpr int kNoMemory = 7;
+constexpr int kTimedOut = 24;
+
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Waits until bytes, or the peer's close, can be read: 0; kTimedOut when
+  // the wait ran out; otherwise the error number of the failed wait. With
+  // `poll` it only looks and never waits.
+  virtual int waitReadable(bool poll) = 0;
+  // Receives at most `capacity` bytes: the count, 0 when the peer closed,
+  // or -1 with the error number in `errorNumber`.
+  virtual int receive(char* buffer, size_t capacity, int& errorNumber) = 0;
+};
+
+class ReceiveBuffer {
+ public:
+  ReceiveBuffer();  // may throw std::bad_alloc
+
+  // Up to `count` bytes into `bytes` (replaced). Returns 0 or an error
+  // number; after an error `bytes` is empty.
+  int receive(ByteSource& source, size_t count, std::string& bytes, bool& endOfData);
+
+  // One line without its CR and LF bytes, appended to `line`. A line longer
+  // than the buffer comes in pieces. After an error `line` is as it was.
+  int receiveLine(ByteSource& source, std::string& line, bool& endOfData);
+
+  // Drops the unread bytes and everything the source holds at the moment.
+  int discard(ByteSource& source, bool& endOfData);
+
+  size_t unread() const { return count_; }
+
+ private:
+  // One receive into the empty buffer: its count, or -1 with `errorNumber`.
+  int refill(ByteSource& source, int& errorNumber);
+  void consume(size_t n);
+
+  std::unique_ptr<char[]> bytes_;
+  size_t head_ = 0;   // first unread byte
+  size_t count_ = 0;  // unread bytes from head_
+  bool shortRead_ = false;  // the latest receive returned less than a full buffer
+};
+
+}  // namespace wl

@@ -1,0 +1,238 @@
+#include "socket_layer.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "receive_buffer.h"
+#include "serial/channel_table.h"
+#include "serial/system_api.h"
+
+namespace wl {
+namespace {
+
+constexpr int kNotOpen = 52;
+constexpr int kWrongKind = 54;
+constexpr int kAlreadyOpen = 55;
+constexpr int kSocketFailed = 57;
+constexpr int kStackRefused = 68;
+constexpr int kInProgress = 70;
+
+constexpr WORD kSocketsVersion = 0x0002;  // 2.0
+constexpr size_t kMaxHostName = 256;
+constexpr size_t kMaxDeviceName = 255;
+
+struct TcpConnection : ChannelData {
+  SOCKET socket = INVALID_SOCKET;
+  uint32_t remoteAddress = 0;  // network byte order
+  uint16_t port = 0;           // network byte order
+  uint32_t timeoutMs = 0;
+  std::string localHostName;
+  ReceiveBuffer rx;
+};
+
+int SocketError() {
+  return System().WSAGetLastError() == WSAEINPROGRESS ? kInProgress : kSocketFailed;
+}
+
+uint16_t NetworkOrder(uint16_t port) { return static_cast<uint16_t>((port >> 8) | (port << 8)); }
+
+// One select on the connection's socket: 0 when ready, kTimedOut, or the
+// socket error. `poll` looks without waiting.
+int Wait(const TcpConnection& c, bool forWriting, bool poll) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(c.socket, &set);
+  const WaitTime wait = WaitTimeOf(poll ? 0 : c.timeoutMs);
+  timeval time = {wait.seconds, wait.microseconds};
+  const int ready = System().select(0, forWriting ? nullptr : &set, forWriting ? &set : nullptr,
+                                    nullptr, &time);
+  if (ready == SOCKET_ERROR) return SocketError();
+  return ready == 0 ? kTimedOut : 0;
+}
+
+class SocketSource final : public ByteSource {
+ public:
+  explicit SocketSource(const TcpConnection& c) : c_(c) {}
+  int waitReadable(bool poll) override { return Wait(c_, false, poll); }
+  int receive(char* buffer, size_t capacity, int& errorNumber) override {
+    const int n = System().recv(c_.socket, buffer, static_cast<int>(capacity), 0);
+    if (n == SOCKET_ERROR) errorNumber = SocketError();
+    return n == SOCKET_ERROR ? -1 : n;
+  }
+
+ private:
+  const TcpConnection& c_;
+};
+
+// Channel 21 when it is the connection; otherwise nullptr and why.
+Channel* FindConnection(int& errorNumber) {
+  Channel* channel = Channels().find(kTcpChannel);
+  if (channel == nullptr) {
+    errorNumber = kNotOpen;
+  } else if (channel->channelKind != ChannelKind::TcpConnection) {
+    errorNumber = kWrongKind;
+    channel = nullptr;
+  }
+  return channel;
+}
+
+TcpConnection& ConnectionOf(Channel& channel) {
+  return *static_cast<TcpConnection*>(channel.data.get());
+}
+
+// The socket calls of an open after the stack started. On failure the socket
+// (if one was made) is closed again; the caller ends the stack's use.
+int Connect(TcpConnection& c, const std::string& host, int32_t port) {
+  SystemApi& sys = System();
+  if (port < 0) {
+    const servent* service = sys.getservbyname("", "tcp");
+    if (service == nullptr) return SocketError();
+    c.port = static_cast<uint16_t>(service->s_port);
+  } else {
+    c.port = NetworkOrder(static_cast<uint16_t>(port & 0xFFFF));
+  }
+  const hostent* entry = sys.gethostbyname(host.c_str());
+  if (entry == nullptr) return SocketError();
+  if (entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr || entry->h_length < 4) {
+    return kSocketFailed;
+  }
+  std::memcpy(&c.remoteAddress, entry->h_addr_list[0], sizeof c.remoteAddress);
+
+  c.socket = sys.socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (c.socket == INVALID_SOCKET) return SocketError();
+  // A later close returns at once; the system still delivers unsent data.
+  const int dontLinger = 1;
+  char name[kMaxHostName + 1] = {};
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = c.port;
+  address.sin_addr.s_addr = c.remoteAddress;
+  int error = 0;
+  if (sys.setsockopt(c.socket, SOL_SOCKET, SO_DONTLINGER, reinterpret_cast<const char*>(&dontLinger),
+                     sizeof dontLinger) == SOCKET_ERROR ||
+      sys.gethostname(name, kMaxHostName) == SOCKET_ERROR ||
+      sys.connect(c.socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
+          SOCKET_ERROR) {
+    error = SocketError();
+    sys.closesocket(c.socket);
+    return error;
+  }
+  c.localHostName.assign(name, strnlen(name, kMaxHostName));
+  return 0;
+}
+
+}  // namespace
+
+int tcpOpen(const std::string& hostText, int32_t port, int32_t timeout) {
+  if (Channels().find(kTcpChannel) != nullptr) return kAlreadyOpen;
+  const std::string host = hostText.substr(0, kMaxHostName);
+  SystemApi& sys = System();
+  WSADATA data = {};
+  if (sys.WSAStartup(kSocketsVersion, &data) != 0) return kStackRefused;
+  if (LOBYTE(data.wVersion) != 2) {
+    sys.WSACleanup();  // it did start: every start is matched by one cleanup
+    return kStackRefused;
+  }
+  std::unique_ptr<Channel> channel;
+  TcpConnection* connection = nullptr;
+  try {
+    channel = std::make_unique<Channel>();
+    channel->data = std::make_unique<TcpConnection>();
+    connection = static_cast<TcpConnection*>(channel->data.get());
+  } catch (const std::bad_alloc&) {
+    sys.WSACleanup();
+    return kNoMemory;
+  }
+  connection->timeoutMs = timeout == 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(timeout);
+  const int error = Connect(*connection, host, port);
+  if (error != 0) {
+    sys.WSACleanup();
+    return error;
+  }
+  channel->channelNumber = kTcpChannel;
+  channel->channelKind = ChannelKind::TcpConnection;
+  channel->osHandle = static_cast<uintptr_t>(connection->socket);
+  channel->deviceName = host.substr(0, kMaxDeviceName);
+  Channels().insert(std::move(channel));
+  return 0;
+}
+
+int tcpSend(const std::string& data) {
+  int errorNumber = 0;
+  Channel* channel = FindConnection(errorNumber);
+  if (channel == nullptr) return errorNumber;
+  const TcpConnection& c = ConnectionOf(*channel);
+  size_t sent = 0;
+  do {
+    if (const int wait = Wait(c, true, false)) return wait;
+    const size_t rest = std::min<size_t>(data.size() - sent, INT_MAX);
+    const int n = System().send(c.socket, data.data() + sent, static_cast<int>(rest), 0);
+    if (n == SOCKET_ERROR) return SocketError();
+    sent += static_cast<size_t>(n);
+  } while (sent < data.size());
+  channel->endOfData = false;
+  return 0;
+}
+
+int tcpReceive(int32_t count, std::string& bytes) {
+  bytes.clear();
+  if (count < 0) return kNoMemory;
+  try {
+    bytes.reserve(static_cast<size_t>(count));
+    int errorNumber = 0;
+    Channel* channel = FindConnection(errorNumber);
+    if (channel == nullptr) return errorNumber;
+    TcpConnection& c = ConnectionOf(*channel);
+    SocketSource source(c);
+    return c.rx.receive(source, static_cast<size_t>(count), bytes, channel->endOfData);
+  } catch (const std::bad_alloc&) {
+    bytes.clear();
+    return kNoMemory;
+  }
+}
+
+int tcpReceiveLine(std::string& line) {
+  const size_t start = line.size();
+  try {
+    line.reserve(start + kReceiveBufferSize);
+    int errorNumber = 0;
+    Channel* channel = FindConnection(errorNumber);
+    if (channel == nullptr) return errorNumber;
+    TcpConnection& c = ConnectionOf(*channel);
+    SocketSource source(c);
+    return c.rx.receiveLine(source, line, channel->endOfData);
+  } catch (const std::bad_alloc&) {
+    line.resize(start);
+    return kNoMemory;
+  }
+}
+
+int tcpDiscard() {
+  int errorNumber = 0;
+  Channel* channel = FindConnection(errorNumber);
+  if (channel == nullptr) return errorNumber;
+  TcpConnection& c = ConnectionOf(*channel);
+  SocketSource source(c);
+  return c.rx.discard(source, channel->endOfData);
+}
+
+bool tcpAtEnd() {
+  const Channel* channel = Channels().find(kTcpChannel);
+  return channel != nullptr && channel->channelKind == ChannelKind::TcpConnection &&
+         channel->endOfData;
+}
+
+int tcpClose() {
+  Channel* channel = Channels().find(kTcpChannel);
+  if (channel == nullptr) return 0;
+  if (channel->channelKind != ChannelKind::TcpConnection) return kWrongKind;
+  std::unique_ptr<Channel> closed = Channels().remove(kTcpChannel);
+  System().closesocket(ConnectionOf(*closed).socket);
+  System().WSACleanup();
+  return 0;
+}
+
+}  // namespace wl

@@ -1,0 +1,53 @@
+// The socket layer: the plug-in's one TCP client connection (channel 21).
+//
+// Blocking Windows Sockets from WSOCK32, every call made through System().
+// Each wait is one select on the connection's socket, its time-out built
+// from the connection's millisecond count by shifts: t >> 10 seconds and
+// (t & 1023) << 10 microseconds, so 1,024 waits 1 s and 1,023 waits
+// 1.047552 s. Every operation returns an error number, 0 for success:
+//   7  no memory          24 a wait ran out      52 no connection open
+//   54 channel 21 is something else              55 already open
+//   57 a socket call failed (70 when it said WSAEINPROGRESS)
+//   68 the network stack did not start in version 2
+// The layer never touches host variables.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace wl {
+
+// Connects to `host` (cut to 256 bytes) at the low 16 bits of `port`; a
+// negative port is looked up as a service. A time-out of 0 means no limit.
+int tcpOpen(const std::string& host, int32_t port, int32_t timeout);
+
+// Sends every byte of `data` (an empty text waits once and sends nothing).
+int tcpSend(const std::string& data);
+
+// Receives up to `count` bytes into `bytes` (empty after an error).
+int tcpReceive(int32_t count, std::string& bytes);
+
+// Receives one line and appends it, without CR and LF, to `line`; after an
+// error `line` is as it was.
+int tcpReceiveLine(std::string& line);
+
+// Discards the unread bytes and what the socket already holds, without
+// waiting, then sets the end flag (left clear while a peer keeps sending).
+int tcpDiscard();
+
+// The end flag: true only while a connection is open and the flag is set.
+bool tcpAtEnd();
+
+// Closes the connection, dropping unread bytes; 0 when none is open.
+int tcpClose();
+
+// What select waits for a connection time-out of `ms` milliseconds.
+struct WaitTime {
+  long seconds;
+  long microseconds;
+};
+constexpr WaitTime WaitTimeOf(uint32_t ms) {
+  return {static_cast<long>(ms >> 10), static_cast<long>((ms & 1023u) << 10)};
+}
+
+}  // namespace wl

@@ -1,0 +1,250 @@
+// The receive rules with exact segment boundaries: a scripted source plays
+// what the socket would deliver, one receive per segment.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+
+#include "tcp/receive_buffer.h"
+
+namespace {
+
+using wl::kReceiveBufferSize;
+using wl::kTimedOut;
+
+// Segments arrive one per receive; "silence" makes one wait run out; after
+// the script the source stays silent, or closed when `closeAtEnd`.
+class ScriptedSource : public wl::ByteSource {
+ public:
+  std::deque<std::string> script;  // a segment, or kSilence, or kFail
+  bool closeAtEnd = false;
+  int receives = 0;
+  int waits = 0;     // waits that could block
+  int failWith = 57;
+  static inline const std::string kSilence = "<silence>";
+  static inline const std::string kFail = "<fail>";
+
+  int waitReadable(bool poll) override {
+    if (!poll) ++waits;
+    if (script.empty()) return closeAtEnd ? 0 : kTimedOut;
+    if (script.front() == kSilence || script.front() == kFail) {
+      const bool silence = script.front() == kSilence;
+      script.pop_front();
+      return silence ? kTimedOut : failWith;
+    }
+    return 0;
+  }
+  int receive(char* buffer, size_t capacity, int&) override {
+    ++receives;
+    if (script.empty()) return 0;  // closed
+    std::string& next = script.front();
+    const size_t n = std::min(capacity, next.size());
+    next.copy(buffer, n);
+    next.erase(0, n);
+    if (next.empty()) script.pop_front();
+    return static_cast<int>(n);
+  }
+};
+
+struct Received {
+  int error;
+  std::string text;
+  bool end;
+};
+
+class Rules : public ::testing::Test {
+ protected:
+  Received bytes(size_t count) {
+    Received r{};
+    r.error = buffer.receive(source, count, r.text, r.end);
+    return r;
+  }
+  Received line() {
+    Received r{};
+    r.error = buffer.receiveLine(source, r.text, r.end);
+    return r;
+  }
+  wl::ReceiveBuffer buffer;
+  ScriptedSource source;
+};
+
+using ByteReceive = Rules;
+using LineReceive = Rules;
+using Discard = Rules;
+
+}  // namespace
+
+TEST_F(ByteReceive, OneSegmentIsServedFromTheBufferWithTheFlagClear) {
+  source.script = {"abcde"};
+  std::string got;
+  for (int i = 0; i < 5; ++i) {
+    const Received r = bytes(1);
+    EXPECT_EQ(r.error, 0);
+    EXPECT_FALSE(r.end) << "byte " << i;
+    got += r.text;
+  }
+  EXPECT_EQ(got, "abcde");
+  EXPECT_EQ(source.receives, 1);
+}
+
+TEST_F(ByteReceive, ACountFilledFromOneSegmentEndsTheData) {
+  source.script = {"abc", "def"};
+  const Received r = bytes(3);
+  EXPECT_EQ(r.text, "abc");
+  EXPECT_TRUE(r.end);
+  EXPECT_EQ(bytes(3).text, "def");
+}
+
+TEST_F(ByteReceive, SilenceAfterAFullBufferDeliversItAsTheEnd) {
+  const std::string full(kReceiveBufferSize, 'a');
+  source.script = {full, ScriptedSource::kSilence};
+  const Received r = bytes(kReceiveBufferSize + 10);
+  EXPECT_EQ(r.error, 0);
+  EXPECT_EQ(r.text, full);
+  EXPECT_TRUE(r.end);
+}
+
+TEST_F(ByteReceive, NothingArrivingIsATimeOut) {
+  const Received r = bytes(1);
+  EXPECT_EQ(r.error, kTimedOut);
+  EXPECT_EQ(r.text, "");
+  EXPECT_FALSE(r.end);
+}
+
+TEST_F(ByteReceive, ThePeerClosingEndsTheDataWithoutError) {
+  source.closeAtEnd = true;
+  for (int i = 0; i < 2; ++i) {
+    const Received r = bytes(1);
+    EXPECT_EQ(r.error, 0);
+    EXPECT_EQ(r.text, "");
+    EXPECT_TRUE(r.end);
+  }
+}
+
+TEST_F(ByteReceive, AFailedWaitLosesWhatTheCallHadTaken) {
+  source.script = {std::string(kReceiveBufferSize, 'a'), ScriptedSource::kFail};
+  source.failWith = 70;
+  const Received r = bytes(kReceiveBufferSize + 1);
+  EXPECT_EQ(r.error, 70);
+  EXPECT_EQ(r.text, "");
+}
+
+TEST_F(LineReceive, TwoLinesInOneSegment) {
+  source.script = {"a\r\nb\r\n"};
+  Received r = line();
+  EXPECT_EQ(r.text, "a");
+  EXPECT_FALSE(r.end);
+  r = line();
+  EXPECT_EQ(r.text, "b");
+  EXPECT_TRUE(r.end);
+  EXPECT_EQ(source.receives, 1);
+}
+
+TEST_F(LineReceive, CrLfSplitAcrossTwoSegments) {
+  source.script = {"abc\r", "\ndef\r\n"};
+  Received r = line();
+  EXPECT_EQ(r.text, "abc");
+  EXPECT_FALSE(r.end);
+  r = line();
+  EXPECT_EQ(r.text, "def");
+  EXPECT_TRUE(r.end);
+}
+
+TEST_F(LineReceive, ALineEndingWithAFullBufferLeavesTheFlagClear) {
+  const std::string full = std::string(kReceiveBufferSize - 1, 'x') + "\n";
+  source.script = {full};
+  const Received r = line();
+  EXPECT_EQ(r.text.size(), kReceiveBufferSize - 1);
+  EXPECT_FALSE(r.end);  // a full receive: more may be waiting
+}
+
+TEST_F(LineReceive, ALineLongerThanTheBufferComesInPieces) {
+  // Every CR counts against the piece although it is dropped.
+  std::string first(kReceiveBufferSize, 'x');
+  first[10] = '\r';
+  source.script = {first, "yz\r\n"};
+  Received r = line();
+  EXPECT_EQ(r.error, 0);
+  EXPECT_EQ(r.text, std::string(kReceiveBufferSize - 1, 'x'));
+  EXPECT_FALSE(r.end);
+  r = line();
+  EXPECT_EQ(r.text, "yz");
+  EXPECT_TRUE(r.end);
+}
+
+TEST_F(LineReceive, APartialLineThenSilence) {
+  source.script = {"ab", "c", ScriptedSource::kSilence, "d\n"};
+  const Received r = line();
+  EXPECT_EQ(r.error, 0);
+  EXPECT_EQ(r.text, "abc");
+  EXPECT_TRUE(r.end);
+  EXPECT_EQ(line().text, "d");
+}
+
+TEST_F(LineReceive, NothingArrivingIsATimeOutAndKeepsTheGivenText) {
+  std::string text = "kept";
+  bool end = true;
+  EXPECT_EQ(buffer.receiveLine(source, text, end), kTimedOut);
+  EXPECT_EQ(text, "kept");
+  EXPECT_FALSE(end);
+}
+
+TEST_F(LineReceive, CrBytesAloneThenSilenceIsATimeOut) {
+  source.script = {"\r\r", ScriptedSource::kSilence};
+  const Received r = line();
+  EXPECT_EQ(r.error, kTimedOut);
+  EXPECT_EQ(r.text, "");
+}
+
+TEST_F(LineReceive, ThePeerClosingMidLineDeliversIt) {
+  source.script = {"one\ntw"};
+  source.closeAtEnd = true;
+  EXPECT_EQ(line().text, "one");
+  Received r = line();
+  EXPECT_EQ(r.error, 0);
+  EXPECT_EQ(r.text, "tw");
+  EXPECT_TRUE(r.end);
+  r = line();
+  EXPECT_EQ(r.text, "");
+  EXPECT_TRUE(r.end);
+}
+
+TEST_F(LineReceive, ByteAndLineReceivesShareTheBuffer) {
+  source.script = {"xline\r\n"};
+  EXPECT_EQ(bytes(1).text, "x");
+  const Received r = line();
+  EXPECT_EQ(r.text, "line");
+  EXPECT_TRUE(r.end);  // the short receive that brought it marks the end
+}
+
+TEST_F(Discard, DropsBufferedAndWaitingBytesWithoutWaiting) {
+  source.script = {"a\nrest", "more", "more still"};
+  EXPECT_EQ(line().text, "a");
+  const int waitsBefore = source.waits;
+  bool end = false;
+  EXPECT_EQ(buffer.discard(source, end), 0);
+  EXPECT_TRUE(end);
+  EXPECT_EQ(buffer.unread(), 0u);
+  EXPECT_TRUE(source.script.empty());
+  EXPECT_EQ(source.waits, waitsBefore);
+  source.script = {"next\n"};
+  EXPECT_EQ(line().text, "next");
+}
+
+TEST_F(Discard, AFloodingPeerCannotHoldIt) {
+  class Flood : public wl::ByteSource {
+   public:
+    int waitReadable(bool) override { return 0; }
+    int receive(char*, size_t capacity, int&) override { return static_cast<int>(capacity); }
+  } flood;
+  bool end = true;
+  EXPECT_EQ(buffer.discard(flood, end), 0);
+  EXPECT_FALSE(end);
+}
+
+TEST_F(Discard, AFailedPollIsReported) {
+  source.script = {ScriptedSource::kFail};
+  bool end = true;
+  EXPECT_EQ(buffer.discard(source, end), 57);
+  EXPECT_FALSE(end);
+}

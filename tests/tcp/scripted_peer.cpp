@@ -1,0 +1,164 @@
+#include "scripted_peer.h"
+
+#include <winsock.h>
+#include <windows.h>
+
+#include <chrono>
+
+namespace tcptest {
+namespace {
+
+constexpr int kAcceptMs = 10000;
+
+SOCKET Sock(uintptr_t s) { return static_cast<SOCKET>(s); }
+
+// Whether the socket becomes readable within the time.
+bool Readable(SOCKET s, int timeoutMs) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);
+  timeval time = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
+  return select(0, &set, nullptr, nullptr, &time) == 1;
+}
+
+int Remaining(std::chrono::steady_clock::time_point deadline) {
+  const auto left = deadline - std::chrono::steady_clock::now();
+  const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(left).count();
+  return ms > 0 ? static_cast<int>(ms) : 0;
+}
+
+struct Stack {
+  Stack() {
+    WSADATA data;
+    WSAStartup(0x0202, &data);
+  }
+};
+
+SOCKET Listen(int* port) {
+  static Stack stack;  // kept for the process: the plug-in's cleanups must not end it
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  int length = sizeof address;
+  getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+  *port = ntohs(address.sin_port);
+  return s;
+}
+
+}  // namespace
+
+ScriptedPeer::ScriptedPeer(Script script) {
+  SOCKET s = Listen(&port_);
+  listen(s, 4);
+  listener_ = s;
+  thread_ = std::thread([this, script] { run(script); });
+}
+
+ScriptedPeer::~ScriptedPeer() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    stopping_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+  closesocket(Sock(listener_));
+}
+
+bool ScriptedPeer::readable(uintptr_t s, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  do {
+    if (Readable(Sock(s), std::min(50, Remaining(deadline)))) return true;
+    std::lock_guard<std::mutex> guard(lock_);
+    if (stopping_) return false;
+  } while (Remaining(deadline) > 0);
+  return false;
+}
+
+void ScriptedPeer::run(const Script& script) {
+  if (readable(listener_, kAcceptMs)) {
+    client_ = accept(Sock(listener_), nullptr, nullptr);
+    if (Sock(client_) != INVALID_SOCKET) {
+      script(*this);
+      closesocket(Sock(client_));
+    }
+  }
+  std::lock_guard<std::mutex> guard(lock_);
+  done_ = true;
+  changed_.notify_all();
+}
+
+std::string ScriptedPeer::openText(int timeoutMs) const {
+  return "127.0.0.1," + std::to_string(port_) + "," + std::to_string(timeoutMs);
+}
+
+void ScriptedPeer::send(const std::string& bytes) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const int n = ::send(Sock(client_), bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
+    if (n <= 0) return;
+    sent += static_cast<size_t>(n);
+  }
+}
+
+std::string ScriptedPeer::receive(size_t count, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::string got;
+  char buffer[4096];
+  while (got.size() < count && readable(client_, Remaining(deadline))) {
+    const int want = static_cast<int>(std::min(sizeof buffer, count - got.size()));
+    const int n = recv(Sock(client_), buffer, want, 0);
+    if (n <= 0) break;
+    got.append(buffer, static_cast<size_t>(n));
+  }
+  return got;
+}
+
+bool ScriptedPeer::clientClosed(int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  char buffer[4096];
+  while (readable(client_, Remaining(deadline))) {
+    if (recv(Sock(client_), buffer, sizeof buffer, 0) <= 0) return true;
+  }
+  return false;
+}
+
+void ScriptedPeer::pause(int ms) { Sleep(static_cast<DWORD>(ms)); }
+
+bool ScriptedPeer::awaitCount(int& count, int timeoutMs) {
+  std::unique_lock<std::mutex> guard(lock_);
+  const bool got = changed_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                                     [&] { return count > 0 || stopping_ || done_; });
+  if (!got || count == 0) return false;
+  --count;
+  return true;
+}
+
+bool ScriptedPeer::awaitCue(int timeoutMs) { return awaitCount(cues_, timeoutMs); }
+bool ScriptedPeer::awaitSignal(int timeoutMs) { return awaitCount(signals_, timeoutMs); }
+
+void ScriptedPeer::cue() {
+  std::lock_guard<std::mutex> guard(lock_);
+  ++cues_;
+  changed_.notify_all();
+}
+
+void ScriptedPeer::signal() {
+  std::lock_guard<std::mutex> guard(lock_);
+  ++signals_;
+  changed_.notify_all();
+}
+
+bool ScriptedPeer::finished(int timeoutMs) {
+  std::unique_lock<std::mutex> guard(lock_);
+  return changed_.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return done_; });
+}
+
+int UnusedPort() {
+  int port = 0;
+  closesocket(Listen(&port));
+  return port;
+}
+
+}  // namespace tcptest

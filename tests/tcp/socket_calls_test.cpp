@@ -1,0 +1,181 @@
+// The socket calls behind the actions, seen through a recording device: the
+// network stack's start and cleanup, the options and address of an open, the
+// select time-outs, and failed file writes. Connections go to peers on
+// 127.0.0.1; a connect the device refuses never leaves the process.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "plugin/bridge.h"
+#include "scripted_peer.h"
+#include "support/passthrough_system.h"
+#include "support/paths.h"
+#include "tcp/tcp_actions.h"
+
+namespace {
+
+using tcptest::ScriptedPeer;
+
+std::map<std::string, std::string> variables;
+
+int32_t __stdcall SetVariable(const char* name, const char* value) {
+  variables[name ? name : ""] = value ? value : "";
+  return 1;
+}
+
+class RecordingSockets : public wltest::PassThroughSystem {
+ public:
+  int startups = 0;
+  int cleanups = 0;
+  WORD requested = 0;
+  WORD grantedVersion = 0;  // 0: as the stack says
+  int socketError = 0;      // 0: as the stack says
+  bool refuseConnect = false;
+  bool readsTimeOut = false;
+  bool shortWrites = false;
+  sockaddr_in connectedTo = {};
+  int connectLength = 0;
+  std::vector<int> options;  // level, option, value
+  std::vector<std::pair<bool, timeval>> waits;  // for writing?, time-out
+
+  int WSAStartup(WORD version, WSADATA* data) override {
+    requested = version;
+    const int result = PassThroughSystem::WSAStartup(version, data);
+    if (result == 0) ++startups;
+    if (result == 0 && grantedVersion != 0) data->wVersion = grantedVersion;
+    return result;
+  }
+  int WSACleanup() override {
+    ++cleanups;
+    return PassThroughSystem::WSACleanup();
+  }
+  int WSAGetLastError() override {
+    return socketError ? socketError : PassThroughSystem::WSAGetLastError();
+  }
+  int setsockopt(SOCKET s, int level, int option, const char* value, int length) override {
+    options = {level, option, length == 4 ? *reinterpret_cast<const int*>(value) : -1};
+    return PassThroughSystem::setsockopt(s, level, option, value, length);
+  }
+  int connect(SOCKET s, const sockaddr* address, int length) override {
+    connectLength = length;
+    std::memcpy(&connectedTo, address, sizeof connectedTo);
+    if (!refuseConnect) return PassThroughSystem::connect(s, address, length);
+    socketError = WSAEINPROGRESS;
+    return SOCKET_ERROR;
+  }
+  int select(int n, fd_set* readable, fd_set* writable, fd_set* failed, timeval* time) override {
+    waits.emplace_back(writable != nullptr, *time);
+    if (readable && readsTimeOut) return 0;
+    return PassThroughSystem::select(n, readable, writable, failed, time);
+  }
+  BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written) override {
+    const BOOL ok = PassThroughSystem::WriteFile(handle, buffer, shortWrites ? count - 1 : count,
+                                                 written);
+    return ok;
+  }
+};
+
+class SocketCalls : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    variables.clear();
+    wl::SetHostLink(nullptr, reinterpret_cast<const void*>(&SetVariable));
+    wl::UseSystem(&sockets);
+  }
+  void TearDown() override {
+    wl::wlTCPclose("");
+    wl::UseSystem(nullptr);
+    wl::SetHostLink(nullptr, nullptr);
+  }
+  std::string err(void (*action)(const std::string&), const std::string& parameter) {
+    variables.erase("wlTcpErr");
+    action(parameter);
+    return variables["wlTcpErr"];
+  }
+  static ScriptedPeer::Script UntilClosed() {
+    return [](ScriptedPeer& p) { p.clientClosed(8000); };
+  }
+  RecordingSockets sockets;
+};
+
+bool Same(const timeval& t, long seconds, long microseconds) {
+  return t.tv_sec == seconds && t.tv_usec == microseconds;
+}
+
+}  // namespace
+
+TEST_F(SocketCalls, EveryStartOfTheStackIsMatchedByOneCleanup) {
+  ScriptedPeer peer(UntilClosed());
+  EXPECT_EQ(err(wl::wlTCPopen, peer.openText(500)), " 0");
+  EXPECT_EQ(sockets.requested, 0x0002);
+  EXPECT_EQ(err(wl::wlTCPopen, peer.openText(500)), " 55");
+  EXPECT_EQ(sockets.startups, 1);
+  EXPECT_EQ(err(wl::wlTCPclose, ""), " 0");
+  EXPECT_EQ(err(wl::wlTCPclose, ""), " 0");
+  EXPECT_EQ(sockets.cleanups, 1);
+
+  const std::string refused = "127.0.0.1," + std::to_string(tcptest::UnusedPort()) + ",500";
+  EXPECT_EQ(err(wl::wlTCPopen, refused), " 57");
+  EXPECT_EQ(err(wl::wlTCPopen, std::string(200, 'q') + ",80,500"), " 57");
+  EXPECT_EQ(err(wl::wlTCPopen, "127.0.0.1,-1,500"), " 57");  // no service has an empty name
+  sockets.grantedVersion = 0x0101;
+  EXPECT_EQ(err(wl::wlTCPopen, peer.openText(500)), " 68");
+  EXPECT_EQ(sockets.startups, 5);
+  EXPECT_EQ(sockets.cleanups, 5);
+}
+
+TEST_F(SocketCalls, OpenLingersNotAndConnectsToTheLow16BitsOfThePort) {
+  sockets.refuseConnect = true;
+  EXPECT_EQ(err(wl::wlTCPopen, "127.0.0.1,65616,500"), " 70");
+  EXPECT_EQ(sockets.options, (std::vector<int>{SOL_SOCKET, -129, 1}));
+  EXPECT_EQ(sockets.connectLength, 16);
+  EXPECT_EQ(sockets.connectedTo.sin_family, AF_INET);
+  EXPECT_EQ(ntohs(sockets.connectedTo.sin_port), 80);
+  EXPECT_EQ(ntohl(sockets.connectedTo.sin_addr.s_addr), 0x7F000001u);
+  EXPECT_EQ(sockets.startups, sockets.cleanups);
+  EXPECT_EQ(err(wl::wlTCPsend, "x"), " 52");
+}
+
+TEST_F(SocketCalls, WaitsAreBuiltByShiftsFromTheMilliseconds) {
+  sockets.readsTimeOut = true;
+  const struct {
+    const char* timeout;
+    long seconds, microseconds;
+  } cases[] = {{"1024", 1, 0}, {"1023", 0, 1047552}, {"1000", 0, 1024000},
+               {"0", 4194303, 1047552}, {"-1", 4194303, 1047552}, {"2049", 2, 1024}};
+  for (const auto& c : cases) {
+    ScriptedPeer peer(UntilClosed());
+    const std::string text = "127.0.0.1," + std::to_string(peer.port()) + "," + c.timeout;
+    ASSERT_EQ(err(wl::wlTCPopen, text), " 0");
+    sockets.waits.clear();
+    EXPECT_EQ(err(wl::wlTCPsend, "x"), " 0");
+    EXPECT_EQ(err(wl::wlTCPrxbyte, "v"), " 24");
+    ASSERT_EQ(sockets.waits.size(), 2u);
+    EXPECT_TRUE(sockets.waits[0].first);
+    EXPECT_TRUE(Same(sockets.waits[0].second, c.seconds, c.microseconds)) << c.timeout;
+    EXPECT_FALSE(sockets.waits[1].first);
+    EXPECT_TRUE(Same(sockets.waits[1].second, c.seconds, c.microseconds)) << c.timeout;
+    // A flush only looks: it never waits.
+    sockets.waits.clear();
+    EXPECT_EQ(err(wl::wlTCPrxFlush, ""), " 0");
+    ASSERT_EQ(sockets.waits.size(), 1u);
+    EXPECT_TRUE(Same(sockets.waits[0].second, 0, 0));
+    EXPECT_EQ(err(wl::wlTCPclose, ""), " 0");
+  }
+}
+
+TEST_F(SocketCalls, AShortFileWriteIsReported) {
+  ScriptedPeer peer([](ScriptedPeer& p) {
+    p.send("a\r\nb\r\n");
+    p.clientClosed(8000);
+  });
+  ASSERT_EQ(err(wl::wlTCPopen, peer.openText(300)), " 0");
+  const std::string file = wltest::ScratchDir("SocketCalls") + "/short.txt";
+  sockets.shortWrites = true;
+  EXPECT_EQ(err(wl::wlTCPrxF, file), " 61");
+  EXPECT_EQ(variables["wlTcpEof"], "-1");
+  sockets.shortWrites = false;
+  EXPECT_EQ(err(wl::wlTCPrxF, file), " 24");  // the lines were taken all the same
+}

@@ -1,0 +1,387 @@
+// The nine TCP actions through the real Wirelet.nbp, against peers on
+// 127.0.0.1 that play scripted segments, pauses and closes.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+
+#include "host/nbhost.h"
+#include "scripted_peer.h"
+#include "support/paths.h"
+
+namespace {
+
+using tcptest::ScriptedPeer;
+using Clock = std::chrono::steady_clock;
+
+// The bound of every wait a script makes for the plug-in.
+constexpr int kDeadlineMs = 8000;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+struct Outcome {
+  std::string value, err, eof;
+};
+
+class Tcp : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (host != nullptr) return;
+    host = new nbhost::PlugIn;
+    std::string error;
+    ASSERT_TRUE(host->load(wltest::OutputFile("Wirelet.nbp"), &error)) << error;
+    host->registerPlugIn();
+  }
+  void TearDown() override { host->exec("wlTCPclose", ""); }
+
+  // Runs an action by name; the variables it set, in order.
+  std::vector<std::string> run(const std::string& action, const std::string& parameter) {
+    host->clearLog();
+    host->variables().clear();
+    EXPECT_EQ(host->exec(action, parameter), 1) << action;
+    std::vector<std::string> names;
+    for (const nbhost::VariableSet& v : host->variableLog()) names.push_back(v.name);
+    return names;
+  }
+  std::string err(const std::string& action, const std::string& parameter) {
+    run(action, parameter);
+    return host->variable("wlTcpErr");
+  }
+  // A receive into the variable v, or into the file named by `parameter`.
+  Outcome receive(const std::string& action, const std::string& parameter = "v") {
+    run(action, parameter);
+    return {host->variable("v"), host->variable("wlTcpErr"), host->variable("wlTcpEof")};
+  }
+  std::string scratch(const std::string& file) {
+    return wltest::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
+           "/" + file;
+  }
+
+  static nbhost::PlugIn* host;
+};
+nbhost::PlugIn* Tcp::host = nullptr;
+
+using TcpOpen = Tcp;
+using TcpSend = Tcp;
+using TcpRxByte = Tcp;
+using TcpRxLine = Tcp;
+using TcpWait = Tcp;
+using TcpRxF = Tcp;
+using TcpRxFT = Tcp;
+using TcpRxFlush = Tcp;
+
+// Sends `lines` once cued, then stays connected and silent until the test ends.
+ScriptedPeer::Script SendOnCue(const std::string& bytes) {
+  return [bytes](ScriptedPeer& p) {
+    if (!p.awaitCue(kDeadlineMs)) return;
+    p.send(bytes);
+    p.signal();
+    p.awaitCue(kDeadlineMs);
+  };
+}
+
+}  // namespace
+
+TEST_F(TcpOpen, ASecondOpenGives55AndTheFirstConnectionKeepsWorking) {
+  ScriptedPeer peer([](ScriptedPeer& p) {
+    if (p.receive(7, kDeadlineMs) == "hello\r\n") p.send("ok\r\n");
+    p.awaitCue(kDeadlineMs);
+  });
+  ScriptedPeer other([](ScriptedPeer&) {});
+  EXPECT_EQ(err("wlTCPopen", peer.openText(2000)), " 0");
+  EXPECT_EQ(err("wlTCPopen", other.openText(2000)), " 55");
+  EXPECT_EQ(err("wlTCPsendCRLF", "hello"), " 0");
+  EXPECT_EQ(receive("wlTCPrxline").value, "ok");
+  peer.cue();
+}
+
+TEST_F(TcpOpen, RefusedPortAndUnresolvableNameGive57AndLeaveNothingOpen) {
+  EXPECT_EQ(err("wlTCPopen", "127.0.0.1," + std::to_string(tcptest::UnusedPort()) + ",1000"), " 57");
+  // A label too long for any name lookup fails without asking a name server.
+  EXPECT_EQ(err("wlTCPopen", std::string(200, 'q') + ",80,1000"), " 57");
+  EXPECT_EQ(err("wlTCPsend", "x"), " 52");
+  ScriptedPeer peer([](ScriptedPeer& p) { p.send("up\n"); });
+  EXPECT_EQ(err("wlTCPopen", peer.openText(2000)), " 0");
+  EXPECT_EQ(receive("wlTCPrxline").value, "up");
+}
+
+TEST_F(TcpOpen, OnlyThreeFieldsOpenAndTheHostMayBeQuoted) {
+  ScriptedPeer peer([](ScriptedPeer& p) { p.send("in\n"); });
+  EXPECT_TRUE(run("wlTCPopen", "127.0.0.1," + std::to_string(peer.port())).empty());
+  EXPECT_TRUE(run("wlTCPopen", peer.openText(100) + ",4").empty());
+  // The port is taken from its low 16 bits.
+  const std::string text = " \"127.0.0.1\" , " + std::to_string(peer.port() + 65536) + " , 2000";
+  EXPECT_EQ(run("wlTCPopen", text), std::vector<std::string>{"wlTcpErr"});
+  EXPECT_EQ(host->variable("wlTcpErr"), " 0");
+  EXPECT_EQ(receive("wlTCPrxline").value, "in");
+}
+
+TEST_F(TcpOpen, CloseTwiceGivesZeroBothTimesAndThePeerSeesTheClose) {
+  ScriptedPeer peer([](ScriptedPeer& p) {
+    if (p.clientClosed(kDeadlineMs)) p.signal();
+  });
+  EXPECT_EQ(err("wlTCPopen", peer.openText(1000)), " 0");
+  EXPECT_EQ(run("wlTCPclose", "anything"), std::vector<std::string>{"wlTcpErr"});
+  EXPECT_EQ(host->variable("wlTcpErr"), " 0");
+  EXPECT_EQ(err("wlTCPclose", ""), " 0");
+  EXPECT_TRUE(peer.awaitSignal(kDeadlineMs));
+}
+
+TEST_F(TcpSend, TextGoesByteForByteAndCrLfIsAppended) {
+  const std::string expected = "a,b \"q\" , x\x01\xff\r\nline\r\n";
+  std::string got;
+  ScriptedPeer peer([&](ScriptedPeer& p) { got = p.receive(expected.size(), kDeadlineMs); });
+  ASSERT_EQ(err("wlTCPopen", peer.openText(2000)), " 0");
+  EXPECT_EQ(err("wlTCPsend", "a,b"), " 0");
+  EXPECT_EQ(err("wlTCPsend", " \"q\" , x\x01\xff"), " 0");
+  EXPECT_EQ(err("wlTCPsendCRLF", ""), " 0");
+  EXPECT_EQ(err("wlTCPsendCRLF", "line"), " 0");
+  ASSERT_TRUE(peer.finished(kDeadlineMs));
+  EXPECT_EQ(got, expected);
+}
+
+TEST_F(TcpSend, EveryActionWithoutAConnectionGives52) {
+  EXPECT_EQ(err("wlTCPsend", "x"), " 52");
+  EXPECT_EQ(err("wlTCPsendCRLF", "x"), " 52");
+  for (const char* action : {"wlTCPrxbyte", "wlTCPrxline"}) {
+    host->variables()["v"] = "stale";
+    EXPECT_EQ(run(action, "v"), (std::vector<std::string>{"v", "wlTcpErr", "wlTcpEof"}));
+    EXPECT_EQ(host->variable("v"), "");
+    EXPECT_EQ(host->variable("wlTcpErr"), " 52");
+    EXPECT_EQ(host->variable("wlTcpEof"), " 0");
+  }
+  EXPECT_EQ(run("wlTCPrxFlush", ""), (std::vector<std::string>{"wlTcpErr", "wlTcpEof"}));
+  EXPECT_EQ(host->variable("wlTcpErr"), " 52");
+  EXPECT_EQ(receive("wlTCPrxF", scratch("none.txt")).err, " 52");
+  EXPECT_EQ(ReadFile(scratch("none.txt")), "");
+}
+
+TEST_F(TcpRxByte, BytesOfOneSegmentComeOneByOneWithTheFlagClear) {
+  ScriptedPeer peer(SendOnCue("abcde"));
+  ASSERT_EQ(err("wlTCPopen", peer.openText(2000)), " 0");
+  peer.cue();
+  std::string got;
+  for (int i = 0; i < 5; ++i) {
+    const Outcome o = receive("wlTCPrxbyte");
+    EXPECT_EQ(o.err, " 0");
+    EXPECT_EQ(o.eof, " 0") << "byte " << i;
+    got += o.value;
+  }
+  EXPECT_EQ(got, "abcde");
+  peer.cue();
+}
+
+TEST_F(TcpRxByte, NothingWithinTheTimeOutGives24AndThePeerClosingEndsTheData) {
+  ScriptedPeer peer([](ScriptedPeer& p) {
+    p.awaitCue(kDeadlineMs);
+    p.send("z");
+  });
+  ASSERT_EQ(err("wlTCPopen", peer.openText(200)), " 0");
+  Outcome o = receive("wlTCPrxbyte");
+  EXPECT_EQ(o.value, "");
+  EXPECT_EQ(o.err, " 24");
+  EXPECT_EQ(o.eof, " 0");
+  peer.cue();
+  ASSERT_TRUE(peer.finished(kDeadlineMs));
+  EXPECT_EQ(receive("wlTCPrxbyte").value, "z");
+  for (int i = 0; i < 2; ++i) {
+    o = receive("wlTCPrxbyte");
+    EXPECT_EQ(o.value, "");
+    EXPECT_EQ(o.err, " 0");
+    EXPECT_EQ(o.eof, "-1");
+  }
+}
+
+TEST_F(TcpRxLine, ABurstOfTwoLinesEndsTheDataAtTheSecond) {
+  ScriptedPeer peer(SendOnCue("one\r\ntwo\r\n"));
+  ASSERT_EQ(err("wlTCPopen", peer.openText(2000)), " 0");
+  peer.cue();
+  EXPECT_EQ(run("wlTCPrxline", "v"), (std::vector<std::string>{"v", "wlTcpErr", "wlTcpEof"}));
+  EXPECT_EQ(host->variable("v"), "one");
+  EXPECT_EQ(host->variable("wlTcpEof"), " 0");
+  const Outcome o = receive("wlTCPrxline");
+  EXPECT_EQ(o.value, "two");
+  EXPECT_EQ(o.err, " 0");
+  EXPECT_EQ(o.eof, "-1");
+  peer.cue();
+}
+
+TEST_F(TcpRxLine, CrLfSplitAcrossSegmentsAndALineLongerThanTheBuffer) {
+  const std::string longLine(70000, 'x');
+  ScriptedPeer peer([&](ScriptedPeer& p) {
+    p.send("abc\r");
+    p.pause(300);
+    p.send("\ndef\r\n" + longLine + "\r\n");
+    p.awaitCue(kDeadlineMs);
+  });
+  ASSERT_EQ(err("wlTCPopen", peer.openText(2000)), " 0");
+  EXPECT_EQ(receive("wlTCPrxline").value, "abc");
+  EXPECT_EQ(receive("wlTCPrxline").value, "def");
+  const Outcome first = receive("wlTCPrxline");
+  EXPECT_EQ(first.value, std::string(65536, 'x'));
+  EXPECT_EQ(first.eof, " 0");
+  const Outcome rest = receive("wlTCPrxline");
+  EXPECT_EQ(rest.value, std::string(70000 - 65536, 'x'));
+  EXPECT_EQ(rest.err, " 0");
+  peer.cue();
+}
+
+TEST_F(TcpRxLine, APartialLineThenSilenceAndThenThePeerClosing) {
+  ScriptedPeer peer([](ScriptedPeer& p) {
+    p.send("abc");
+    p.awaitCue(kDeadlineMs);
+    p.send("\r\r");
+    p.awaitCue(kDeadlineMs);
+  });
+  ASSERT_EQ(err("wlTCPopen", peer.openText(300)), " 0");
+  Outcome o = receive("wlTCPrxline");
+  EXPECT_EQ(o.value, "abc");
+  EXPECT_EQ(o.err, " 0");
+  EXPECT_EQ(o.eof, "-1");
+  o = receive("wlTCPrxline");
+  EXPECT_EQ(o.value, "");
+  EXPECT_EQ(o.err, " 24");
+  EXPECT_EQ(o.eof, " 0");
+  peer.cue();  // CR bytes alone make no line
+  o = receive("wlTCPrxline");
+  EXPECT_EQ(o.value, "");
+  EXPECT_EQ(o.err, " 24");
+  peer.cue();
+  ASSERT_TRUE(peer.finished(kDeadlineMs));
+  o = receive("wlTCPrxline");
+  EXPECT_EQ(o.value, "");
+  EXPECT_EQ(o.err, " 0");
+  EXPECT_EQ(o.eof, "-1");
+}
+
+// 1,024 ms is 1 s exactly and 1,023 ms is 1.047552 s: the time-out counts
+// in 1,024ths of a second. Only lower bounds are tight here.
+TEST_F(TcpWait, TimeOutsCountInUnitsOf1024) {
+  for (const int ms : {1024, 1023}) {
+    ScriptedPeer peer([](ScriptedPeer& p) { p.awaitCue(kDeadlineMs); });
+    ASSERT_EQ(err("wlTCPopen", peer.openText(ms)), " 0");
+    const auto start = Clock::now();
+    EXPECT_EQ(receive("wlTCPrxline").err, " 24");
+    const double waited = SecondsSince(start);
+    EXPECT_GE(waited, ms == 1024 ? 0.99 : 1.045) << ms;
+    EXPECT_LT(waited, 6.0) << ms;
+    peer.cue();
+    EXPECT_EQ(err("wlTCPclose", ""), " 0");
+  }
+}
+
+TEST_F(TcpRxF, ABurstReplacesTheFileWithCrLfLines) {
+  const std::string file = scratch("lines.txt");
+  WriteFile(file, "old content that is longer than what comes\r\n");
+  ScriptedPeer peer(SendOnCue("one\r\ntwo\nthree\r\n"));
+  ASSERT_EQ(err("wlTCPopen", peer.openText(2000)), " 0");
+  peer.cue();
+  ASSERT_TRUE(peer.awaitSignal(kDeadlineMs));
+  EXPECT_EQ(run("wlTCPrxF", file), (std::vector<std::string>{"wlTcpErr", "wlTcpEof"}));
+  EXPECT_EQ(host->variable("wlTcpErr"), " 0");
+  EXPECT_EQ(host->variable("wlTcpEof"), "-1");
+  EXPECT_EQ(ReadFile(file), "one\r\ntwo\r\nthree\r\n");
+  peer.cue();
+}
+
+// A full buffer's worth of lines leaves the end flag clear; the silence that
+// follows ends the action with 24 and no line of its own.
+TEST_F(TcpRxF, LinesThenSilenceReturnWhileThePeerStaysConnected) {
+  std::string burst;
+  for (int i = 0; i < 1024; ++i) {
+    std::string line = "line " + std::to_string(i) + " ";
+    burst += line + std::string(62 - line.size(), '.') + "\r\n";
+  }
+  ASSERT_EQ(burst.size(), 65536u);
+  const std::string file = scratch("burst.txt");
+  ScriptedPeer peer(SendOnCue(burst));
+  ASSERT_EQ(err("wlTCPopen", peer.openText(300)), " 0");
+  peer.cue();
+  ASSERT_TRUE(peer.awaitSignal(kDeadlineMs));
+  ASSERT_EQ(receive("wlTCPrxbyte").value, "l");  // the burst has arrived
+  const auto start = Clock::now();
+  const Outcome o = receive("wlTCPrxF", file);
+  EXPECT_LT(SecondsSince(start), 5.0);
+  EXPECT_FALSE(peer.finished(0));
+  EXPECT_EQ(o.err, " 24");
+  EXPECT_EQ(o.eof, " 0");
+  EXPECT_EQ(ReadFile(file), burst.substr(1));
+  // Silence from the start: nothing written, the file emptied.
+  EXPECT_EQ(receive("wlTCPrxF", file).err, " 24");
+  EXPECT_EQ(ReadFile(file), "");
+  peer.cue();
+}
+
+TEST_F(TcpRxF, AFileThatCannotBeOpenedLeavesTheDataInTheConnection) {
+  ScriptedPeer peer(SendOnCue("keep\r\n"));
+  ASSERT_EQ(err("wlTCPopen", peer.openText(300)), " 0");
+  peer.cue();
+  ASSERT_TRUE(peer.awaitSignal(kDeadlineMs));
+  const std::string held = scratch("held.txt");
+  HANDLE holder = CreateFileA(held.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  const std::pair<std::string, const char*> cases[] = {
+      {"", " 64"}, {scratch("a*b.txt"), " 64"}, {scratch("no folder") + "/x.txt", " 76"},
+      {held, " 70"}};
+  for (const auto& [name, expected] : cases) {
+    EXPECT_EQ(receive("wlTCPrxF", name).err, expected) << name;
+    EXPECT_EQ(receive("wlTCPrxFT", name).err, expected) << name;
+  }
+  CloseHandle(holder);
+  EXPECT_EQ(receive("wlTCPrxline").value, "keep");
+  peer.cue();
+}
+
+TEST_F(TcpRxFT, EachCallAppendsOneLine) {
+  const std::string file = scratch("append.txt");
+  WriteFile(file, "head\r\n");
+  ScriptedPeer peer(SendOnCue("one\r\ntwo\n"));
+  ASSERT_EQ(err("wlTCPopen", peer.openText(300)), " 0");
+  peer.cue();
+  Outcome o = receive("wlTCPrxFT", file);
+  EXPECT_EQ(o.err, " 0");
+  EXPECT_EQ(o.eof, " 0");
+  o = receive("wlTCPrxFT", file);
+  EXPECT_EQ(o.eof, "-1");
+  EXPECT_EQ(ReadFile(file), "head\r\none\r\ntwo\r\n");
+  // A receive that times out still appends an empty line.
+  EXPECT_EQ(receive("wlTCPrxFT", file).err, " 24");
+  EXPECT_EQ(ReadFile(file), "head\r\none\r\ntwo\r\n\r\n");
+  peer.cue();
+}
+
+TEST_F(TcpRxFlush, DiscardsWhatIsWaitingAndReturnsWithoutALimitOnWaits) {
+  ScriptedPeer peer([](ScriptedPeer& p) {
+    p.send("first\r\n" + std::string(100000, '#'));
+    p.awaitCue(kDeadlineMs);
+    p.send("after\r\n");
+    p.awaitCue(kDeadlineMs);
+  });
+  ASSERT_EQ(err("wlTCPopen", peer.openText(0)), " 0");  // waits never end by themselves
+  EXPECT_EQ(receive("wlTCPrxline").value, "first");
+  for (int i = 0; i < 2; ++i) {  // the second finds nothing at all
+    const auto start = Clock::now();
+    EXPECT_EQ(run("wlTCPrxFlush", "ignored"), (std::vector<std::string>{"wlTcpErr", "wlTcpEof"}));
+    EXPECT_LT(SecondsSince(start), 5.0);
+    EXPECT_EQ(host->variable("wlTcpErr"), " 0");
+    EXPECT_EQ(host->variable("wlTcpEof"), "-1");
+  }
+  EXPECT_FALSE(peer.finished(0));
+  peer.cue();
+  EXPECT_EQ(receive("wlTCPrxline").value, "after");
+  peer.cue();
+}
