@@ -1,5 +1,6 @@
 // The TCP actions against a line server nobody here wrote: memcached on
 // 127.0.0.1, started by the test run (line_server.sh), speaking CR LF lines.
+// Both editions hold the same TCP actions under their own numbers.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -19,11 +20,11 @@ int ServerPort() {
   return port;
 }
 
-class LineServer : public ::testing::Test {
+class LineServer : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
     std::string error;
-    ASSERT_TRUE(host.load(wltest::OutputFile("Wirelet.nbp"), &error)) << error;
+    ASSERT_TRUE(host.load(wltest::OutputFile(GetParam()), &error)) << error;
     host.registerPlugIn();
     port = ServerPort();
     ASSERT_GT(port, 0) << "no line server: see line_server.sh";
@@ -44,8 +45,10 @@ class LineServer : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(LineServer, StoresAndReadsBackAValueByLines) {
-  const std::string key = "wirelet" + std::to_string(GetCurrentProcessId());
+INSTANTIATE_TEST_SUITE_P(Editions, LineServer, ::testing::Values("Wirelet.nbp", "Quillport.nbp"));
+
+TEST_P(LineServer, StoresAndReadsBackAValueByLines) {
+  const std::string key = std::string("key") + GetParam()[0] + std::to_string(GetCurrentProcessId());
   ASSERT_EQ(run("wlTCPopen", "localhost," + std::to_string(port) + ",3000"), " 0");
   EXPECT_EQ(run("wlTCPsendCRLF", "set " + key + " 0 0 14"), " 0");
   EXPECT_EQ(run("wlTCPsendCRLF", "hello, \"world\""), " 0");
@@ -56,7 +59,7 @@ TEST_F(LineServer, StoresAndReadsBackAValueByLines) {
   EXPECT_EQ(line(), "END");
   EXPECT_EQ(host.variable("wlTcpEof"), "-1");
 
-  const std::string file = wltest::ScratchDir("LineServer") + "/reply.txt";
+  const std::string file = wltest::ScratchDir("LineServer") + "/" + key + ".txt";
   EXPECT_EQ(run("wlTCPsendCRLF", "get " + key), " 0");
   EXPECT_EQ(run("wlTCPrxF", file), " 0");
   EXPECT_EQ(host.variable("wlTcpEof"), "-1");

@@ -298,8 +298,11 @@ TEST_F(TcpRxF, ABurstReplacesTheFileWithCrLfLines) {
   peer.cue();
 }
 
-// A full buffer's worth of lines leaves the end flag clear; the silence that
-// follows ends the action with 24 and no line of its own.
+// Lines then silence: each call returns while the peer stays connected, and
+// the files hold exactly the lines sent. A full buffer's worth of lines
+// leaves the end flag clear, so silence ends the last call with 24, and that
+// failed receive writes no line of its own. (Should the lines come in two
+// receives, the first call ends at the flag and a second takes the rest.)
 TEST_F(TcpRxF, LinesThenSilenceReturnWhileThePeerStaysConnected) {
   std::string burst;
   for (int i = 0; i < 1024; ++i) {
@@ -312,14 +315,18 @@ TEST_F(TcpRxF, LinesThenSilenceReturnWhileThePeerStaysConnected) {
   ASSERT_EQ(err("wlTCPopen", peer.openText(300)), " 0");
   peer.cue();
   ASSERT_TRUE(peer.awaitSignal(kDeadlineMs));
-  ASSERT_EQ(receive("wlTCPrxbyte").value, "l");  // the burst has arrived
-  const auto start = Clock::now();
-  const Outcome o = receive("wlTCPrxF", file);
-  EXPECT_LT(SecondsSince(start), 5.0);
+  std::string written;
+  Outcome o;
+  for (int call = 0; call < 4 && o.err != " 24"; ++call) {
+    const auto start = Clock::now();
+    o = receive("wlTCPrxF", file);
+    EXPECT_LT(SecondsSince(start), 5.0);
+    written += ReadFile(file);
+  }
   EXPECT_FALSE(peer.finished(0));
   EXPECT_EQ(o.err, " 24");
   EXPECT_EQ(o.eof, " 0");
-  EXPECT_EQ(ReadFile(file), burst.substr(1));
+  EXPECT_TRUE(written == burst) << written.size() << " bytes written";
   // Silence from the start: nothing written, the file emptied.
   EXPECT_EQ(receive("wlTCPrxF", file).err, " 24");
   EXPECT_EQ(ReadFile(file), "");
