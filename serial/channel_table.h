@@ -27,6 +27,9 @@ struct Channel {
   uintptr_t osHandle = 0;
   std::string deviceName;  // at most 255 characters
   bool endOfData = false;  // a read returned fewer bytes than asked
+  // Bytes already taken from the device that the next read of this channel
+  // returns first (a line receive that looked one byte too far puts it here).
+  std::string heldBytes;
   std::unique_ptr<ChannelData> data;
 };
 

@@ -3,7 +3,10 @@
 // wlCommErr, wlCommEof and the variables a script names).
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "serial_device.h"
 
 namespace wl {
 
@@ -38,5 +41,23 @@ void wlCommRxS(const std::string& parameters);
 void wlCommRx(const std::string& parameters);
 void wlCommRxF(const std::string& parameters);
 void wlCommRxLine(const std::string& parameters);
+
+// Building blocks of the actions above that an edition reuses where its own
+// handler differs.
+
+// wlCommOpen up to and including wlCommErr; false when the field count or the
+// port number ended it, else `port` is the port it worked on.
+bool RunCommOpen(const std::string& parameters, int16_t& port);
+
+// The buffer-size actions: sizes above `limit` are lowered to it.
+void RunSetBuffer(const std::string& parameters, CommOption option, int32_t limit);
+
+// Takes bytes of a line into `line` while bytes are waiting; true when the
+// line is complete, false when it should wait for more. `idle` counts quiet
+// 10 ms polls and is reset by every stored character.
+using LineCollector = bool (*)(int16_t port, std::string& line, uint32_t& idle, int& errorNumber);
+
+// wlCommRxLine's frame, idle wait and results around an edition's collector.
+void RunRxLine(const std::string& parameters, LineCollector collect);
 
 }  // namespace wl

@@ -1,0 +1,324 @@
+#include "serial_device.h"
+
+#include <memory>
+
+#include "error_table.h"
+#include "serial_rules.h"
+#include "system_api.h"
+
+namespace wl {
+namespace {
+
+constexpr size_t kMaxDeviceName = 255;
+// Line errors that make a bytes-waiting query fail: receive-queue overflow,
+// overrun, framing error, transmit queue full, I/O error.
+constexpr DWORD kLineErrorMask = CE_RXOVER | CE_OVERRUN | CE_FRAME | CE_TXFULL | CE_IOE;
+// How often a bounded read looks for more bytes.
+constexpr DWORD kPollMilliseconds = 2;
+
+HANDLE HandleOf(const Channel& channel) { return reinterpret_cast<HANDLE>(channel.osHandle); }
+
+// The open serial port under `number`, or nullptr after recording why not.
+Channel* FindPort(int16_t number, int& errorNumber) {
+  Channel* channel = Channels().find(number);
+  if (channel == nullptr) {
+    errorNumber = 52;
+  } else if (channel->channelKind != ChannelKind::SerialPort) {
+    errorNumber = 54;
+    channel = nullptr;
+  }
+  return channel;
+}
+
+// Reads the DCB, lets `change` edit it and writes it back: a failed read
+// records its mapped number, a refused write 5.
+template <class Change>
+void ChangeState(Channel& port, int& errorNumber, Change change) {
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  DWORD error = OsCall([&](SystemApi& sys) { sys.GetCommState(HandleOf(port), &dcb); });
+  if (error != 0) {
+    errorNumber = TranslateWindowsError(error);
+    return;
+  }
+  change(dcb);
+  error = OsCall([&](SystemApi& sys) { sys.SetCommState(HandleOf(port), &dcb); });
+  if (error != 0) errorNumber = 5;
+}
+
+void ChangeDataBits(DCB& dcb, int32_t value) {
+  Framing framing{dcb.ByteSize, dcb.StopBits, dcb.fParity != 0, dcb.Parity};
+  ApplyDataBits(framing, value);
+  dcb.ByteSize = framing.byteSize;
+  dcb.StopBits = framing.stopBits;
+  dcb.fParity = framing.parityEnabled;
+  dcb.Parity = framing.parity;
+}
+
+void ChangeOption(DCB& dcb, CommOption option, int32_t value) {
+  const bool on = value != 0;
+  switch (option) {
+    case CommOption::Baud: dcb.BaudRate = static_cast<DWORD>(value); break;
+    case CommOption::DataBits: ChangeDataBits(dcb, value); break;
+    case CommOption::ParityEnable: dcb.fParity = on; break;
+    case CommOption::ParityType: dcb.Parity = static_cast<BYTE>(value); break;
+    case CommOption::StopCode: dcb.StopBits = static_cast<BYTE>(value); break;
+    case CommOption::CtsFlow: dcb.fOutxCtsFlow = on; break;
+    case CommOption::DsrFlow: dcb.fOutxDsrFlow = on; break;
+    case CommOption::DtrFlow: dcb.fDtrControl = on ? DTR_CONTROL_HANDSHAKE : DTR_CONTROL_DISABLE; break;
+    case CommOption::RtsFlow: dcb.fRtsControl = static_cast<DWORD>(value) & 3; break;
+    case CommOption::XonXoffIn: dcb.fInX = on; dcb.fTXContinueOnXoff = 0; break;
+    case CommOption::XonXoffOut: dcb.fOutX = on; dcb.fTXContinueOnXoff = 0; break;
+    case CommOption::TxBuffer:
+    case CommOption::RxBuffer: break;  // queue sizes are not in the DCB
+  }
+}
+
+// The recommended queue sizes go together: the option's side gets the value,
+// the other keeps the device's current size.
+void SetQueueSize(Channel& port, CommOption option, int32_t value, int& errorNumber) {
+  COMMPROP properties{};
+  DWORD error = OsCall([&](SystemApi& sys) { sys.GetCommProperties(HandleOf(port), &properties); });
+  if (error != 0) {
+    errorNumber = TranslateWindowsError(error);
+    return;
+  }
+  const DWORD size = static_cast<DWORD>(value);
+  const DWORD receive = option == CommOption::RxBuffer ? size : properties.dwCurrentRxQueue;
+  const DWORD transmit = option == CommOption::TxBuffer ? size : properties.dwCurrentTxQueue;
+  error = OsCall([&](SystemApi& sys) { sys.SetupComm(HandleOf(port), receive, transmit); });
+  if (error != 0) errorNumber = 5;
+}
+
+// The bytes waiting in the device's input queue; false when the query
+// failed (its number recorded) or a line error came in (57).
+bool DeviceWaiting(Channel& port, DWORD& waiting, int& errorNumber) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  const DWORD error =
+      OsCall([&](SystemApi& sys) { sys.ClearCommError(HandleOf(port), &errors, &status); });
+  waiting = 0;
+  if (error != 0) {
+    errorNumber = TranslateWindowsError(error);
+    return false;
+  }
+  if (errors & kLineErrorMask) {
+    errorNumber = 57;
+    return false;
+  }
+  waiting = status.cbInQue;
+  return true;
+}
+
+bool ReadTimeouts(Channel& port, COMMTIMEOUTS& timeouts) {
+  return OsCall([&](SystemApi& sys) { sys.GetCommTimeouts(HandleOf(port), &timeouts); }) == 0;
+}
+
+bool InstallTimeouts(Channel& port, COMMTIMEOUTS timeouts) {
+  return OsCall([&](SystemApi& sys) { sys.SetCommTimeouts(HandleOf(port), &timeouts); }) == 0;
+}
+
+// One ReadFile appending to `bytes`; false (69 recorded) when it failed.
+bool ReadOnce(Channel& port, DWORD count, std::string& bytes, int& errorNumber) {
+  const size_t start = bytes.size();
+  bytes.resize(start + count);
+  DWORD read = 0;
+  const DWORD error = OsCall(
+      [&](SystemApi& sys) { sys.ReadFile(HandleOf(port), &bytes[start], count, &read); });
+  bytes.resize(start + (error == 0 ? read : 0));
+  if (error != 0) errorNumber = 69;
+  return error == 0;
+}
+
+// A read on a port whose time-outs would let it wait for ever: only what is
+// waiting is read, so each ReadFile returns at once, until `count` bytes are
+// in or the line has been quiet for the quiet limit.
+void ReadBounded(Channel& port, DWORD count, std::string& bytes, int& errorNumber) {
+  DWORD quietSince = System().GetTickCount();
+  while (bytes.size() < count) {
+    DWORD waiting = 0;
+    if (!DeviceWaiting(port, waiting, errorNumber)) {
+      if (errorNumber != 57) errorNumber = 69;  // the port failed under the read
+      return;
+    }
+    if (waiting > 0) {
+      const DWORD wanted = count - static_cast<DWORD>(bytes.size());
+      if (!ReadOnce(port, waiting < wanted ? waiting : wanted, bytes, errorNumber)) return;
+      quietSince = System().GetTickCount();
+    } else if (System().GetTickCount() - quietSince >= kQuietLimitMilliseconds) {
+      return;
+    } else {
+      System().Sleep(kPollMilliseconds);
+    }
+  }
+}
+
+// Reads from the device until `bytes` holds `count` bytes or the port's
+// time-outs (or the quiet limit) end the read.
+void ReadDevice(Channel& port, DWORD count, std::string& bytes, int& errorNumber) {
+  COMMTIMEOUTS timeouts{};
+  if (ReadTimeouts(port, timeouts) &&
+      !ReadCanWaitForever(timeouts.ReadIntervalTimeout, timeouts.ReadTotalTimeoutMultiplier,
+                          timeouts.ReadTotalTimeoutConstant)) {
+    ReadOnce(port, count - static_cast<DWORD>(bytes.size()), bytes, errorNumber);
+  } else {
+    ReadBounded(port, count, bytes, errorNumber);
+  }
+}
+
+// The time-outs a write needs so that it cannot wait for ever; false when the
+// port's own are finite (or cannot be read) and stay as they are.
+bool BoundedWriteTimeouts(Channel& port, DWORD length, COMMTIMEOUTS& own, COMMTIMEOUTS& bounded) {
+  if (!ReadTimeouts(port, own) ||
+      !WriteCanWaitForever(own.WriteTotalTimeoutMultiplier, own.WriteTotalTimeoutConstant)) {
+    return false;
+  }
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  OsCall([&](SystemApi& sys) { sys.GetCommState(HandleOf(port), &dcb); });
+  bounded = own;
+  bounded.WriteTotalTimeoutMultiplier = 0;
+  bounded.WriteTotalTimeoutConstant = WriteBoundMilliseconds(length, dcb.BaudRate);
+  return true;
+}
+
+void CloseHandleOf(Channel& channel, int& errorNumber) {
+  const DWORD error = OsCall([&](SystemApi& sys) { sys.CloseHandle(HandleOf(channel)); });
+  if (error != 0) errorNumber = TranslateWindowsError(error);
+}
+
+}  // namespace
+
+void serialOpen(int16_t number, const std::string& fullName, int& errorNumber) {
+  const std::string name = fullName.substr(0, kMaxDeviceName);
+  if (name.empty() || name.find_first_of("*?") != std::string::npos) {
+    errorNumber = 64;
+    return;
+  }
+  if (number < 0) {
+    errorNumber = 52;
+    return;
+  }
+  if (Channels().find(number) != nullptr) {
+    errorNumber = 55;
+    return;
+  }
+  // OPEN_EXISTING: a name that is no device fails instead of becoming a new file.
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  const DWORD error = OsCall([&](SystemApi& sys) {
+    handle = sys.CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL);
+  });
+  if (handle == INVALID_HANDLE_VALUE) {
+    errorNumber = TranslateWindowsError(error);
+    return;
+  }
+  auto channel = std::make_unique<Channel>();
+  channel->channelNumber = number;
+  channel->channelKind = ChannelKind::SerialPort;
+  channel->osHandle = reinterpret_cast<uintptr_t>(handle);
+  channel->deviceName = name;
+  Channels().insert(std::move(channel));
+}
+
+void serialSet(int16_t number, CommOption option, int32_t value, int& errorNumber) {
+  Channel* port = FindPort(number, errorNumber);
+  if (port == nullptr) return;
+  if (option == CommOption::TxBuffer || option == CommOption::RxBuffer) {
+    SetQueueSize(*port, option, value, errorNumber);
+  } else {
+    ChangeState(*port, errorNumber, [&](DCB& dcb) { ChangeOption(dcb, option, value); });
+  }
+}
+
+void serialResetFlow(int16_t number, int& errorNumber) {
+  Channel* port = FindPort(number, errorNumber);
+  if (port == nullptr) return;
+  ChangeState(*port, errorNumber, [](DCB& dcb) {
+    dcb.fOutxCtsFlow = 0;
+    dcb.fOutxDsrFlow = 0;
+    dcb.fDsrSensitivity = 0;
+    dcb.fTXContinueOnXoff = 0;
+    dcb.fOutX = 0;
+    dcb.fInX = 0;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+  });
+}
+
+uint32_t serialQuery(int16_t number, CommValue item, int& errorNumber) {
+  Channel* port = FindPort(number, errorNumber);
+  if (port == nullptr) return 0;
+  if (item == CommValue::Baud) {
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    const DWORD error = OsCall([&](SystemApi& sys) { sys.GetCommState(HandleOf(*port), &dcb); });
+    if (error != 0) {
+      errorNumber = TranslateWindowsError(error);
+      return 0;
+    }
+    return dcb.BaudRate;
+  }
+  DWORD waiting = 0;
+  if (!DeviceWaiting(*port, waiting, errorNumber)) return 0;
+  return waiting + static_cast<uint32_t>(port->heldBytes.size());
+}
+
+void serialWrite(int16_t number, const std::string& bytes, int& errorNumber) {
+  Channel* port = FindPort(number, errorNumber);
+  if (port == nullptr) return;
+  const DWORD length = static_cast<DWORD>(bytes.size());
+  COMMTIMEOUTS own{}, bounded{};
+  const bool bound = length > 0 && BoundedWriteTimeouts(*port, length, own, bounded);
+  if (bound) InstallTimeouts(*port, bounded);
+  DWORD written = 0;
+  const DWORD error = OsCall(
+      [&](SystemApi& sys) { sys.WriteFile(HandleOf(*port), bytes.data(), length, &written); });
+  if (bound) InstallTimeouts(*port, own);
+  if (error != 0 || written != length) {
+    errorNumber = 69;
+  } else {
+    port->endOfData = false;
+  }
+}
+
+std::string serialRead(int16_t number, int32_t count, int& errorNumber) {
+  Channel* port = FindPort(number, errorNumber);
+  if (port == nullptr) return std::string();
+  if (count < 0) {
+    errorNumber = 7;
+    return std::string();
+  }
+  port->endOfData = false;
+  const DWORD wanted = static_cast<DWORD>(count);
+  std::string bytes = port->heldBytes.substr(0, wanted);
+  port->heldBytes.erase(0, bytes.size());
+  if (bytes.size() < wanted) ReadDevice(*port, wanted, bytes, errorNumber);
+  if (bytes.size() < wanted) port->endOfData = true;
+  return bytes;
+}
+
+void channelClose(int16_t number, ChannelKind kind, int& errorNumber) {
+  Channel* channel = Channels().find(number);
+  if (channel == nullptr) return;
+  if (channel->channelKind != kind) {
+    errorNumber = 54;
+    return;
+  }
+  std::unique_ptr<Channel> entry = Channels().remove(number);
+  CloseHandleOf(*entry, errorNumber);
+}
+
+void serialUnread(int16_t number, char byte) {
+  if (Channel* port = Channels().find(number)) port->heldBytes.insert(0, 1, byte);
+}
+
+void serialInstallTimeouts(int16_t number, const PortTimeouts& timeouts) {
+  Channel* port = Channels().find(number);
+  if (port == nullptr || port->channelKind != ChannelKind::SerialPort) return;
+  InstallTimeouts(*port, COMMTIMEOUTS{timeouts.readInterval, timeouts.readTotalMultiplier,
+                                      timeouts.readTotalConstant, timeouts.writeTotalMultiplier,
+                                      timeouts.writeTotalConstant});
+}
+
+}  // namespace wl

@@ -1,0 +1,79 @@
+// The serial device layer: opens a port under its channel number, changes
+// one setting at a time, reads two values, writes and reads raw bytes, and
+// closes channels. Every operation records a failure by overwriting the
+// running action's error number and returns a neutral result (0, an empty
+// string); none ends the action.
+//
+// The layer keeps no copy of a port's settings: each change reads the
+// device's DCB, changes one option's fields and writes it back.
+//
+// Time-outs and bounds. A freshly opened port may have all-zero time-outs,
+// with which a read waits until every byte asked for has come and a write
+// until the device took every byte: for ever, when the device is silent or
+// flow control holds the line. Where the port's time-outs would allow that,
+// the layer bounds the call itself:
+//  - a read asking for more than is waiting takes what arrives and returns
+//    once the line has been quiet for kQuietLimitMilliseconds (1 s);
+//  - a write gets, for that one call, a total time-out of 3 s plus the time
+//    its bytes need on the line at the port's rate (12 bits a byte); a
+//    write cut short by it records 69. The port's own time-outs are put
+//    back afterwards.
+// Ports whose time-outs are finite (Quillport's open installs some, as can
+// the device's previous user) keep them and get exactly one ReadFile or
+// WriteFile per call.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "channel_table.h"
+
+namespace wl {
+
+enum class CommOption {
+  Baud,
+  DataBits,
+  ParityEnable,
+  ParityType,
+  StopCode,
+  CtsFlow,
+  DsrFlow,
+  DtrFlow,
+  RtsFlow,
+  XonXoffIn,
+  XonXoffOut,
+  TxBuffer,
+  RxBuffer,
+};
+
+enum class CommValue { Baud, RxWaiting };
+
+// A port's read and write time-outs in milliseconds, as the device keeps them.
+struct PortTimeouts {
+  uint32_t readInterval;
+  uint32_t readTotalMultiplier;
+  uint32_t readTotalConstant;
+  uint32_t writeTotalMultiplier;
+  uint32_t writeTotalConstant;
+};
+
+void serialOpen(int16_t number, const std::string& deviceName, int& errorNumber);
+void serialSet(int16_t number, CommOption option, int32_t value, int& errorNumber);
+void serialResetFlow(int16_t number, int& errorNumber);
+uint32_t serialQuery(int16_t number, CommValue item, int& errorNumber);
+void serialWrite(int16_t number, const std::string& bytes, int& errorNumber);
+std::string serialRead(int16_t number, int32_t count, int& errorNumber);
+
+// Closes the channel when it is of `kind` (54 and left open otherwise); a
+// free number is no error.
+void channelClose(int16_t number, ChannelKind kind, int& errorNumber);
+
+// Gives back a byte a read took too early: the next read and the next
+// bytes-waiting query of the port count it first.
+void serialUnread(int16_t number, char byte);
+
+// Installs time-outs on an open port; whether the device took them is not
+// reported. Returns without a call when the port is not open.
+void serialInstallTimeouts(int16_t number, const PortTimeouts& timeouts);
+
+}  // namespace wl

@@ -1,0 +1,26 @@
+#include "serial_frame.h"
+
+#include "plugin/bridge.h"
+#include "plugin/params.h"
+#include "serial_rules.h"
+
+namespace wl {
+
+int32_t SerialFrame::number(size_t k) const { return FieldInteger(fields[k]); }
+
+std::string SerialFrame::deviceName() const { return PortDeviceName(port, fields[0]); }
+
+void SerialFrame::publish() const { SetHostVariable("wlCommErr", NumberText(errorNumber)); }
+
+bool BeginSerialAction(const std::string& parameters, FieldCount count, SerialFrame& frame,
+                       const std::string& delimiter) {
+  const int fields = CountFields(parameters, delimiter);
+  if (fields < count.least || fields > count.most) return false;
+  frame.fields = SplitFields(parameters, delimiter);
+  const int64_t port = ToInteger(ReadNumber(frame.fields[0]));
+  if (!PortInRange(port)) return false;
+  frame.port = static_cast<int16_t>(port);
+  return true;
+}
+
+}  // namespace wl

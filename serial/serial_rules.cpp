@@ -1,0 +1,55 @@
+#include "serial_rules.h"
+
+namespace wl {
+
+int32_t BaudFromTable(int32_t requested) {
+  switch (requested) {
+    case 1200: case 2400: case 4800: case 9600: case 19200:
+    case 28800: case 38400: case 57600: case 115200:
+      return requested;
+    default:
+      return 9600;
+  }
+}
+
+bool PortInRange(int64_t port) { return port >= 1 && port <= 16; }
+
+std::string PortDeviceName(int64_t port, const std::string& portField) {
+  return (port <= 9 ? "COM" : "\\\\.\\COM") + portField;
+}
+
+void ApplyDataBits(Framing& framing, int32_t value) {
+  const uint32_t bits = static_cast<uint32_t>(value);
+  framing.byteSize = static_cast<uint8_t>(bits);
+  if (bits == 5) {
+    if (framing.stopBits == 2) framing.stopBits = 1;
+  } else if (bits > 5) {
+    framing.stopBits = 0;
+  }
+  if (bits >= 8) {
+    framing.parityEnabled = false;
+    framing.parity = 0;
+  }
+}
+
+uint32_t LineTimeoutPolls(int32_t field) {
+  const uint32_t polls = static_cast<uint32_t>(field);
+  return polls < 1 || polls > 1000 ? 100 : polls;
+}
+
+bool ReadCanWaitForever(uint32_t interval, uint32_t multiplier, uint32_t constant) {
+  return multiplier == 0 && constant == 0 && interval != 0xFFFFFFFFu;
+}
+
+bool WriteCanWaitForever(uint32_t multiplier, uint32_t constant) {
+  return multiplier == 0 && constant == 0;
+}
+
+uint32_t WriteBoundMilliseconds(uint32_t length, uint32_t baud) {
+  if (baud < 110) baud = 110;  // a rate the device would not run at: the slowest it may
+  const uint64_t lineTime = (static_cast<uint64_t>(length) * 12 * 1000 + baud - 1) / baud;
+  const uint64_t bound = kWriteStartMilliseconds + lineTime;
+  return bound >= 0xFFFFFFFEu ? 0xFFFFFFFEu : static_cast<uint32_t>(bound);
+}
+
+}  // namespace wl

@@ -1,0 +1,55 @@
+// The serial engine's rules that need no device: the baud-rate table, port
+// names, the data-bits rules on a port's framing, the line time-out, and
+// when a port's time-outs would let a device call wait without end.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace wl {
+
+// The rates the open and set-baud actions take as asked; any other becomes 9600.
+int32_t BaudFromTable(int32_t requested);
+
+// Ports are numbered 1 to 16; anything else ends a serial action silently.
+bool PortInRange(int64_t port);
+
+// "COM" + the port field's text for ports 1 to 9, "\\.\COM" + that text for
+// 10 to 16: the number is not re-formatted, so field "03" names COM03.
+std::string PortDeviceName(int64_t port, const std::string& portField);
+
+// The framing fields of a port's DCB that a data-bits change touches.
+struct Framing {
+  uint8_t byteSize = 8;
+  uint8_t stopBits = 0;  // 0 one, 1 one and a half, 2 two
+  bool parityEnabled = false;
+  uint8_t parity = 0;  // 0 none, 1 odd, 2 even, 3 mark, 4 space
+};
+
+// Sets the byte size and, with it, the stop bits and parity a data-bits
+// change implies: 5 bits cannot have two stop bits (they become one and a
+// half), more than 5 get one stop bit, 8 and more lose parity. The value is
+// compared unsigned, so a negative one counts as very large.
+void ApplyDataBits(Framing& framing, int32_t value);
+
+// wlCommRxLine's idle time-out in 10 ms polls: 1 to 1000, else 100 (1 s).
+uint32_t LineTimeoutPolls(int32_t field);
+
+// A read waits without end when no total time-out applies and the interval
+// time-out does not make it return at once.
+bool ReadCanWaitForever(uint32_t interval, uint32_t multiplier, uint32_t constant);
+
+// A write waits without end when neither write time-out is set.
+bool WriteCanWaitForever(uint32_t multiplier, uint32_t constant);
+
+// How long a bounded write of `length` bytes may take at `baud`: a few
+// seconds for the device to start taking bytes, plus the time the bytes
+// need on the line at up to 12 bits each.
+uint32_t WriteBoundMilliseconds(uint32_t length, uint32_t baud);
+
+// A read that must not wait without end gives up after the line has been
+// quiet this long.
+constexpr uint32_t kQuietLimitMilliseconds = 1000;
+constexpr uint32_t kWriteStartMilliseconds = 3000;
+
+}  // namespace wl

@@ -1,0 +1,152 @@
+// Transmit and receive actions.
+#include "plugin/bridge.h"
+#include "plugin/params.h"
+#include "serial_actions.h"
+#include "serial_frame.h"
+#include "serial_rules.h"
+#include "disk_file.h"
+#include "system_api.h"
+
+namespace wl {
+namespace {
+
+// The text wlCommSendASCII reports for a code outside 0 to 255.
+const char kBadCode[] = "99";
+
+uint32_t Waiting(SerialFrame& frame) {
+  return serialQuery(frame.port, CommValue::RxWaiting, frame.errorNumber);
+}
+
+std::string Read(SerialFrame& frame, uint32_t count) {
+  return serialRead(frame.port, static_cast<int32_t>(count), frame.errorNumber);
+}
+
+void SendField(const std::string& parameters, const std::string& delimiter, const char* ending) {
+  SerialFrame frame;
+  if (!BeginSerialAction(parameters, Exactly(2), frame, delimiter)) return;
+  serialWrite(frame.port, frame.fields[1] + ending, frame.errorNumber);
+  frame.publish();
+}
+
+// Takes bytes up to a CR; an LF is dropped where it stands.
+bool CollectToCarriageReturn(int16_t port, std::string& line, uint32_t& idle, int& errorNumber) {
+  while (serialQuery(port, CommValue::RxWaiting, errorNumber) > 0) {
+    const std::string last = serialRead(port, 1, errorNumber);
+    if (last == "\r") return true;
+    if (last != "\n") {
+      line += last;
+      idle = 0;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void wlCommSend(const std::string& parameters) { SendField(parameters, std::string(), ""); }
+
+void wlCommSendCRLF(const std::string& parameters) { SendField(parameters, std::string(), "\r\n"); }
+
+void wlCommSendSpecial(const std::string& parameters) { SendField(parameters, "|", ""); }
+
+void wlCommSendASCII(const std::string& parameters) {
+  SerialFrame frame;
+  if (!BeginSerialAction(parameters, AtLeast(2), frame)) return;
+  for (size_t k = 1; k < frame.fields.size(); ++k) {
+    const uint32_t code = static_cast<uint32_t>(frame.number(k));  // negative counts as large
+    if (code > 255) {
+      SetHostVariable("wlCommErr", kBadCode);
+      return;
+    }
+    serialWrite(frame.port, std::string(1, static_cast<char>(code)), frame.errorNumber);
+  }
+  frame.publish();
+}
+
+void wlCommRxByte(const std::string& parameters) {
+  SerialFrame frame;
+  if (!BeginSerialAction(parameters, Exactly(3), frame)) return;
+  const uint32_t waiting = Waiting(frame);
+  if (waiting > 0) {
+    SetHostVariable(frame.fields[1], Read(frame, 1));
+    SetHostVariable(frame.fields[2], NumberText(waiting - 1));
+  }
+  frame.publish();
+}
+
+void wlCommRxS(const std::string& parameters) {
+  SerialFrame frame;
+  if (!BeginSerialAction(parameters, Exactly(3), frame)) return;
+  const uint32_t asked = static_cast<uint32_t>(frame.number(1));
+  const uint32_t waiting = Waiting(frame);
+  // Everything waiting when that is enough, even when it is more than asked.
+  SetHostVariable(frame.fields[2], Read(frame, waiting >= asked ? waiting : asked));
+  frame.publish();
+}
+
+void wlCommRx(const std::string& parameters) {
+  SerialFrame frame;
+  if (!BeginSerialAction(parameters, Exactly(3), frame)) return;
+  // The file first: when it cannot be written the bytes stay in the port.
+  uint32_t waiting = 0;
+  if (diskFileOpen(kCommRxFileChannel, frame.fields[1], FileMode::Replace, frame.errorNumber)) {
+    waiting = Waiting(frame);
+    const std::string record = '"' + Read(frame, waiting) + "\"\r\n";
+    diskFileWrite(kCommRxFileChannel, record.data(), record.size(), frame.errorNumber);
+    diskFileClose(kCommRxFileChannel, frame.errorNumber);
+  }
+  SetHostVariable(frame.fields[2], NumberText(waiting));
+  frame.publish();
+}
+
+void wlCommRxF(const std::string& parameters) {
+  SerialFrame frame;
+  if (!BeginSerialAction(parameters, Exactly(3), frame)) return;
+  // The file first: when it cannot be written the bytes stay in the port.
+  if (diskFileOpen(kCommRxFFileChannel, frame.fields[1], FileMode::Append, frame.errorNumber)) {
+    const int32_t pause = frame.number(2);
+    const DWORD pauseMilliseconds = pause > 0 ? static_cast<DWORD>(pause) : 0;  // below 0: none
+    uint32_t waiting = 0;
+    do {
+      waiting = Waiting(frame);
+      if (waiting > 0) {
+        const std::string bytes = Read(frame, waiting);
+        if (!bytes.empty()) {
+          diskFileAppend(kCommRxFFileChannel, bytes.data(), bytes.size(), frame.errorNumber);
+        }
+        System().Sleep(1);
+      }
+      System().Sleep(pauseMilliseconds);
+    } while (waiting > 0);
+    diskFileClose(kCommRxFFileChannel, frame.errorNumber);
+  }
+  frame.publish();
+}
+
+void RunRxLine(const std::string& parameters, LineCollector collect) {
+  SerialFrame frame;
+  if (!BeginSerialAction(parameters, Exactly(3), frame)) return;
+  const uint32_t timeout = LineTimeoutPolls(frame.number(2));
+  std::string line;
+  uint32_t idle = 0;
+  Waiting(frame);  // records and clears a line error pending before collection
+  while (!collect(frame.port, line, idle, frame.errorNumber)) {
+    bool timedOut = false;
+    while (Waiting(frame) == 0) {
+      System().Sleep(10);
+      if (++idle > timeout) {
+        SetHostVariable("wlCommEof", "1");
+        timedOut = true;
+        break;
+      }
+    }
+    // Bytes arriving at the very moment of the time-out are still collected.
+    if (timedOut && Waiting(frame) == 0) break;
+  }
+  SetHostVariable(frame.fields[1], line);
+  frame.publish();
+}
+
+void wlCommRxLine(const std::string& parameters) { RunRxLine(parameters, CollectToCarriageReturn); }
+
+}  // namespace wl
