@@ -33,4 +33,15 @@ ChannelTable& Channels() {
   return table;
 }
 
+Channel* FindChannel(int16_t number, ChannelKind kind, int& errorNumber) {
+  Channel* channel = Channels().find(number);
+  if (channel == nullptr) {
+    errorNumber = 52;
+  } else if (channel->channelKind != kind) {
+    errorNumber = 54;
+    channel = nullptr;
+  }
+  return channel;
+}
+
 }  // namespace wl

@@ -56,6 +56,11 @@ class ChannelTable {
 // The plug-in's one table.
 ChannelTable& Channels();
 
+// The open channel of `kind` under `number` in the plug-in's table, or
+// nullptr after recording why there is none: 52 for a free number, 54 for a
+// channel of another kind.
+Channel* FindChannel(int16_t number, ChannelKind kind, int& errorNumber);
+
 // Fixed channel numbers of the non-serial users.
 constexpr int16_t kTcpChannel = 21;
 constexpr int16_t kCommRxFileChannel = 101;

@@ -17,16 +17,8 @@ struct DiskFileData : ChannelData {
 
 HANDLE HandleOf(const Channel& channel) { return reinterpret_cast<HANDLE>(channel.osHandle); }
 
-// The open file channel, or nullptr after recording why there is none.
 Channel* FindFile(int16_t number, int& errorNumber) {
-  Channel* channel = Channels().find(number);
-  if (channel == nullptr) {
-    errorNumber = 52;
-  } else if (channel->channelKind != ChannelKind::DiskFile) {
-    errorNumber = 54;
-    channel = nullptr;
-  }
-  return channel;
+  return FindChannel(number, ChannelKind::DiskFile, errorNumber);
 }
 
 void WriteAtPosition(Channel& file, const char* data, size_t length, int& errorNumber) {

@@ -18,16 +18,8 @@ constexpr DWORD kPollMilliseconds = 2;
 
 HANDLE HandleOf(const Channel& channel) { return reinterpret_cast<HANDLE>(channel.osHandle); }
 
-// The open serial port under `number`, or nullptr after recording why not.
 Channel* FindPort(int16_t number, int& errorNumber) {
-  Channel* channel = Channels().find(number);
-  if (channel == nullptr) {
-    errorNumber = 52;
-  } else if (channel->channelKind != ChannelKind::SerialPort) {
-    errorNumber = 54;
-    channel = nullptr;
-  }
-  return channel;
+  return FindChannel(number, ChannelKind::SerialPort, errorNumber);
 }
 
 // Reads the DCB, lets `change` edit it and writes it back: a failed read
