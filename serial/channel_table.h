@@ -16,7 +16,8 @@ namespace wl {
 
 enum class ChannelKind { SerialPort, DiskFile, TcpConnection };
 
-// Extra state a kind of channel keeps beside its handle (the TCP record).
+// Extra state a kind of channel keeps beside its handle (a port's time-outs,
+// the TCP record).
 struct ChannelData {
   virtual ~ChannelData() = default;
 };
@@ -27,9 +28,6 @@ struct Channel {
   uintptr_t osHandle = 0;
   std::string deviceName;  // at most 255 characters
   bool endOfData = false;  // a read returned fewer bytes than asked
-  // Bytes already taken from the device that the next read of this channel
-  // returns first (a line receive that looked one byte too far puts it here).
-  std::string heldBytes;
   std::unique_ptr<ChannelData> data;
 };
 

@@ -18,6 +18,21 @@ constexpr DWORD kPollMilliseconds = 2;
 
 HANDLE HandleOf(const Channel& channel) { return reinterpret_cast<HANDLE>(channel.osHandle); }
 
+// What the layer keeps beside an open port's handle.
+struct SerialData : ChannelData {
+  // The port's time-outs: as read at the open, or as an action installed
+  // them. Only they decide whether a read or write could wait for ever
+  // (reading them back costs far more than a read).
+  COMMTIMEOUTS own{};
+  // The write time-out installed in place of endless ones; 0 when none is.
+  DWORD writeBound = 0;
+  // Bytes already taken from the device that the next read returns first
+  // (a line receive that looked one byte too far puts its byte back here).
+  std::string heldBytes;
+};
+
+SerialData& StateOf(Channel& port) { return *static_cast<SerialData*>(port.data.get()); }
+
 Channel* FindPort(int16_t number, int& errorNumber) {
   return FindChannel(number, ChannelKind::SerialPort, errorNumber);
 }
@@ -102,14 +117,6 @@ bool DeviceWaiting(Channel& port, DWORD& waiting, int& errorNumber) {
   return true;
 }
 
-bool ReadTimeouts(Channel& port, COMMTIMEOUTS& timeouts) {
-  return OsCall([&](SystemApi& sys) { sys.GetCommTimeouts(HandleOf(port), &timeouts); }) == 0;
-}
-
-bool InstallTimeouts(Channel& port, COMMTIMEOUTS timeouts) {
-  return OsCall([&](SystemApi& sys) { sys.SetCommTimeouts(HandleOf(port), &timeouts); }) == 0;
-}
-
 // One ReadFile appending to `bytes`; false (69 recorded) when it failed.
 bool ReadOnce(Channel& port, DWORD count, std::string& bytes, int& errorNumber) {
   const size_t start = bytes.size();
@@ -145,33 +152,34 @@ void ReadBounded(Channel& port, DWORD count, std::string& bytes, int& errorNumbe
   }
 }
 
-// Reads from the device until `bytes` holds `count` bytes or the port's
-// time-outs (or the quiet limit) end the read.
-void ReadDevice(Channel& port, DWORD count, std::string& bytes, int& errorNumber) {
-  COMMTIMEOUTS timeouts{};
-  if (ReadTimeouts(port, timeouts) &&
-      !ReadCanWaitForever(timeouts.ReadIntervalTimeout, timeouts.ReadTotalTimeoutMultiplier,
-                          timeouts.ReadTotalTimeoutConstant)) {
-    ReadOnce(port, count - static_cast<DWORD>(bytes.size()), bytes, errorNumber);
-  } else {
-    ReadBounded(port, count, bytes, errorNumber);
-  }
+bool InstallTimeouts(Channel& port, COMMTIMEOUTS timeouts) {
+  return OsCall([&](SystemApi& sys) { sys.SetCommTimeouts(HandleOf(port), &timeouts); }) == 0;
 }
 
-// The time-outs a write needs so that it cannot wait for ever; false when the
-// port's own are finite (or cannot be read) and stay as they are.
-bool BoundedWriteTimeouts(Channel& port, DWORD length, COMMTIMEOUTS& own, COMMTIMEOUTS& bounded) {
-  if (!ReadTimeouts(port, own) ||
-      !WriteCanWaitForever(own.WriteTotalTimeoutMultiplier, own.WriteTotalTimeoutConstant)) {
-    return false;
+// Makes sure a write of `length` bytes cannot wait for ever: when the port's
+// own write time-outs are endless, a bound for writes of about this size is
+// installed in their place (and kept while it fits, since changing
+// time-outs costs far more than a write).
+void BoundWrite(Channel& port, SerialData& state, DWORD length) {
+  if (!WriteCanWaitForever(state.own.WriteTotalTimeoutMultiplier,
+                           state.own.WriteTotalTimeoutConstant)) {
+    return;
   }
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   OsCall([&](SystemApi& sys) { sys.GetCommState(HandleOf(port), &dcb); });
-  bounded = own;
+  const DWORD bound = WriteBoundMilliseconds(length, dcb.BaudRate);
+  if (bound == state.writeBound) return;
+  COMMTIMEOUTS bounded = state.own;
   bounded.WriteTotalTimeoutMultiplier = 0;
-  bounded.WriteTotalTimeoutConstant = WriteBoundMilliseconds(length, dcb.BaudRate);
-  return true;
+  bounded.WriteTotalTimeoutConstant = bound;
+  state.writeBound = InstallTimeouts(port, bounded) ? bound : 0;
+}
+
+// Puts the port's own time-outs back where a write bound replaced them.
+void RestoreOwnTimeouts(Channel& port, SerialData& state) {
+  if (state.writeBound != 0) InstallTimeouts(port, state.own);
+  state.writeBound = 0;
 }
 
 void CloseHandleOf(Channel& channel, int& errorNumber) {
@@ -205,11 +213,15 @@ void serialOpen(int16_t number, const std::string& fullName, int& errorNumber) {
     errorNumber = TranslateWindowsError(error);
     return;
   }
+  auto state = std::make_unique<SerialData>();
+  // Unreadable time-outs count as endless ones: every wait is then bounded.
+  OsCall([&](SystemApi& sys) { sys.GetCommTimeouts(handle, &state->own); });
   auto channel = std::make_unique<Channel>();
   channel->channelNumber = number;
   channel->channelKind = ChannelKind::SerialPort;
   channel->osHandle = reinterpret_cast<uintptr_t>(handle);
   channel->deviceName = name;
+  channel->data = std::move(state);
   Channels().insert(std::move(channel));
 }
 
@@ -253,20 +265,17 @@ uint32_t serialQuery(int16_t number, CommValue item, int& errorNumber) {
   }
   DWORD waiting = 0;
   if (!DeviceWaiting(*port, waiting, errorNumber)) return 0;
-  return waiting + static_cast<uint32_t>(port->heldBytes.size());
+  return waiting + static_cast<uint32_t>(StateOf(*port).heldBytes.size());
 }
 
 void serialWrite(int16_t number, const std::string& bytes, int& errorNumber) {
   Channel* port = FindPort(number, errorNumber);
   if (port == nullptr) return;
   const DWORD length = static_cast<DWORD>(bytes.size());
-  COMMTIMEOUTS own{}, bounded{};
-  const bool bound = length > 0 && BoundedWriteTimeouts(*port, length, own, bounded);
-  if (bound) InstallTimeouts(*port, bounded);
+  if (length > 0) BoundWrite(*port, StateOf(*port), length);
   DWORD written = 0;
   const DWORD error = OsCall(
       [&](SystemApi& sys) { sys.WriteFile(HandleOf(*port), bytes.data(), length, &written); });
-  if (bound) InstallTimeouts(*port, own);
   if (error != 0 || written != length) {
     errorNumber = 69;
   } else {
@@ -282,10 +291,19 @@ std::string serialRead(int16_t number, int32_t count, int& errorNumber) {
     return std::string();
   }
   port->endOfData = false;
+  SerialData& state = StateOf(*port);
   const DWORD wanted = static_cast<DWORD>(count);
-  std::string bytes = port->heldBytes.substr(0, wanted);
-  port->heldBytes.erase(0, bytes.size());
-  if (bytes.size() < wanted) ReadDevice(*port, wanted, bytes, errorNumber);
+  std::string bytes = state.heldBytes.substr(0, wanted);
+  state.heldBytes.erase(0, bytes.size());
+  if (bytes.size() < wanted) {
+    const COMMTIMEOUTS& own = state.own;
+    if (ReadCanWaitForever(own.ReadIntervalTimeout, own.ReadTotalTimeoutMultiplier,
+                           own.ReadTotalTimeoutConstant)) {
+      ReadBounded(*port, wanted, bytes, errorNumber);
+    } else {
+      ReadOnce(*port, wanted - static_cast<DWORD>(bytes.size()), bytes, errorNumber);
+    }
+  }
   if (bytes.size() < wanted) port->endOfData = true;
   return bytes;
 }
@@ -298,19 +316,25 @@ void channelClose(int16_t number, ChannelKind kind, int& errorNumber) {
     return;
   }
   std::unique_ptr<Channel> entry = Channels().remove(number);
+  if (kind == ChannelKind::SerialPort) RestoreOwnTimeouts(*entry, StateOf(*entry));
   CloseHandleOf(*entry, errorNumber);
 }
 
 void serialUnread(int16_t number, char byte) {
-  if (Channel* port = Channels().find(number)) port->heldBytes.insert(0, 1, byte);
+  int ignored = 0;
+  if (Channel* port = FindPort(number, ignored)) StateOf(*port).heldBytes.insert(0, 1, byte);
 }
 
 void serialInstallTimeouts(int16_t number, const PortTimeouts& timeouts) {
-  Channel* port = Channels().find(number);
-  if (port == nullptr || port->channelKind != ChannelKind::SerialPort) return;
-  InstallTimeouts(*port, COMMTIMEOUTS{timeouts.readInterval, timeouts.readTotalMultiplier,
-                                      timeouts.readTotalConstant, timeouts.writeTotalMultiplier,
-                                      timeouts.writeTotalConstant});
+  int ignored = 0;
+  Channel* port = FindPort(number, ignored);
+  if (port == nullptr) return;
+  SerialData& state = StateOf(*port);
+  state.own = COMMTIMEOUTS{timeouts.readInterval, timeouts.readTotalMultiplier,
+                           timeouts.readTotalConstant, timeouts.writeTotalMultiplier,
+                           timeouts.writeTotalConstant};
+  state.writeBound = 0;
+  InstallTimeouts(*port, state.own);
 }
 
 }  // namespace wl

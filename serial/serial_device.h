@@ -10,14 +10,15 @@
 // Time-outs and bounds. A freshly opened port may have all-zero time-outs,
 // with which a read waits until every byte asked for has come and a write
 // until the device took every byte: for ever, when the device is silent or
-// flow control holds the line. Where the port's time-outs would allow that,
-// the layer bounds the call itself:
+// flow control holds the line. The layer reads a port's time-outs once, at
+// the open, and where they would allow that it bounds the call itself:
 //  - a read asking for more than is waiting takes what arrives and returns
 //    once the line has been quiet for kQuietLimitMilliseconds (1 s);
-//  - a write gets, for that one call, a total time-out of 3 s plus the time
-//    its bytes need on the line at the port's rate (12 bits a byte); a
-//    write cut short by it records 69. The port's own time-outs are put
-//    back afterwards.
+//  - a write runs under a total write time-out of 3 s plus the time its
+//    bytes need on the line at the port's rate (12 bits a byte, rounded up
+//    to whole seconds); a write cut short by it records 69. That time-out
+//    stays installed while it fits the writes (changing time-outs costs far
+//    more than a write) and the port's own are put back at its close.
 // Ports whose time-outs are finite (Quillport's open installs some, as can
 // the device's previous user) keep them and get exactly one ReadFile or
 // WriteFile per call.

@@ -48,7 +48,7 @@ bool WriteCanWaitForever(uint32_t multiplier, uint32_t constant) {
 uint32_t WriteBoundMilliseconds(uint32_t length, uint32_t baud) {
   if (baud < 110) baud = 110;  // a rate the device would not run at: the slowest it may
   const uint64_t lineTime = (static_cast<uint64_t>(length) * 12 * 1000 + baud - 1) / baud;
-  const uint64_t bound = kWriteStartMilliseconds + lineTime;
+  const uint64_t bound = kWriteStartMilliseconds + (lineTime + 999) / 1000 * 1000;
   return bound >= 0xFFFFFFFEu ? 0xFFFFFFFEu : static_cast<uint32_t>(bound);
 }
 

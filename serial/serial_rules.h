@@ -44,7 +44,8 @@ bool WriteCanWaitForever(uint32_t multiplier, uint32_t constant);
 
 // How long a bounded write of `length` bytes may take at `baud`: a few
 // seconds for the device to start taking bytes, plus the time the bytes
-// need on the line at up to 12 bits each.
+// need on the line at up to 12 bits each, rounded up to whole seconds so
+// that writes of similar sizes share one bound.
 uint32_t WriteBoundMilliseconds(uint32_t length, uint32_t baud);
 
 // A read that must not wait without end gives up after the line has been

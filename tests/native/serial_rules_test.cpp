@@ -79,11 +79,13 @@ TEST(Bounds, WhichTimeoutsLetACallWaitForEver) {
   EXPECT_FALSE(wl::WriteCanWaitForever(1, 500));
 }
 
-TEST(Bounds, AWriteMayTakeAFewSecondsPlusItsLineTime) {
+TEST(Bounds, AWriteMayTakeAFewSecondsPlusItsLineTimeInWholeSeconds) {
   EXPECT_EQ(wl::WriteBoundMilliseconds(0, 9600), wl::kWriteStartMilliseconds);
   EXPECT_EQ(wl::WriteBoundMilliseconds(9600, 9600), wl::kWriteStartMilliseconds + 12000);
-  EXPECT_EQ(wl::WriteBoundMilliseconds(1, 115200), wl::kWriteStartMilliseconds + 1);
+  EXPECT_EQ(wl::WriteBoundMilliseconds(9601, 9600), wl::kWriteStartMilliseconds + 13000);
+  EXPECT_EQ(wl::WriteBoundMilliseconds(1, 115200), wl::kWriteStartMilliseconds + 1000);
+  EXPECT_EQ(wl::WriteBoundMilliseconds(9600, 115200), wl::kWriteStartMilliseconds + 1000);
   // A rate of 0 is taken as the slowest real one rather than dividing by it.
-  EXPECT_EQ(wl::WriteBoundMilliseconds(11, 0), wl::kWriteStartMilliseconds + 1200);
+  EXPECT_EQ(wl::WriteBoundMilliseconds(110, 0), wl::kWriteStartMilliseconds + 12000);
   EXPECT_EQ(wl::WriteBoundMilliseconds(0xFFFFFFFFu, 110), 0xFFFFFFFEu);
 }
