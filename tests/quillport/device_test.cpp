@@ -1,0 +1,151 @@
+// Quillport's own serial behaviour on the recording fake device: the port
+// time-outs its open installs and publishes, queue sizes passed unlowered,
+// and its line rule with the byte after a CR kept.
+#include "serial/engine_host.h"
+
+namespace {
+
+using wltest::CallNames;
+using wltest::FakePort;
+
+const char* const kTimeoutVariables[] = {"wlCommRIT", "wlCommRTTM", "wlCommRTTC", "wlCommWTTM",
+                                         "wlCommWTTC"};
+
+class Quillport : public wltest::EngineTest {
+ protected:
+  FakePort& open(const std::string& name, const std::string& port) {
+    FakePort& p = fake.addPort(name);
+    run("wlCommOpen", port + ",9600,8,0,0,4096,4096");
+    EXPECT_EQ(var("wlCommErr"), " 0");
+    return p;
+  }
+};
+
+using QuillportOpen = Quillport;
+using QuillportBuffers = Quillport;
+using QuillportLine = Quillport;
+
+}  // namespace
+
+TEST_F(QuillportOpen, InstallsTheTimeoutsLastAndPublishesThemInOrder) {
+  FakePort& p = open("COM1", "1");
+  EXPECT_EQ(p.timeouts.ReadIntervalTimeout, 500u);
+  EXPECT_EQ(p.timeouts.ReadTotalTimeoutMultiplier, 10u);
+  EXPECT_EQ(p.timeouts.ReadTotalTimeoutConstant, 200u);
+  EXPECT_EQ(p.timeouts.WriteTotalTimeoutMultiplier, 1u);
+  EXPECT_EQ(p.timeouts.WriteTotalTimeoutConstant, 500u);
+  const std::vector<std::string> calls = fake.callsOn("COM1");
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.back(), "SetCommTimeouts 500 10 200 1 500");
+  EXPECT_EQ(setOrder(), (std::vector<std::string>{"wlOpenCommErr", "wlCommErr", "wlCommRIT",
+                                                  "wlCommRTTM", "wlCommRTTC", "wlCommWTTM",
+                                                  "wlCommWTTC"}));
+  EXPECT_EQ(var("wlCommRIT"), " 500");
+  EXPECT_EQ(var("wlCommRTTM"), " 10");
+  EXPECT_EQ(var("wlCommRTTC"), " 200");
+  EXPECT_EQ(var("wlCommWTTM"), " 1");
+  EXPECT_EQ(var("wlCommWTTC"), " 500");
+}
+
+TEST_F(QuillportOpen, VariablesComeAlsoAfterAFailedOpenButNotAfterASilentEnd) {
+  fake.addPort("COM2");
+  run("wlCommOpen", "2abc,9600,8,0,0,4096,4096");
+  EXPECT_EQ(var("wlOpenCommErr"), " 53");
+  EXPECT_EQ(var("wlCommErr"), " 52");
+  for (const char* v : kTimeoutVariables) EXPECT_NE(var(v), "<unset>") << v;
+  EXPECT_EQ(var("wlCommRTTC"), " 200");
+  // A refused time-out call changes no variable and no error number.
+  fake.failCall("SetCommTimeouts", ERROR_INVALID_PARAMETER);
+  run("wlCommOpen", "2,9600,8,0,0,4096,4096");
+  EXPECT_EQ(var("wlCommErr"), " 0");
+  EXPECT_EQ(var("wlCommWTTC"), " 500");
+  run("wlCommClose", "2");
+  for (const char* p : {"2,9600,8,0,0,4096", "17,9600,8,0,0,4096,4096"}) {
+    run("wlCommOpen", p);
+    EXPECT_TRUE(nothingSet()) << p;
+  }
+}
+
+TEST_F(QuillportOpen, OpenStdInstallsAndPublishesNoTimeouts) {
+  FakePort& p = fake.addPort("COM3");
+  p.timeouts = COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 0};
+  run("wlCommOpenStd", "3,9600");
+  EXPECT_EQ(var("wlCommErr"), " 0");
+  EXPECT_EQ(setOrder(), (std::vector<std::string>{"wlOpenCommErr", "wlCommErr"}));
+  EXPECT_EQ(p.timeouts.ReadIntervalTimeout, MAXDWORD);
+  EXPECT_EQ(p.timeouts.ReadTotalTimeoutConstant, 0u);
+}
+
+TEST_F(QuillportOpen, ReadsAndWritesRunUnderTheInstalledTimeouts) {
+  FakePort& p = open("COM1", "1");
+  // A read of 5 bytes with nothing coming ends after 200 + 10 x 5 ms.
+  DWORD start = fake.now();
+  run("wlCommRxS", "1,5,s");
+  EXPECT_EQ(var("s"), "");
+  EXPECT_EQ(var("wlCommErr"), " 0");
+  EXPECT_EQ(fake.now() - start, 250u);
+  // A write the device cannot take ends short after 500 + n ms: 69.
+  p.room = 3;
+  start = fake.now();
+  run("wlCommSend", "1,abcdefghij");
+  EXPECT_EQ(var("wlCommErr"), " 69");
+  EXPECT_EQ(fake.now() - start, 510u);
+}
+
+TEST_F(QuillportBuffers, SizesGoToTheDeviceUnlowered) {
+  FakePort& p = open("COM1", "1");
+  p.setupComm.clear();
+  run("wlCommSetTxBuffer", "1,20000");
+  run("wlCommSetRxBuffer", "1,65536");
+  EXPECT_EQ(var("wlCommErr"), " 0");
+  EXPECT_EQ(p.setupComm, (std::vector<std::pair<DWORD, DWORD>>{{4096, 20000}, {65536, 20000}}));
+}
+
+TEST_F(QuillportLine, ACarriageReturnTakesItsLineFeedAlong) {
+  FakePort& p = open("COM1", "1");
+  fake.arrive("COM1", "abc\r\n");
+  run("wlCommRxLine", "1,l,20");
+  EXPECT_EQ(var("l"), "abc");
+  EXPECT_EQ(var("wlCommEof"), "<unset>");
+  EXPECT_TRUE(p.inQueue.empty());
+}
+
+TEST_F(QuillportLine, ALineFeedLastEndsTheLineWithoutWaiting) {
+  open("COM1", "1");
+  fake.arrive("COM1", "abc\n");
+  const DWORD start = fake.now();
+  run("wlCommRxLine", "1,l,20");
+  EXPECT_EQ(var("l"), "abc\n");
+  EXPECT_EQ(var("wlCommEof"), "<unset>");
+  EXPECT_LT(fake.now() - start, 10u);
+}
+
+TEST_F(QuillportLine, TheByteAfterACarriageReturnIsKeptForTheNextRead) {
+  open("COM1", "1");
+  fake.arrive("COM1", "a\rbc\r\n");
+  run("wlCommRxLine", "1,l,20");
+  EXPECT_EQ(var("l"), "a");
+  run("wlCommRxCount", "1,n");
+  EXPECT_EQ(var("n"), " 4");  // the kept byte counts first
+  run("wlCommRxLine", "1,l,20");
+  EXPECT_EQ(var("l"), "bc");
+  EXPECT_EQ(var("wlCommEof"), "<unset>");
+  // And the kept byte is what a byte receive takes next.
+  fake.arrive("COM1", "x\ryz");
+  run("wlCommRxLine", "1,l,20");
+  EXPECT_EQ(var("l"), "x");
+  run("wlCommRxByte", "1,b,c");
+  EXPECT_EQ(var("b"), "y");
+  EXPECT_EQ(var("c"), " 1");
+}
+
+TEST_F(QuillportLine, ACarriageReturnThenSilenceEndsWithoutTheIdleWait) {
+  open("COM1", "1");
+  fake.arrive("COM1", "abc\r");
+  const DWORD start = fake.now();
+  run("wlCommRxLine", "1,l,500");
+  EXPECT_EQ(var("l"), "abc");
+  EXPECT_EQ(var("wlCommEof"), "<unset>");
+  // Only the one-byte read's time-outs (200 + 10 ms) pass, not 5 s.
+  EXPECT_LE(fake.now() - start, 1000u);
+}
