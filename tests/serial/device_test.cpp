@@ -532,3 +532,50 @@ TEST_F(DeviceReceive, RxLineRecordsAPendingLineErrorAndStillCollects) {
   EXPECT_GE(fake.now() - start, 50u);
   EXPECT_LE(fake.now() - start, 200u);
 }
+
+TEST_F(DeviceOpen, EachActionMakesItsDeviceCallsInOrder) {
+  // Finite time-outs, so that no call is needed to bound a wait.
+  FakePort& p = fake.addPort("COM7");
+  p.timeouts = COMMTIMEOUTS{MAXDWORD, 0, 0, 0, 1000};
+  const std::vector<std::string> state = {"GetCommState", "SetCommState"};
+  auto join = [](std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+  };
+  const std::vector<std::string> queue = {"GetCommProperties", "SetupComm"};
+  const std::vector<std::string> open = {"CreateFileA"};
+  const std::vector<std::string> waiting = {"ClearCommError"};
+  const std::vector<std::string> read = {"ReadFile"};
+  struct Case {
+    const char* action;
+    const char* parameters;
+    std::string arrives;
+    std::vector<std::string> steps;
+  };
+  const Case cases[] = {
+      // parity on and its type, stop bits, both queues, rate, data bits last
+      {"wlCommOpen", "7,9600,7,1,0,100,200", "",
+       join({open, state, state, state, queue, queue, state, state})},
+      {"wlCommClose", "7", "", {"CloseHandle"}},
+      {"wlCommOpen", "7,9600,8,0,0,100,200", "", join({open, state, state, queue, queue, state, state})},
+      {"wlCommSetBaud", "7,4800", "", state},
+      {"wlCommSetTxBuffer", "7,100", "", queue},
+      {"wlCommXonXoff", "7,1", "", join({state, state})},
+      {"wlCommFlowReset", "7", "", state},
+      {"wlCommGetBaud", "7,b", "", {"GetCommState"}},
+      {"wlCommRxCount", "7,n", "", waiting},
+      {"wlCommSend", "7,abc", "", {"WriteFile"}},
+      {"wlCommSendASCII", "7,1,2", "", {"WriteFile", "WriteFile"}},
+      {"wlCommRxByte", "7,b,c", "xy", join({waiting, read})},
+      {"wlCommRxS", "7,1,s", "", join({waiting, read})},  // everything waiting: one read
+      {"wlCommRxFlush", "7", "ab", join({waiting, read, waiting, read, waiting})},
+      {"wlCommRxLine", "7,l,1", "a\r", join({waiting, waiting, read, waiting, read})},
+  };
+  for (const Case& c : cases) {
+    fake.arrive("COM7", c.arrives);
+    fake.clearLog();
+    run(c.action, c.parameters);
+    EXPECT_EQ(Steps(fake.callsOn("COM7")), c.steps) << c.action << " " << c.parameters;
+  }
+}
