@@ -117,16 +117,30 @@ bool DeviceWaiting(Channel& port, DWORD& waiting, int& errorNumber) {
   return true;
 }
 
-// One ReadFile appending to `bytes`; false (69 recorded) when it failed.
-bool ReadOnce(Channel& port, DWORD count, std::string& bytes, int& errorNumber) {
-  const size_t start = bytes.size();
-  bytes.resize(start + count);
-  DWORD read = 0;
-  const DWORD error = OsCall(
-      [&](SystemApi& sys) { sys.ReadFile(HandleOf(port), &bytes[start], count, &read); });
-  bytes.resize(start + (error == 0 ? read : 0));
-  if (error != 0) errorNumber = 69;
-  return error == 0;
+// The largest buffer one ReadFile gets. A read asked for more takes it in
+// pieces, so that a huge count costs no huge buffer (a failed allocation
+// would throw out of the action); a piece that comes back short ends it.
+constexpr DWORD kReadPieceBytes = 65536;
+
+// ReadFile calls appending to `bytes` until `count` bytes are in or one
+// returns short; false (69 recorded) when one failed.
+bool ReadFromDevice(Channel& port, DWORD count, std::string& bytes, int& errorNumber) {
+  while (count > 0) {
+    const DWORD piece = count < kReadPieceBytes ? count : kReadPieceBytes;
+    const size_t start = bytes.size();
+    bytes.resize(start + piece);
+    DWORD read = 0;
+    const DWORD error = OsCall(
+        [&](SystemApi& sys) { sys.ReadFile(HandleOf(port), &bytes[start], piece, &read); });
+    bytes.resize(start + (error == 0 ? read : 0));
+    if (error != 0) {
+      errorNumber = 69;
+      return false;
+    }
+    if (read < piece) break;
+    count -= piece;
+  }
+  return true;
 }
 
 // A read on a port whose time-outs would let it wait for ever: only what is
@@ -142,7 +156,7 @@ void ReadBounded(Channel& port, DWORD count, std::string& bytes, int& errorNumbe
     }
     if (waiting > 0) {
       const DWORD wanted = count - static_cast<DWORD>(bytes.size());
-      if (!ReadOnce(port, waiting < wanted ? waiting : wanted, bytes, errorNumber)) return;
+      if (!ReadFromDevice(port, waiting < wanted ? waiting : wanted, bytes, errorNumber)) return;
       quietSince = System().GetTickCount();
     } else if (System().GetTickCount() - quietSince >= kQuietLimitMilliseconds) {
       return;
@@ -301,7 +315,7 @@ std::string serialRead(int16_t number, int32_t count, int& errorNumber) {
                            own.ReadTotalTimeoutConstant)) {
       ReadBounded(*port, wanted, bytes, errorNumber);
     } else {
-      ReadOnce(*port, wanted - static_cast<DWORD>(bytes.size()), bytes, errorNumber);
+      ReadFromDevice(*port, wanted - static_cast<DWORD>(bytes.size()), bytes, errorNumber);
     }
   }
   if (bytes.size() < wanted) port->endOfData = true;
