@@ -149,3 +149,11 @@ TEST_F(QuillportLine, ACarriageReturnThenSilenceEndsWithoutTheIdleWait) {
   // Only the one-byte read's time-outs (200 + 10 ms) pass, not 5 s.
   EXPECT_LE(fake.now() - start, 1000u);
 }
+
+TEST_F(QuillportOpen, AHugeCountReadsWhatCameWithoutAHugeBuffer) {
+  open("COM1", "1");
+  fake.arrive("COM1", "ab");
+  run("wlCommRxS", "1,2000000000,s");
+  EXPECT_EQ(var("s"), "ab");
+  EXPECT_EQ(var("wlCommErr"), " 0");
+}
