@@ -1,20 +1,241 @@
-// Minimal runner until the full one lands: loads a plug-in and lists its catalogue.
+// nbrun: plays the authoring application's part for a plug-in, so a device
+// dialogue can be tried without the application. It loads a .nbp, registers
+// it, and runs a script of actions (or a prompt, one line at a time),
+// printing every variable the plug-in sets as it is set.
+#include <windows.h>
+
 #include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <string>
 
 #include "host/nbhost.h"
+#include "host/runner/script.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: nbrun [options] PLUGIN.nbp [SCRIPT]\n"
+    "  Runs SCRIPT (one action or statement per line) against the plug-in;\n"
+    "  without SCRIPT, reads lines at a prompt.\n"
+    "options:\n"
+    "  --list             print the plug-in's actions under their categories\n"
+    "  --ports            print the COM ports this machine has\n"
+    "  --trace            print each action's number, parameter text, result and time\n"
+    "  --set NAME=VALUE   set a variable before the script runs\n"
+    "script lines:\n"
+    "  wlCommOpenStd \"1,9600\"     an action; \"\" inside the quotes is one double quote\n"
+    "  SetVar \"[name]\" \"text\"     Print \"text\"     Pause \"ms\"\n"
+    "  Expect \"[name]\" \"text\"     stops the run (exit 1) unless both agree\n"
+    "  # comment                  [name] anywhere is replaced by the variable's value\n";
+
+enum Exit { kDone = 0, kExpectationFailed = 1, kFailure = 2 };
+
+struct Options {
+  bool list = false;
+  bool ports = false;
+  bool trace = false;
+  std::string plugIn;
+  std::string script;
+  std::vector<std::pair<std::string, std::string>> presets;
+};
+
+bool ParseOptions(int argc, char** argv, Options& options) {
+  std::vector<std::string> positional;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--list") {
+      options.list = true;
+    } else if (arg == "--ports") {
+      options.ports = true;
+    } else if (arg == "--trace") {
+      options.trace = true;
+    } else if (arg == "--set" && i + 1 < argc) {
+      const std::string assignment = argv[++i];
+      const size_t equals = assignment.find('=');
+      if (equals == std::string::npos) return false;
+      options.presets.emplace_back(assignment.substr(0, equals), assignment.substr(equals + 1));
+    } else if (arg.rfind("--", 0) == 0) {
+      return false;
+    } else {
+      positional.push_back(arg);
+    }
+  }
+  if (positional.size() > 2) return false;
+  if (!positional.empty()) options.plugIn = positional[0];
+  if (positional.size() == 2) options.script = positional[1];
+  return options.ports || !options.plugIn.empty();
+}
+
+// COM ports the machine names, read from the device namespace; no port is
+// opened, so listing never disturbs a device.
+void ListPorts() {
+  int found = 0;
+  for (int n = 1; n <= 32; ++n) {
+    const std::string name = "COM" + std::to_string(n);
+    char target[1024];
+    if (QueryDosDeviceA(name.c_str(), target, sizeof target) != 0) {
+      std::printf("%-6s %s\n", name.c_str(), target);
+      ++found;
+    }
+  }
+  if (found == 0) std::printf("no COM ports\n");
+}
+
+void ListCatalogue(const nbhost::PlugIn& plugIn) {
+  int actions = 0;
+  for (const nbhost::Registration& entry : plugIn.registrations()) {
+    if (entry.number == 0) {
+      std::printf("%s\n", entry.name.c_str());
+    } else {
+      std::printf("  %3d  %-18s %s\n", entry.number, entry.name.c_str(), entry.hint.c_str());
+      ++actions;
+    }
+  }
+  std::printf("%d actions\n", actions);
+}
+
+class Runner {
+ public:
+  Runner(nbhost::PlugIn& plugIn, bool trace) : plugIn_(plugIn), trace_(trace) {
+    plugIn_.onSetVariable = [](const nbhost::VariableSet& set) {
+      std::printf("  %s = \"%s\"\n", set.name.c_str(), nbrun::Visible(set.value).c_str());
+      std::fflush(stdout);
+    };
+  }
+
+  // Runs one line; false when the run must stop, with `exit` saying why.
+  bool runLine(const std::string& line, const std::string& where, Exit& exit) {
+    const nbrun::ParsedLine parsed = nbrun::ParseLine(line);
+    if (!parsed.ok) {
+      std::fprintf(stderr, "%s: %s\n", where.c_str(), parsed.error.c_str());
+      exit = kFailure;
+      return false;
+    }
+    const nbrun::Statement& statement = parsed.statement;
+    std::vector<std::string> arguments;
+    for (const std::string& argument : statement.arguments) arguments.push_back(expand(argument));
+    switch (statement.kind) {
+      case nbrun::StatementKind::Nothing:
+        return true;
+      case nbrun::StatementKind::Action:
+        return runAction(statement.name, arguments.empty() ? "" : arguments[0], where, exit);
+      case nbrun::StatementKind::SetVar:
+        plugIn_.variables()[nbrun::VariableName(statement.arguments[0])] = arguments[1];
+        return true;
+      case nbrun::StatementKind::Print:
+        std::printf("%s\n", arguments[0].c_str());
+        std::fflush(stdout);
+        return true;
+      case nbrun::StatementKind::Pause:
+        Sleep(static_cast<DWORD>(std::stoul(arguments[0])));
+        return true;
+      case nbrun::StatementKind::Expect:
+        if (arguments[0] == arguments[1]) return true;
+        std::fprintf(stderr, "%s: expected %s to read \"%s\", it reads \"%s\"\n", where.c_str(),
+                     statement.arguments[0].c_str(), nbrun::Visible(arguments[1]).c_str(),
+                     nbrun::Visible(arguments[0]).c_str());
+        exit = kExpectationFailed;
+        return false;
+    }
+    return true;
+  }
+
+ private:
+  std::string expand(const std::string& text) {
+    return nbrun::Substitute(text, [this](const std::string& name) { return plugIn_.variable(name); });
+  }
+
+  bool runAction(const std::string& name, const std::string& parameters, const std::string& where,
+                 Exit& exit) {
+    const int32_t number = numberOf(name);
+    if (number <= 0) {
+      std::fprintf(stderr, "%s: the plug-in has no action named %s\n", where.c_str(), name.c_str());
+      exit = kFailure;
+      return false;
+    }
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+    const int32_t result = plugIn_.exec(number, parameters);
+    QueryPerformanceCounter(&end);
+    if (trace_) {
+      const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                        static_cast<double>(frequency.QuadPart);
+      std::printf("> %s (%d) \"%s\" -> %d in %.3f ms\n", name.c_str(), number,
+                  nbrun::Visible(parameters).c_str(), result, ms);
+      std::fflush(stdout);
+    }
+    return true;
+  }
+
+  // The action's number from the registrations; names match regardless of case.
+  int32_t numberOf(const std::string& name) const {
+    for (const nbhost::Registration& entry : plugIn_.registrations()) {
+      if (entry.number > 0 && _stricmp(entry.name.c_str(), name.c_str()) == 0) return entry.number;
+    }
+    return 0;
+  }
+
+  nbhost::PlugIn& plugIn_;
+  bool trace_;
+};
+
+Exit RunScript(Runner& runner, const std::string& path) {
+  std::ifstream script(path, std::ios::binary);
+  if (!script) {
+    std::fprintf(stderr, "cannot read the script %s\n", path.c_str());
+    return kFailure;
+  }
+  std::string line;
+  Exit exit = kDone;
+  for (int number = 1; std::getline(script, line); ++number) {
+    if (!runner.runLine(line, path + " line " + std::to_string(number), exit)) return exit;
+  }
+  return kDone;
+}
+
+Exit RunPrompt(Runner& runner) {
+  std::printf("Type actions or statements, one per line; \"quit\" ends.\n");
+  std::string line;
+  for (int number = 1;; ++number) {
+    std::printf("nbrun> ");
+    std::fflush(stdout);
+    if (!std::getline(std::cin, line) || line == "quit" || line == "exit") break;
+    Exit ignored = kDone;
+    runner.runLine(line, "line " + std::to_string(number), ignored);  // the prompt goes on
+  }
+  std::printf("\n");
+  return kDone;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: nbrun PLUGIN.nbp\n");
-    return 2;
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    std::fputs(kUsage, stderr);
+    return kFailure;
   }
-  nbhost::PlugIn p;
+  if (options.ports) {
+    ListPorts();
+    if (options.plugIn.empty()) return kDone;
+  }
+  nbhost::PlugIn plugIn;
   std::string error;
-  if (!p.load(argv[1], &error)) {
+  if (!plugIn.load(options.plugIn, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
-    return 1;
+    return kFailure;
   }
-  p.registerPlugIn();
-  for (const auto& r : p.registrations()) std::printf("%3d %s\n", r.number, r.name.c_str());
-  return 0;
+  char *title = nullptr, *publisher = nullptr, *hint = nullptr;
+  plugIn.init(&title, &publisher, &hint);
+  plugIn.registerPlugIn();
+  if (options.list) {
+    std::printf("%s (%s): %s\n", title ? title : "", publisher ? publisher : "", hint ? hint : "");
+    ListCatalogue(plugIn);
+    return kDone;
+  }
+  for (const auto& preset : options.presets) plugIn.variables()[preset.first] = preset.second;
+  Runner runner(plugIn, options.trace);
+  return options.script.empty() ? RunPrompt(runner) : RunScript(runner, options.script);
 }

@@ -1,0 +1,149 @@
+#include "script.h"
+
+#include <cctype>
+#include <cstdio>
+
+namespace nbrun {
+namespace {
+
+struct Keyword {
+  const char* word;
+  StatementKind kind;
+  size_t arguments;
+};
+
+const Keyword kKeywords[] = {
+    {"setvar", StatementKind::SetVar, 2}, {"print", StatementKind::Print, 1},
+    {"pause", StatementKind::Pause, 1},   {"delay", StatementKind::Pause, 1},
+    {"expect", StatementKind::Expect, 2},
+};
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// Reads one argument at `at`: a quoted text with doubled quotes inside, or a
+// bare word. False when a quote is never closed.
+bool ReadArgument(const std::string& line, size_t& at, std::string& argument) {
+  if (line[at] != '"') {
+    const size_t start = at;
+    while (at < line.size() && !IsBlank(line[at])) ++at;
+    argument = line.substr(start, at - start);
+    return true;
+  }
+  for (++at; at < line.size(); ++at) {
+    if (line[at] != '"') {
+      argument += line[at];
+    } else if (at + 1 < line.size() && line[at + 1] == '"') {
+      argument += '"';
+      ++at;
+    } else {
+      ++at;
+      return true;
+    }
+  }
+  return false;
+}
+
+ParsedLine Malformed(const std::string& why) {
+  ParsedLine parsed;
+  parsed.ok = false;
+  parsed.error = why;
+  return parsed;
+}
+
+bool IsWholeNumber(const std::string& text) {
+  if (text.empty() || text.size() > 9) return false;
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+ParsedLine ParseLine(const std::string& line) {
+  size_t at = 0;
+  while (at < line.size() && IsBlank(line[at])) ++at;
+  ParsedLine parsed;
+  if (at == line.size() || line[at] == '#' || line[at] == '.') return parsed;
+
+  const size_t start = at;
+  while (at < line.size() && !IsBlank(line[at]) && line[at] != '"') ++at;
+  Statement& statement = parsed.statement;
+  statement.name = line.substr(start, at - start);
+  if (statement.name.empty()) return Malformed("a line must start with a name");
+  while (true) {
+    while (at < line.size() && IsBlank(line[at])) ++at;
+    if (at == line.size()) break;
+    std::string argument;
+    if (!ReadArgument(line, at, argument)) return Malformed("a double quote is never closed");
+    statement.arguments.push_back(argument);
+  }
+
+  statement.kind = StatementKind::Action;
+  const std::string word = Lower(statement.name);
+  for (const Keyword& keyword : kKeywords) {
+    if (word != keyword.word) continue;
+    statement.kind = keyword.kind;
+    if (statement.arguments.size() != keyword.arguments) {
+      return Malformed(statement.name + " takes " + std::to_string(keyword.arguments) +
+                       (keyword.arguments == 1 ? " argument" : " arguments"));
+    }
+  }
+  if (statement.kind == StatementKind::Action && statement.arguments.size() > 1) {
+    return Malformed("an action takes one parameter text in double quotes");
+  }
+  if (statement.kind == StatementKind::Pause && !IsWholeNumber(statement.arguments[0])) {
+    return Malformed(statement.name + " takes a number of milliseconds");
+  }
+  return parsed;
+}
+
+std::string Substitute(const std::string& text, const Lookup& lookup) {
+  std::string result;
+  size_t at = 0;
+  while (at < text.size()) {
+    const size_t open = text.find('[', at);
+    const size_t close = open == std::string::npos ? open : text.find(']', open);
+    if (close == std::string::npos) break;
+    result += text.substr(at, open - at);
+    result += lookup(text.substr(open + 1, close - open - 1));
+    at = close + 1;
+  }
+  return result + text.substr(at);
+}
+
+std::string VariableName(const std::string& argument) {
+  if (argument.size() >= 2 && argument.front() == '[' && argument.back() == ']') {
+    return argument.substr(1, argument.size() - 2);
+  }
+  return argument;
+}
+
+std::string Visible(const std::string& bytes) {
+  std::string shown;
+  for (unsigned char c : bytes) {
+    switch (c) {
+      case '\r': shown += "\\r"; break;
+      case '\n': shown += "\\n"; break;
+      case '\t': shown += "\\t"; break;
+      case '\\': shown += "\\\\"; break;
+      case '"': shown += "\\\""; break;
+      default:
+        if (c >= 0x20 && c < 0x7F) {
+          shown += static_cast<char>(c);
+        } else {
+          char hex[8];
+          std::snprintf(hex, sizeof hex, "\\x%02X", c);
+          shown += hex;
+        }
+    }
+  }
+  return shown;
+}
+
+}  // namespace nbrun

@@ -1,0 +1,52 @@
+// The runner's script language, in the authoring application's own style:
+// one statement per line, a name followed by its arguments in double quotes
+// (a double quote inside one is written twice).
+//
+//   wlCommOpenStd "1,9600"        an action of the plug-in, by name
+//   SetVar "[port]" "1"           sets a variable (the brackets are optional)
+//   Print "weight: [weight]"      prints a text
+//   Pause "250"                   waits that many milliseconds
+//   Expect "[wlCommErr]" " 0"     stops the run unless both texts agree
+//   # a comment                   (also a line starting with ".")
+//
+// [name] in any argument is replaced by the variable's value before the
+// statement runs (an unset variable reads as empty text), as the host does.
+// Pure code: no Windows here.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace nbrun {
+
+enum class StatementKind { Nothing, Action, SetVar, Print, Pause, Expect };
+
+struct Statement {
+  StatementKind kind = StatementKind::Nothing;
+  std::string name;  // the action's name for actions, the keyword otherwise
+  std::vector<std::string> arguments;
+};
+
+struct ParsedLine {
+  bool ok = true;
+  Statement statement;
+  std::string error;  // why the line is malformed, when !ok
+};
+
+ParsedLine ParseLine(const std::string& line);
+
+// The value of a variable; empty text for one that is not set.
+using Lookup = std::function<std::string(const std::string& name)>;
+
+// Replaces every [name] by its value.
+std::string Substitute(const std::string& text, const Lookup& lookup);
+
+// SetVar's target: "[name]" or "name".
+std::string VariableName(const std::string& argument);
+
+// The text with non-printable bytes made visible: \r, \n, \t, \\, \" and
+// \xHH for the rest.
+std::string Visible(const std::string& bytes);
+
+}  // namespace nbrun
