@@ -118,8 +118,12 @@ void PlugIn::registerPlugIn(CallbackKind kind) {
   registerPlugIn_(AddActionCallback(kind), nullptr, nullptr, SetVariableCallback(kind));
 }
 
+// The callbacks carry no context: the plug-in object that runs an action
+// is the one that receives what the action sets, so several plug-ins can be
+// loaded side by side.
 int32_t PlugIn::exec(int32_t number, const std::string& parameters) {
   const char* list[1] = {parameters.c_str()};
+  receiver = this;
   return execAction_(number, list);
 }
 
@@ -136,6 +140,7 @@ int32_t PlugIn::exec(const std::string& name, const std::string& parameters) {
 }
 
 int32_t PlugIn::execList(int32_t number, const char* const* parameterList) {
+  receiver = this;
   return execAction_(number, parameterList);
 }
 

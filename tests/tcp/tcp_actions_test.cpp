@@ -7,6 +7,9 @@
 #include <chrono>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <memory>
+#include <string>
 
 #include "host/nbhost.h"
 #include "scripted_peer.h"
@@ -37,16 +40,34 @@ struct Outcome {
   std::string value, err, eof;
 };
 
-class Tcp : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    if (host != nullptr) return;
-    host = new nbhost::PlugIn;
+// Each edition loaded once for the whole program; both keep their own
+// connection, so they never disturb each other.
+nbhost::PlugIn* HostFor(const std::string& file) {
+  static std::map<std::string, std::unique_ptr<nbhost::PlugIn>> hosts;
+  std::unique_ptr<nbhost::PlugIn>& host = hosts[file];
+  if (!host) {
+    host = std::make_unique<nbhost::PlugIn>();
     std::string error;
-    ASSERT_TRUE(host->load(wltest::OutputFile("Wirelet.nbp"), &error)) << error;
+    if (!host->load(wltest::OutputFile(file), &error)) {
+      ADD_FAILURE() << error;
+      host.reset();
+      return nullptr;
+    }
     host->registerPlugIn();
   }
-  void TearDown() override { host->exec("wlTCPclose", ""); }
+  return host.get();
+}
+
+// The TCP actions run by name, so the same cases prove both editions.
+class Tcp : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    host = HostFor(GetParam());
+    ASSERT_NE(host, nullptr);
+  }
+  void TearDown() override {
+    if (host != nullptr) host->exec("wlTCPclose", "");
+  }
 
   // Runs an action by name; the variables it set, in order.
   std::vector<std::string> run(const std::string& action, const std::string& parameter) {
@@ -71,9 +92,8 @@ class Tcp : public ::testing::Test {
            "/" + file;
   }
 
-  static nbhost::PlugIn* host;
+  nbhost::PlugIn* host = nullptr;
 };
-nbhost::PlugIn* Tcp::host = nullptr;
 
 using TcpOpen = Tcp;
 using TcpSend = Tcp;
@@ -96,7 +116,7 @@ ScriptedPeer::Script SendOnCue(const std::string& bytes) {
 
 }  // namespace
 
-TEST_F(TcpOpen, ASecondOpenGives55AndTheFirstConnectionKeepsWorking) {
+TEST_P(TcpOpen, ASecondOpenGives55AndTheFirstConnectionKeepsWorking) {
   ScriptedPeer peer([](ScriptedPeer& p) {
     if (p.receive(7, kDeadlineMs) == "hello\r\n") p.send("ok\r\n");
     p.awaitCue(kDeadlineMs);
@@ -109,7 +129,7 @@ TEST_F(TcpOpen, ASecondOpenGives55AndTheFirstConnectionKeepsWorking) {
   peer.cue();
 }
 
-TEST_F(TcpOpen, RefusedPortAndUnresolvableNameGive57AndLeaveNothingOpen) {
+TEST_P(TcpOpen, RefusedPortAndUnresolvableNameGive57AndLeaveNothingOpen) {
   EXPECT_EQ(err("wlTCPopen", "127.0.0.1," + std::to_string(tcptest::UnusedPort()) + ",1000"), " 57");
   // A label too long for any name lookup fails without asking a name server.
   EXPECT_EQ(err("wlTCPopen", std::string(200, 'q') + ",80,1000"), " 57");
@@ -119,7 +139,7 @@ TEST_F(TcpOpen, RefusedPortAndUnresolvableNameGive57AndLeaveNothingOpen) {
   EXPECT_EQ(receive("wlTCPrxline").value, "up");
 }
 
-TEST_F(TcpOpen, OnlyThreeFieldsOpenAndTheHostMayBeQuoted) {
+TEST_P(TcpOpen, OnlyThreeFieldsOpenAndTheHostMayBeQuoted) {
   ScriptedPeer peer([](ScriptedPeer& p) { p.send("in\n"); });
   EXPECT_TRUE(run("wlTCPopen", "127.0.0.1," + std::to_string(peer.port())).empty());
   EXPECT_TRUE(run("wlTCPopen", peer.openText(100) + ",4").empty());
@@ -130,7 +150,7 @@ TEST_F(TcpOpen, OnlyThreeFieldsOpenAndTheHostMayBeQuoted) {
   EXPECT_EQ(receive("wlTCPrxline").value, "in");
 }
 
-TEST_F(TcpOpen, CloseTwiceGivesZeroBothTimesAndThePeerSeesTheClose) {
+TEST_P(TcpOpen, CloseTwiceGivesZeroBothTimesAndThePeerSeesTheClose) {
   ScriptedPeer peer([](ScriptedPeer& p) {
     if (p.clientClosed(kDeadlineMs)) p.signal();
   });
@@ -141,7 +161,7 @@ TEST_F(TcpOpen, CloseTwiceGivesZeroBothTimesAndThePeerSeesTheClose) {
   EXPECT_TRUE(peer.awaitSignal(kDeadlineMs));
 }
 
-TEST_F(TcpSend, TextGoesByteForByteAndCrLfIsAppended) {
+TEST_P(TcpSend, TextGoesByteForByteAndCrLfIsAppended) {
   const std::string expected = "a,b \"q\" , x\x01\xff\r\nline\r\n";
   std::string got;
   ScriptedPeer peer([&](ScriptedPeer& p) { got = p.receive(expected.size(), kDeadlineMs); });
@@ -154,7 +174,7 @@ TEST_F(TcpSend, TextGoesByteForByteAndCrLfIsAppended) {
   EXPECT_EQ(got, expected);
 }
 
-TEST_F(TcpSend, EveryActionWithoutAConnectionGives52) {
+TEST_P(TcpSend, EveryActionWithoutAConnectionGives52) {
   EXPECT_EQ(err("wlTCPsend", "x"), " 52");
   EXPECT_EQ(err("wlTCPsendCRLF", "x"), " 52");
   for (const char* action : {"wlTCPrxbyte", "wlTCPrxline"}) {
@@ -170,7 +190,7 @@ TEST_F(TcpSend, EveryActionWithoutAConnectionGives52) {
   EXPECT_EQ(ReadFile(scratch("none.txt")), "");
 }
 
-TEST_F(TcpRxByte, BytesOfOneSegmentComeOneByOneWithTheFlagClear) {
+TEST_P(TcpRxByte, BytesOfOneSegmentComeOneByOneWithTheFlagClear) {
   ScriptedPeer peer(SendOnCue("abcde"));
   ASSERT_EQ(err("wlTCPopen", peer.openText(2000)), " 0");
   peer.cue();
@@ -185,7 +205,7 @@ TEST_F(TcpRxByte, BytesOfOneSegmentComeOneByOneWithTheFlagClear) {
   peer.cue();
 }
 
-TEST_F(TcpRxByte, NothingWithinTheTimeOutGives24AndThePeerClosingEndsTheData) {
+TEST_P(TcpRxByte, NothingWithinTheTimeOutGives24AndThePeerClosingEndsTheData) {
   ScriptedPeer peer([](ScriptedPeer& p) {
     p.awaitCue(kDeadlineMs);
     p.send("z");
@@ -206,7 +226,7 @@ TEST_F(TcpRxByte, NothingWithinTheTimeOutGives24AndThePeerClosingEndsTheData) {
   }
 }
 
-TEST_F(TcpRxLine, ABurstOfTwoLinesEndsTheDataAtTheSecond) {
+TEST_P(TcpRxLine, ABurstOfTwoLinesEndsTheDataAtTheSecond) {
   ScriptedPeer peer(SendOnCue("one\r\ntwo\r\n"));
   ASSERT_EQ(err("wlTCPopen", peer.openText(2000)), " 0");
   peer.cue();
@@ -220,7 +240,7 @@ TEST_F(TcpRxLine, ABurstOfTwoLinesEndsTheDataAtTheSecond) {
   peer.cue();
 }
 
-TEST_F(TcpRxLine, CrLfSplitAcrossSegmentsAndALineLongerThanTheBuffer) {
+TEST_P(TcpRxLine, CrLfSplitAcrossSegmentsAndALineLongerThanTheBuffer) {
   const std::string longLine(70000, 'x');
   ScriptedPeer peer([&](ScriptedPeer& p) {
     p.send("abc\r");
@@ -240,7 +260,7 @@ TEST_F(TcpRxLine, CrLfSplitAcrossSegmentsAndALineLongerThanTheBuffer) {
   peer.cue();
 }
 
-TEST_F(TcpRxLine, APartialLineThenSilenceAndThenThePeerClosing) {
+TEST_P(TcpRxLine, APartialLineThenSilenceAndThenThePeerClosing) {
   ScriptedPeer peer([](ScriptedPeer& p) {
     p.send("abc");
     p.awaitCue(kDeadlineMs);
@@ -270,7 +290,7 @@ TEST_F(TcpRxLine, APartialLineThenSilenceAndThenThePeerClosing) {
 
 // 1,024 ms is 1 s exactly and 1,023 ms is 1.047552 s: the time-out counts
 // in 1,024ths of a second. Only lower bounds are tight here.
-TEST_F(TcpWait, TimeOutsCountInUnitsOf1024) {
+TEST_P(TcpWait, TimeOutsCountInUnitsOf1024) {
   for (const int ms : {1024, 1023}) {
     ScriptedPeer peer([](ScriptedPeer& p) { p.awaitCue(kDeadlineMs); });
     ASSERT_EQ(err("wlTCPopen", peer.openText(ms)), " 0");
@@ -284,7 +304,7 @@ TEST_F(TcpWait, TimeOutsCountInUnitsOf1024) {
   }
 }
 
-TEST_F(TcpRxF, ABurstReplacesTheFileWithCrLfLines) {
+TEST_P(TcpRxF, ABurstReplacesTheFileWithCrLfLines) {
   const std::string file = scratch("lines.txt");
   WriteFile(file, "old content that is longer than what comes\r\n");
   ScriptedPeer peer(SendOnCue("one\r\ntwo\nthree\r\n"));
@@ -303,7 +323,7 @@ TEST_F(TcpRxF, ABurstReplacesTheFileWithCrLfLines) {
 // leaves the end flag clear, so silence ends the last call with 24, and that
 // failed receive writes no line of its own. (Should the lines come in two
 // receives, the first call ends at the flag and a second takes the rest.)
-TEST_F(TcpRxF, LinesThenSilenceReturnWhileThePeerStaysConnected) {
+TEST_P(TcpRxF, LinesThenSilenceReturnWhileThePeerStaysConnected) {
   std::string burst;
   for (int i = 0; i < 1024; ++i) {
     std::string line = "line " + std::to_string(i) + " ";
@@ -333,7 +353,7 @@ TEST_F(TcpRxF, LinesThenSilenceReturnWhileThePeerStaysConnected) {
   peer.cue();
 }
 
-TEST_F(TcpRxF, AFileThatCannotBeOpenedLeavesTheDataInTheConnection) {
+TEST_P(TcpRxF, AFileThatCannotBeOpenedLeavesTheDataInTheConnection) {
   ScriptedPeer peer(SendOnCue("keep\r\n"));
   ASSERT_EQ(err("wlTCPopen", peer.openText(300)), " 0");
   peer.cue();
@@ -353,7 +373,7 @@ TEST_F(TcpRxF, AFileThatCannotBeOpenedLeavesTheDataInTheConnection) {
   peer.cue();
 }
 
-TEST_F(TcpRxFT, EachCallAppendsOneLine) {
+TEST_P(TcpRxFT, EachCallAppendsOneLine) {
   const std::string file = scratch("append.txt");
   WriteFile(file, "head\r\n");
   ScriptedPeer peer(SendOnCue("one\r\ntwo\n"));
@@ -371,7 +391,7 @@ TEST_F(TcpRxFT, EachCallAppendsOneLine) {
   peer.cue();
 }
 
-TEST_F(TcpRxFlush, DiscardsWhatIsWaitingAndReturnsWithoutALimitOnWaits) {
+TEST_P(TcpRxFlush, DiscardsWhatIsWaitingAndReturnsWithoutALimitOnWaits) {
   ScriptedPeer peer([](ScriptedPeer& p) {
     p.send("first\r\n" + std::string(100000, '#'));
     p.awaitCue(kDeadlineMs);
@@ -392,3 +412,14 @@ TEST_F(TcpRxFlush, DiscardsWhatIsWaitingAndReturnsWithoutALimitOnWaits) {
   EXPECT_EQ(receive("wlTCPrxline").value, "after");
   peer.cue();
 }
+
+#define WL_BOTH_EDITIONS(suite) \
+  INSTANTIATE_TEST_SUITE_P(Editions, suite, ::testing::Values("Wirelet.nbp", "Quillport.nbp"))
+WL_BOTH_EDITIONS(TcpOpen);
+WL_BOTH_EDITIONS(TcpSend);
+WL_BOTH_EDITIONS(TcpRxByte);
+WL_BOTH_EDITIONS(TcpRxLine);
+WL_BOTH_EDITIONS(TcpWait);
+WL_BOTH_EDITIONS(TcpRxF);
+WL_BOTH_EDITIONS(TcpRxFT);
+WL_BOTH_EDITIONS(TcpRxFlush);
