@@ -48,9 +48,15 @@ __stdcall int32_t nbEditAction(int32_t number, void* /*parameterList*/) {
 
 // Runs action `number` on the first text of the host's parameter list.
 // 1 when the number is known (whatever the action did), 0 otherwise.
+// Nothing may unwind into the host: an action that runs out of memory ends
+// there, as far as it got.
 __stdcall int32_t nbExecAction(int32_t number, const char* const* parameterList) {
   FloatingPointGuard guard;
-  return wl::ExecAction(wl::ThisEdition(), number, parameterList);
+  try {
+    return wl::ExecAction(wl::ThisEdition(), number, parameterList);
+  } catch (...) {
+    return wl::EditAction(wl::ThisEdition(), number);
+  }
 }
 
 // Fills the host's title, publisher and hint slots with new GlobalAlloc
