@@ -127,9 +127,11 @@ void wlCommRxFlush(const std::string& parameters) {
   SerialFrame frame;
   if (!BeginSerialAction(parameters, Exactly(1), frame)) return;
   // One byte at a time, yielding between, so bytes still arriving are
-  // drained too; a failed query reads as 0 and ends the loop.
+  // drained too; a failed query reads as 0 and ends the loop, and so does a
+  // read that takes nothing (a device that keeps refusing reads while it
+  // reports bytes waiting would otherwise hold the host for ever).
   while (serialQuery(frame.port, CommValue::RxWaiting, frame.errorNumber) > 0) {
-    serialRead(frame.port, 1, frame.errorNumber);
+    if (serialRead(frame.port, 1, frame.errorNumber).empty()) break;
     System().Sleep(0);
   }
   frame.publish();

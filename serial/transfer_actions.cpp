@@ -32,7 +32,9 @@ void SendField(const std::string& parameters, const std::string& delimiter, cons
 bool CollectToCarriageReturn(int16_t port, std::string& line, uint32_t& idle, int& errorNumber) {
   while (serialQuery(port, CommValue::RxWaiting, errorNumber) > 0) {
     const std::string last = serialRead(port, 1, errorNumber);
-    if (last == "\r") return true;
+    // A read that takes nothing while bytes are waiting failed: the line
+    // ends rather than the action spinning for ever.
+    if (last.empty() || last == "\r") return true;
     if (last != "\n") {
       line += last;
       idle = 0;
@@ -111,9 +113,8 @@ void wlCommRxF(const std::string& parameters) {
       waiting = Waiting(frame);
       if (waiting > 0) {
         const std::string bytes = Read(frame, waiting);
-        if (!bytes.empty()) {
-          diskFileAppend(kCommRxFFileChannel, bytes.data(), bytes.size(), frame.errorNumber);
-        }
+        if (bytes.empty()) break;  // the read failed: polling again would never end
+        diskFileAppend(kCommRxFFileChannel, bytes.data(), bytes.size(), frame.errorNumber);
         System().Sleep(1);
       }
       System().Sleep(pauseMilliseconds);
