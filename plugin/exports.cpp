@@ -6,7 +6,6 @@
 // host: failures inside actions reach the script as host variables.
 #include <windows.h>
 
-#include <cfenv>
 #include <cstdint>
 
 #include "plugin/bridge.h"
@@ -21,13 +20,26 @@ namespace {
 class FloatingPointGuard {
  public:
   FloatingPointGuard() {
-    std::fegetenv(&saved_);
-    std::fesetenv(FE_DFL_ENV);
+    // fnstenv saves the host's control and status words (and masks every
+    // x87 exception); then the defaults: all masked, round to nearest.
+    asm volatile("fnstenv %0" : "=m"(x87_));
+    asm volatile("fldcw %0" : : "m"(kX87Defaults));
+    asm volatile("stmxcsr %0" : "=m"(sse_));
+    asm volatile("ldmxcsr %0" : : "m"(kSseDefaults));
   }
-  ~FloatingPointGuard() { std::fesetenv(&saved_); }
+  ~FloatingPointGuard() {
+    // The host's words come back as they were, flags raised in here dropped.
+    asm volatile("ldmxcsr %0" : : "m"(sse_));
+    asm volatile("fldenv %0" : : "m"(x87_));
+  }
 
  private:
-  std::fenv_t saved_;
+  static constexpr uint16_t kX87Defaults = 0x037F;
+  static constexpr uint32_t kSseDefaults = 0x1F80;
+  struct {
+    uint8_t bytes[28];
+  } x87_;
+  uint32_t sse_ = 0;
 };
 
 const char kParameterTypes[] = "ACTIONPARAM_ALPHA";
