@@ -33,6 +33,9 @@ bool CollectQuillportLine(int16_t port, std::string& line, uint32_t& idle, int& 
   std::string last;
   while (serialQuery(port, CommValue::RxWaiting, errorNumber) > 0) {
     last = serialRead(port, 1, errorNumber);
+    // A read that takes nothing while bytes are waiting failed: the line
+    // ends rather than the action spinning for ever.
+    if (last.empty()) return true;
     if (last == "\r") {
       const std::string next = serialRead(port, 1, errorNumber);
       if (!next.empty() && next != "\n") serialUnread(port, next[0]);

@@ -157,3 +157,14 @@ TEST_F(QuillportOpen, AHugeCountReadsWhatCameWithoutAHugeBuffer) {
   EXPECT_EQ(var("s"), "ab");
   EXPECT_EQ(var("wlCommErr"), " 0");
 }
+
+TEST_F(QuillportLine, AReadThatKeepsFailingEndsTheLine) {
+  open("COM1", "1");
+  fake.arrive("COM1", "abc");
+  fake.failCall("ReadFile", ERROR_GEN_FAILURE, 1, -1);
+  fake.setCallBudget(100000);
+  run("wlCommRxLine", "1,l,5");
+  EXPECT_EQ(var("wlCommErr"), " 69");
+  EXPECT_EQ(var("l"), "");
+  EXPECT_FALSE(fake.budgetExhausted()) << "the line receive did not end";
+}
