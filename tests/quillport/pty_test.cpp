@@ -26,7 +26,9 @@ class QuillportPty : public ::testing::Test {
     ASSERT_TRUE(peer.isOpen());
     run("wlCommOpen", "6,9600,8,0,0,4096,4096");
     ASSERT_EQ(var("wlOpenCommErr"), " 0");
+    opened = host->variableLog();
     run("wlCommXonXoff", "6,0");
+    run("wlCommRxFlush", "6");  // what a failed earlier test left
   }
   void TearDown() override { host->exec("wlCommClose", "6"); }
 
@@ -56,6 +58,7 @@ class QuillportPty : public ::testing::Test {
   }
 
   Peer peer{kPort};
+  std::vector<nbhost::VariableSet> opened;  // what the open in SetUp set
   static nbhost::PlugIn* host;
 };
 nbhost::PlugIn* QuillportPty::host = nullptr;
@@ -64,6 +67,21 @@ using QuillportReadTimeouts = QuillportPty;
 using QuillportLines = QuillportPty;
 
 }  // namespace
+
+TEST_F(QuillportReadTimeouts, TheOpenPublishesTheTimeoutsAndOpenStdDoesNot) {
+  const std::pair<const char*, const char*> expected[] = {
+      {"wlOpenCommErr", " 0"}, {"wlCommErr", " 0"},   {"wlCommRIT", " 500"}, {"wlCommRTTM", " 10"},
+      {"wlCommRTTC", " 200"},  {"wlCommWTTM", " 1"}, {"wlCommWTTC", " 500"}};
+  ASSERT_EQ(opened.size(), 7u);
+  for (size_t i = 0; i < opened.size(); ++i) {
+    EXPECT_EQ(opened[i].name, expected[i].first);
+    EXPECT_EQ(opened[i].value, expected[i].second);
+  }
+  run("wlCommClose", "6");
+  run("wlCommOpenStd", "6,9600");
+  EXPECT_EQ(host->variableLog().size(), 2u);
+  EXPECT_FALSE(host->hasVariable("wlCommRIT"));
+}
 
 TEST_F(QuillportReadTimeouts, AReadWithNothingArrivingEndsAfterItsTotalTimeout) {
   // 200 + 10 x 5 ms for 5 bytes; 200 + 10 x 150 ms for 150.

@@ -74,6 +74,7 @@ class PtyBase {
     run("wlCommOpenStd", std::to_string(port) + "," + std::to_string(baud));
     ASSERT_EQ(var("wlOpenCommErr"), " 0") << port;
     run("wlCommXonXoff", std::to_string(port) + ",0");
+    run("wlCommRxFlush", std::to_string(port));  // what a failed earlier test left
   }
   std::string scratch() const {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
