@@ -159,7 +159,12 @@ TEST_F(DeviceOpen, HighPortsOpenUnderTheDevicePathAndTheFieldTextIsKept) {
   EXPECT_EQ(var("wlOpenCommErr"), " 0");
   run("wlCommOpenStd", "03,9600");
   EXPECT_EQ(var("wlOpenCommErr"), " 0");
-  EXPECT_EQ(fake.openPortHandles(), 2);
+  // 2.5 is port 2 (halves go to even), opened under the field's own text.
+  fake.addPort("COM2.5");
+  run("wlCommOpenStd", "2.5,9600");
+  EXPECT_EQ(var("wlOpenCommErr"), " 0");
+  EXPECT_NE(wl::Channels().find(2), nullptr);
+  EXPECT_EQ(fake.openPortHandles(), 3);
 }
 
 TEST_F(DeviceOpen, WrongFieldCountsAndPortsTouchNothing) {
@@ -594,4 +599,23 @@ TEST_F(DeviceReceive, AReadThatKeepsFailingEndsEveryReceive) {
     EXPECT_EQ(var("wlCommErr"), " 69") << a.first;
     ASSERT_FALSE(fake.budgetExhausted()) << a.first << " did not end";
   }
+}
+
+TEST_F(DeviceOpen, TimeoutCallsThatFailNeitherFailTheOpenNorKeepTheHandle) {
+  FakePort& p = fake.addPort("COM8");
+  fake.failCall("GetCommTimeouts", ERROR_GEN_FAILURE, 1, -1);
+  run("wlCommOpenStd", "8,9600");
+  EXPECT_EQ(var("wlOpenCommErr"), " 0");
+  EXPECT_EQ(var("wlCommErr"), " 0");
+  // Time-outs it could not read count as endless: waits stay bounded.
+  fake.arrive("COM8", "ab");
+  run("wlCommRxS", "8,5,s");
+  EXPECT_EQ(var("s"), "ab");
+  p.room = 0;
+  run("wlCommSend", "8,abc");
+  EXPECT_EQ(var("wlCommErr"), " 69");
+  fake.failCall("SetCommTimeouts", ERROR_GEN_FAILURE, 1, -1);
+  run("wlCommClose", "8");
+  EXPECT_EQ(var("wlCommErr"), " 0");
+  EXPECT_EQ(fake.openHandles(), 0);
 }
