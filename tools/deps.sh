@@ -4,7 +4,8 @@
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 
-packages=(cmake make g++ googletest g++-mingw-w64-i686 wine wine32:i386 socat python3 zip memcached)
+packages=(cmake make g++ googletest g++-mingw-w64-i686 wine wine32:i386 socat python3 zip memcached
+          clang-14 libclang-rt-14-dev)
 updated=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   dpkg --add-architecture i386
