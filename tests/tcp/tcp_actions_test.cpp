@@ -87,9 +87,13 @@ class Tcp : public ::testing::TestWithParam<const char*> {
     run(action, parameter);
     return {host->variable("v"), host->variable("wlTcpErr"), host->variable("wlTcpEof")};
   }
+  // A scratch folder per test and edition ("Name/1" becomes "Name-1").
   std::string scratch(const std::string& file) {
-    return wltest::ScratchDir(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
-           "/" + file;
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (char& c : name) {
+      if (c == '/') c = '-';
+    }
+    return wltest::ScratchDir(name) + "/" + file;
   }
 
   nbhost::PlugIn* host = nullptr;

@@ -1,0 +1,11 @@
+#!/bin/bash
+# The long soak: the soak suite with streams of BYTES each (default 16 MiB)
+# through a serial pty pair, checked byte for byte.
+# usage: tools/soak.sh [BYTES]
+set -uo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$top/build/win
+"$top/tools/deps.sh" || exit 1
+cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null &&
+  cmake --build "$build" -j "$(nproc)" >/dev/null || exit 1
+cd "$build" && WL_SOAK_BYTES=${1:-16777216} ctest -R 'rig|soak' --output-on-failure --timeout 3600
