@@ -127,7 +127,18 @@ long double ReadDecimalNumber(const std::string& s, size_t i) {
     }
   }
   if (!anyDigit) return 0;
-  if (i < n && (s[i] == 'E' || s[i] == 'e' || s[i] == 'D' || s[i] == 'd')) {
+  const bool hasExponent = i < n && (s[i] == 'E' || s[i] == 'e' || s[i] == 'D' || s[i] == 'd');
+  if (!point && !hasExponent && literal.size() <= 18) {
+    // A whole number of up to 18 digits is exact as an integer: the common
+    // case (ports, counts, codes) skips strtold, which dominates an action.
+    int64_t value = 0;
+    for (char c : literal) {
+      if (IsDigit(c)) value = value * 10 + (c - '0');
+    }
+    const long double whole = static_cast<long double>(value);
+    return literal[0] == '-' ? -whole : whole;
+  }
+  if (hasExponent) {
     size_t j = i + 1;
     std::string exponent = "e";
     if (j < n && (s[j] == '+' || s[j] == '-')) exponent += s[j++];

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <limits>
 
 #include "plugin/params.h"
@@ -96,6 +97,20 @@ TEST(ReadNumber, Decimal) {
   EXPECT_EQ(ReadNumber("-"), 0);
   EXPECT_EQ(ReadNumber("."), 0);
   EXPECT_EQ(ReadNumber("- 5"), 0);
+}
+
+TEST(ReadNumber, WholeNumbersReadAsStrtoldReadsThem) {
+  // Whole numbers take a quicker path than fractions and exponents; both
+  // must give the same value, on either side of 18 digits and with signs.
+  const char* texts[] = {"0", "-0", "+0", "007", "-42", "2147483647", "-2147483648",
+                         "4294967297", "999999999999999999", "-999999999999999999",
+                         "1000000000000000000", "9223372036854775807", "9223372036854775808",
+                         "-9223372036854775809", "123456789012345678901234567890"};
+  for (const char* text : texts) {
+    const long double expected = std::strtold(text, nullptr);
+    EXPECT_EQ(ReadNumber(text), expected) << text;
+    EXPECT_EQ(std::signbit(ReadNumber(text)), std::signbit(expected)) << text;
+  }
 }
 
 TEST(ReadNumber, Exponents) {
