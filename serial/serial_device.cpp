@@ -173,21 +173,25 @@ bool InstallTimeouts(Channel& port, COMMTIMEOUTS timeouts) {
 // Makes sure a write of `length` bytes cannot wait for ever: when the port's
 // own write time-outs are endless, a bound for writes of about this size is
 // installed in their place (and kept while it fits, since changing
-// time-outs costs far more than a write).
-void BoundWrite(Channel& port, SerialData& state, DWORD length) {
+// time-outs costs far more than a write). False when the write could still
+// wait for ever: the device refused the bound and has none from before.
+bool BoundWrite(Channel& port, SerialData& state, DWORD length) {
   if (!WriteCanWaitForever(state.own.WriteTotalTimeoutMultiplier,
                            state.own.WriteTotalTimeoutConstant)) {
-    return;
+    return true;
   }
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
   OsCall([&](SystemApi& sys) { sys.GetCommState(HandleOf(port), &dcb); });
   const DWORD bound = WriteBoundMilliseconds(length, dcb.BaudRate);
-  if (bound == state.writeBound) return;
+  if (bound == state.writeBound) return true;
   COMMTIMEOUTS bounded = state.own;
   bounded.WriteTotalTimeoutMultiplier = 0;
   bounded.WriteTotalTimeoutConstant = bound;
-  state.writeBound = InstallTimeouts(port, bounded) ? bound : 0;
+  // A refused bound leaves the device with the one it had, which the close
+  // must still put back.
+  if (InstallTimeouts(port, bounded)) state.writeBound = bound;
+  return state.writeBound != 0;
 }
 
 // Puts the port's own time-outs back where a write bound replaced them.
@@ -286,7 +290,10 @@ void serialWrite(int16_t number, const std::string& bytes, int& errorNumber) {
   Channel* port = FindPort(number, errorNumber);
   if (port == nullptr) return;
   const DWORD length = static_cast<DWORD>(bytes.size());
-  if (length > 0) BoundWrite(*port, StateOf(*port), length);
+  if (length > 0 && !BoundWrite(*port, StateOf(*port), length)) {
+    errorNumber = 69;  // unbounded, the write could hold the host for ever: not made
+    return;
+  }
   DWORD written = 0;
   const DWORD error = OsCall(
       [&](SystemApi& sys) { sys.WriteFile(HandleOf(*port), bytes.data(), length, &written); });
@@ -344,11 +351,14 @@ void serialInstallTimeouts(int16_t number, const PortTimeouts& timeouts) {
   Channel* port = FindPort(number, ignored);
   if (port == nullptr) return;
   SerialData& state = StateOf(*port);
-  state.own = COMMTIMEOUTS{timeouts.readInterval, timeouts.readTotalMultiplier,
-                           timeouts.readTotalConstant, timeouts.writeTotalMultiplier,
-                           timeouts.writeTotalConstant};
+  const COMMTIMEOUTS wanted{timeouts.readInterval, timeouts.readTotalMultiplier,
+                            timeouts.readTotalConstant, timeouts.writeTotalMultiplier,
+                            timeouts.writeTotalConstant};
+  // Only time-outs the device took decide how reads and writes are bounded:
+  // refused ones would leave endless waits taken for finite.
+  if (!InstallTimeouts(*port, wanted)) return;
+  state.own = wanted;
   state.writeBound = 0;
-  InstallTimeouts(*port, state.own);
 }
 
 }  // namespace wl

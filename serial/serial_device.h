@@ -16,7 +16,8 @@
 //    once the line has been quiet for kQuietLimitMilliseconds (1 s);
 //  - a write runs under a total write time-out of 3 s plus the time its
 //    bytes need on the line at the port's rate (12 bits a byte, rounded up
-//    to whole seconds); a write cut short by it records 69. That time-out
+//    to whole seconds); a write cut short by it records 69, and so does a
+//    write the device refuses every bound for (it is not made). That time-out
 //    stays installed while it fits the writes (changing time-outs costs far
 //    more than a write) and the port's own are put back at its close.
 // Ports whose time-outs are finite (Quillport's open installs some, as can
@@ -74,7 +75,8 @@ void channelClose(int16_t number, ChannelKind kind, int& errorNumber);
 void serialUnread(int16_t number, char byte);
 
 // Installs time-outs on an open port; whether the device took them is not
-// reported. Returns without a call when the port is not open.
+// reported, but refused ones are not taken for the port's. Returns without a
+// call when the port is not open.
 void serialInstallTimeouts(int16_t number, const PortTimeouts& timeouts);
 
 }  // namespace wl

@@ -114,7 +114,14 @@ void wlCommRxF(const std::string& parameters) {
       if (waiting > 0) {
         const std::string bytes = Read(frame, waiting);
         if (bytes.empty()) break;  // the read failed: polling again would never end
-        diskFileAppend(kCommRxFFileChannel, bytes.data(), bytes.size(), frame.errorNumber);
+        int fileError = 0;
+        diskFileAppend(kCommRxFFileChannel, bytes.data(), bytes.size(), fileError);
+        if (fileError != 0) {
+          // A file that stopped taking bytes (a full disk) ends the action:
+          // what is still in the port stays there for the next one.
+          frame.errorNumber = fileError;
+          break;
+        }
         System().Sleep(1);
       }
       System().Sleep(pauseMilliseconds);

@@ -518,6 +518,23 @@ TEST_F(DeviceReceive, RxFNoticesShortWritesAndTakesANegativePauseAsNone) {
   EXPECT_EQ(fake.openHandles(), 1);
 }
 
+TEST_F(DeviceReceive, RxFStopsTakingBytesOnceItsFileFails) {
+  FakePort& p = open("COM1", "1");
+  const std::string dir = wltest::ScratchDir("DeviceRxFFull");
+  fake.arrive("COM1", "abc");
+  fake.arrive("COM1", "def", 1);  // the next poll finds more
+  fake.failCall("WriteFile", ERROR_DISK_FULL, 1, -1, "file:");
+  run("wlCommRxF", "1," + dir + "/f.bin,0");
+  EXPECT_EQ(var("wlCommErr"), " 61");
+  EXPECT_EQ(fake.openHandles(), 1);
+  // What came after the failure is left for the next action, not drained
+  // into nothing.
+  fake.Sleep(5);
+  run("wlCommRxS", "1,0,s");
+  EXPECT_EQ(var("s"), "def");
+  EXPECT_TRUE(p.inQueue.empty());
+}
+
 TEST_F(DeviceReceive, RxLineRecordsAPendingLineErrorAndStillCollects) {
   FakePort& p = open("COM1", "1");
   fake.arrive("COM1", "AB\r\nCD\r");

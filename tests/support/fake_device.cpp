@@ -128,6 +128,7 @@ FakeDevice::Injection* FakeDevice::injected(const std::string& call, const std::
       continue;
     }
     if (i.times > 0) --i.times;
+    ++fired_;
     return &i;
   }
   return nullptr;

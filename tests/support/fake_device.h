@@ -60,6 +60,10 @@ class FakeDevice : public PassThroughSystem {
   // Makes the nth matching WriteFile from now take `missing` bytes fewer
   // than given and report success, as a write time-out does.
   void shortWrite(DWORD missing, int nth = 1, const std::string& target = "");
+  // Drops every failure and short write still to come: the device recovers.
+  void clearFailures() { injections_.clear(); }
+  // How many calls an injection has failed or shortened so far.
+  int failuresInjected() const { return fired_; }
 
   // The calls made so far, one entry each: "<call> <target>[ <arguments>]",
   // where target is the port's name or "file:<name>".
@@ -142,6 +146,7 @@ class FakeDevice : public PassThroughSystem {
   uintptr_t nextHandle_ = 0x7F000000;
   long budget_ = 2000000;
   long spent_ = 0;
+  int fired_ = 0;
 };
 
 // The call names of entries as callsOn returns them (arguments dropped).
