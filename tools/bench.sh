@@ -11,4 +11,4 @@ cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake"
 trap '"$top/tests/rig/teardown.sh" "$build" >/dev/null 2>&1' EXIT
 "$top/tests/rig/setup.sh" "$build" >/dev/null || exit 1
 echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(wine --version)"
-"$build/wine-run" "$build/out/wlbench.exe" "Z:${build//\//\\}\\out\\Wirelet.nbp"
+"$build/wine-run" "$build/out/wlbench.exe" "Z:${build//\//\\}\\out\\Wirelet.nbp" "$@"
