@@ -1,6 +1,7 @@
 #!/bin/bash
 # The long soak: the soak suite with streams of BYTES each (default 16 MiB)
-# through a serial pty pair, checked byte for byte.
+# through a serial pty pair and a loopback TCP connection, checked byte for
+# byte.
 # usage: tools/soak.sh [BYTES]
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
