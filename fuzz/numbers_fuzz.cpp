@@ -1,6 +1,6 @@
 // ReadNumber, ToInteger, NumberText and FieldInteger on any field: no
-// undefined behaviour, and a whole number written by NumberText reads back
-// as itself.
+// undefined behaviour, a whole number written by NumberText reads back as
+// itself, and a plain run of digits reads as strtold reads it.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -8,6 +8,16 @@
 #include <string>
 
 #include "plugin/params.h"
+
+// True when `field` is an optional sign and digits, nothing else.
+bool PlainDigits(const std::string& field) {
+  const size_t first = !field.empty() && (field[0] == '+' || field[0] == '-') ? 1 : 0;
+  if (field.size() == first) return false;
+  for (size_t i = first; i < field.size(); ++i) {
+    if (field[i] < '0' || field[i] > '9') return false;
+  }
+  return true;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string field(reinterpret_cast<const char*>(data), size);
@@ -21,5 +31,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::fabs(static_cast<long double>(whole) - number) > 0.5L) {
     std::abort();  // rounding moves a number by half at most
   }
+  if (PlainDigits(field) && number != std::strtold(field.c_str(), nullptr)) std::abort();
   return 0;
 }
