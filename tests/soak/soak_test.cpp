@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "host/nbhost.h"
+#include "scripted_peer.h"
 #include "support/paths.h"
 
 namespace {
@@ -226,16 +227,8 @@ TEST_F(SerialSoak, SendsArriveWhole) {
 // client does.
 class TcpPeer {
  public:
-  TcpPeer(const std::string& data, unsigned seed) : data_(data), random_(seed) {
-    listener_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    int length = sizeof address;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port = ntohs(address.sin_port);
-    listen(listener_, 1);
+  TcpPeer(const std::string& data, unsigned seed)
+      : data_(data), random_(seed), listener_(tcptest::ListenOnLoopback(&port)) {
     thread_ = std::thread([this] { serve(); });
   }
   ~TcpPeer() {
@@ -316,10 +309,6 @@ class TcpPeer {
 
 class TcpSoak : public Soak {
  protected:
-  static void SetUpTestSuite() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-  }
   void connect(const TcpPeer& peer) {
     host.exec("wlTCPopen", "127.0.0.1," + std::to_string(peer.port) + ",1024");
     ASSERT_EQ(var("wlTcpErr"), " 0");

@@ -34,25 +34,10 @@ struct Stack {
   }
 };
 
-SOCKET Listen(int* port) {
-  static Stack stack;  // kept for the process: the plug-in's cleanups must not end it
-  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  int length = sizeof address;
-  getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-  *port = ntohs(address.sin_port);
-  return s;
-}
-
 }  // namespace
 
 ScriptedPeer::ScriptedPeer(Script script) {
-  SOCKET s = Listen(&port_);
-  listen(s, 4);
-  listener_ = s;
+  listener_ = ListenOnLoopback(&port_);
   thread_ = std::thread([this, script] { run(script); });
 }
 
@@ -155,9 +140,23 @@ bool ScriptedPeer::finished(int timeoutMs) {
   return changed_.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return done_; });
 }
 
+uintptr_t ListenOnLoopback(int* port) {
+  static Stack stack;  // kept for the process: the plug-in's cleanups must not end it
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  int length = sizeof address;
+  getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+  *port = ntohs(address.sin_port);
+  listen(s, 4);
+  return s;
+}
+
 int UnusedPort() {
   int port = 0;
-  closesocket(Listen(&port));
+  closesocket(Sock(ListenOnLoopback(&port)));
   return port;
 }
 

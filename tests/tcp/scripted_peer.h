@@ -60,6 +60,10 @@ class ScriptedPeer {
   std::thread thread_;
 };
 
+// A socket listening on a free port of 127.0.0.1 (the port in `port`); the
+// network stack is started for the rest of the process.
+uintptr_t ListenOnLoopback(int* port);
+
 // A port of 127.0.0.1 that nobody listens on.
 int UnusedPort();
 
