@@ -129,9 +129,12 @@ void wlCommRxFlush(const std::string& parameters) {
   // One byte at a time, yielding between, so bytes still arriving are
   // drained too; a failed query reads as 0 and ends the loop, and so does a
   // read that takes nothing (a device that keeps refusing reads while it
-  // reports bytes waiting would otherwise hold the host for ever).
+  // reports bytes waiting would otherwise hold the host for ever). A device
+  // that never stops sending is drained for the flush limit at most.
+  const DWORD start = System().GetTickCount();
   while (serialQuery(frame.port, CommValue::RxWaiting, frame.errorNumber) > 0) {
     if (serialRead(frame.port, 1, frame.errorNumber).empty()) break;
+    if (System().GetTickCount() - start >= kFlushLimitMilliseconds) break;
     System().Sleep(0);
   }
   frame.publish();

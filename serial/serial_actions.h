@@ -52,10 +52,29 @@ bool RunCommOpen(const std::string& parameters, int16_t& port);
 // The buffer-size actions: sizes above `limit` are lowered to it.
 void RunSetBuffer(const std::string& parameters, CommOption option, int32_t limit);
 
-// Takes bytes of a line into `line` while bytes are waiting; true when the
-// line is complete, false when it should wait for more. `idle` counts quiet
-// 10 ms polls and is reset by every stored character.
-using LineCollector = bool (*)(int16_t port, std::string& line, uint32_t& idle, int& errorNumber);
+// A line being collected by wlCommRxLine, with the bounds that make it hand
+// over a piece of a line that does not end: at most kLinePieceBytes, and no
+// longer than such a piece takes at the port's rate. The rest of the line
+// stays in the port for the next call.
+class LinePiece {
+ public:
+  explicit LinePiece(int16_t port);
+  // True once the piece must be handed over, even without its CR.
+  bool full();
+
+  std::string line;
+  uint32_t idle = 0;  // quiet 10 ms polls, reset by every stored character
+
+ private:
+  int16_t port_;
+  uint32_t start_;
+  uint32_t limit_ = 0;  // the time bound; 0 until the port's rate was read
+};
+
+// Takes bytes of a line into the piece while bytes are waiting; true when
+// the piece is complete (its line ended, or it is full), false when it
+// should wait for more.
+using LineCollector = bool (*)(int16_t port, LinePiece& piece, int& errorNumber);
 
 // wlCommRxLine's frame, idle wait and results around an edition's collector.
 void RunRxLine(const std::string& parameters, LineCollector collect);

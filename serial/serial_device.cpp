@@ -121,10 +121,20 @@ bool DeviceWaiting(Channel& port, DWORD& waiting, int& errorNumber) {
 // pieces, so that a huge count costs no huge buffer (a failed allocation
 // would throw out of the action); a piece that comes back short ends it.
 constexpr DWORD kReadPieceBytes = 65536;
+// The most one read returns: a device that never stops sending must not
+// grow the action's memory for as long as it talks.
+constexpr DWORD kMostReadBytes = 16 * 1024 * 1024;
 
-// ReadFile calls appending to `bytes` until `count` bytes are in or one
-// returns short; false (69 recorded) when one failed.
+// True once a read that began at `start` has run for the stream limit.
+bool StreamLimitReached(DWORD start) {
+  return System().GetTickCount() - start >= kStreamLimitMilliseconds;
+}
+
+// ReadFile calls appending to `bytes` until `count` bytes are in, one
+// returns short or the stream limit is reached; false (69 recorded) when
+// one failed.
 bool ReadFromDevice(Channel& port, DWORD count, std::string& bytes, int& errorNumber) {
+  const DWORD began = System().GetTickCount();
   while (count > 0) {
     const DWORD piece = count < kReadPieceBytes ? count : kReadPieceBytes;
     const size_t start = bytes.size();
@@ -137,7 +147,7 @@ bool ReadFromDevice(Channel& port, DWORD count, std::string& bytes, int& errorNu
       errorNumber = 69;
       return false;
     }
-    if (read < piece) break;
+    if (read < piece || StreamLimitReached(began)) break;
     count -= piece;
   }
   return true;
@@ -145,10 +155,12 @@ bool ReadFromDevice(Channel& port, DWORD count, std::string& bytes, int& errorNu
 
 // A read on a port whose time-outs would let it wait for ever: only what is
 // waiting is read, so each ReadFile returns at once, until `count` bytes are
-// in or the line has been quiet for the quiet limit.
+// in, the line has been quiet for the quiet limit, or bytes have kept coming
+// for the stream limit.
 void ReadBounded(Channel& port, DWORD count, std::string& bytes, int& errorNumber) {
-  DWORD quietSince = System().GetTickCount();
-  while (bytes.size() < count) {
+  const DWORD start = System().GetTickCount();
+  DWORD quietSince = start;
+  while (bytes.size() < count && !StreamLimitReached(start)) {
     DWORD waiting = 0;
     if (!DeviceWaiting(port, waiting, errorNumber)) {
       if (errorNumber != 57) errorNumber = 69;  // the port failed under the read
@@ -313,7 +325,7 @@ std::string serialRead(int16_t number, int32_t count, int& errorNumber) {
   }
   port->endOfData = false;
   SerialData& state = StateOf(*port);
-  const DWORD wanted = static_cast<DWORD>(count);
+  const DWORD wanted = static_cast<DWORD>(count) < kMostReadBytes ? count : kMostReadBytes;
   std::string bytes = state.heldBytes.substr(0, wanted);
   state.heldBytes.erase(0, bytes.size());
   if (bytes.size() < wanted) {

@@ -45,9 +45,24 @@ bool WriteCanWaitForever(uint32_t multiplier, uint32_t constant) {
   return multiplier == 0 && constant == 0;
 }
 
-uint32_t WriteBoundMilliseconds(uint32_t length, uint32_t baud) {
+namespace {
+
+// Milliseconds `length` bytes need on the line at `baud`, 12 bits each.
+uint64_t LineTime(uint32_t length, uint32_t baud) {
   if (baud < 110) baud = 110;  // a rate the device would not run at: the slowest it may
-  const uint64_t lineTime = (static_cast<uint64_t>(length) * 12 * 1000 + baud - 1) / baud;
+  return (static_cast<uint64_t>(length) * 12 * 1000 + baud - 1) / baud;
+}
+
+}  // namespace
+
+uint32_t LinePieceMilliseconds(uint32_t baud) {
+  const uint64_t lineTime = LineTime(kLinePieceBytes, baud);
+  return lineTime < kLineRateCheckMilliseconds ? kLineRateCheckMilliseconds
+                                               : static_cast<uint32_t>(lineTime);
+}
+
+uint32_t WriteBoundMilliseconds(uint32_t length, uint32_t baud) {
+  const uint64_t lineTime = LineTime(length, baud);
   const uint64_t bound = kWriteStartMilliseconds + (lineTime + 999) / 1000 * 1000;
   return bound >= 0xFFFFFFFEu ? 0xFFFFFFFEu : static_cast<uint32_t>(bound);
 }

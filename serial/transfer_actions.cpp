@@ -29,19 +29,23 @@ void SendField(const std::string& parameters, const std::string& delimiter, cons
 }
 
 // Takes bytes up to a CR; an LF is dropped where it stands.
-bool CollectToCarriageReturn(int16_t port, std::string& line, uint32_t& idle, int& errorNumber) {
-  while (serialQuery(port, CommValue::RxWaiting, errorNumber) > 0) {
+bool CollectToCarriageReturn(int16_t port, LinePiece& piece, int& errorNumber) {
+  while (!piece.full()) {
+    if (serialQuery(port, CommValue::RxWaiting, errorNumber) == 0) return false;
     const std::string last = serialRead(port, 1, errorNumber);
     // A read that takes nothing while bytes are waiting failed: the line
     // ends rather than the action spinning for ever.
     if (last.empty() || last == "\r") return true;
     if (last != "\n") {
-      line += last;
-      idle = 0;
+      piece.line += last;
+      piece.idle = 0;
     }
   }
-  return false;
+  return true;
 }
+
+// Milliseconds since `start` on the system's tick count.
+uint32_t Since(uint32_t start) { return System().GetTickCount() - start; }
 
 }  // namespace
 
@@ -108,6 +112,9 @@ void wlCommRxF(const std::string& parameters) {
   if (diskFileOpen(kCommRxFFileChannel, frame.fields[1], FileMode::Append, frame.errorNumber)) {
     const int32_t pause = frame.number(2);
     const DWORD pauseMilliseconds = pause > 0 ? static_cast<DWORD>(pause) : 0;  // below 0: none
+    // A device that never falls quiet would keep the action polling for
+    // ever: it ends after the stream limit, the rest left in the port.
+    const uint32_t start = System().GetTickCount();
     uint32_t waiting = 0;
     do {
       waiting = Waiting(frame);
@@ -125,20 +132,33 @@ void wlCommRxF(const std::string& parameters) {
         System().Sleep(1);
       }
       System().Sleep(pauseMilliseconds);
-    } while (waiting > 0);
+    } while (waiting > 0 && Since(start) < kStreamLimitMilliseconds);
     diskFileClose(kCommRxFFileChannel, frame.errorNumber);
   }
   frame.publish();
+}
+
+LinePiece::LinePiece(int16_t port) : port_(port), start_(System().GetTickCount()) {}
+
+bool LinePiece::full() {
+  if (line.size() >= kLinePieceBytes) return true;
+  const uint32_t elapsed = Since(start_);
+  if (elapsed < kLineRateCheckMilliseconds) return false;
+  if (limit_ == 0) {
+    int ignored = 0;  // the rate only sizes the bound: its query is no failure of the action
+    limit_ = LinePieceMilliseconds(serialQuery(port_, CommValue::Baud, ignored));
+  }
+  return elapsed >= limit_;
 }
 
 void RunRxLine(const std::string& parameters, LineCollector collect) {
   SerialFrame frame;
   if (!BeginSerialAction(parameters, Exactly(3), frame)) return;
   const uint32_t timeout = LineTimeoutPolls(frame.number(2));
-  std::string line;
-  uint32_t idle = 0;
+  LinePiece piece(frame.port);
+  uint32_t& idle = piece.idle;
   Waiting(frame);  // records and clears a line error pending before collection
-  while (!collect(frame.port, line, idle, frame.errorNumber)) {
+  while (!collect(frame.port, piece, frame.errorNumber)) {
     bool timedOut = false;
     while (Waiting(frame) == 0) {
       System().Sleep(10);
@@ -151,7 +171,7 @@ void RunRxLine(const std::string& parameters, LineCollector collect) {
     // Bytes arriving at the very moment of the time-out are still collected.
     if (timedOut && Waiting(frame) == 0) break;
   }
-  SetHostVariable(frame.fields[1], line);
+  SetHostVariable(frame.fields[1], piece.line);
   frame.publish();
 }
 

@@ -78,6 +78,7 @@ int ReceiveBuffer::receive(ByteSource& source, size_t count, std::string& bytes,
 int ReceiveBuffer::receiveLine(ByteSource& source, std::string& line, bool& endOfData) {
   const size_t start = line.size();
   size_t consumed = 0;  // a line takes at most one buffer's worth of bytes
+  const uint32_t began = source.milliseconds();
   endOfData = false;
   for (;;) {
     if (count_ > 0) {
@@ -94,6 +95,7 @@ int ReceiveBuffer::receiveLine(ByteSource& source, std::string& line, bool& endO
       }
     }
     if (consumed == kReceiveBufferSize) return 0;
+    if (consumed > 0 && source.milliseconds() - began >= kLinePieceMilliseconds) return 0;
     const int wait = source.waitReadable(false);
     if (wait == kTimedOut && line.size() > start) {
       // A partial line, then silence: deliver it as the last of the data.

@@ -16,6 +16,10 @@
 namespace wl {
 
 constexpr size_t kReceiveBufferSize = 65536;
+// A line whose bytes keep trickling in without its end is handed over in
+// pieces: once a line receive has taken bytes for this long it returns what
+// it has, and the rest of the line comes with the next one.
+constexpr uint32_t kLinePieceMilliseconds = 10000;
 
 // Error numbers of the receive rules (socket errors come from the source).
 constexpr int kNoMemory = 7;
@@ -31,6 +35,9 @@ class ByteSource {
   // Receives at most `capacity` bytes: the count, 0 when the peer closed,
   // or -1 with the error number in `errorNumber`.
   virtual int receive(char* buffer, size_t capacity, int& errorNumber) = 0;
+  // A millisecond clock for the line bound; a source without one never has
+  // a line cut short by time.
+  virtual uint32_t milliseconds() { return 0; }
 };
 
 class ReceiveBuffer {
@@ -42,7 +49,8 @@ class ReceiveBuffer {
   int receive(ByteSource& source, size_t count, std::string& bytes, bool& endOfData);
 
   // One line without its CR and LF bytes, appended to `line`. A line longer
-  // than the buffer comes in pieces. After an error `line` is as it was.
+  // than the buffer, or still arriving after kLinePieceMilliseconds, comes in
+  // pieces. After an error `line` is as it was.
   int receiveLine(ByteSource& source, std::string& line, bool& endOfData);
 
   // Drops the unread bytes and everything the source holds at the moment.

@@ -1,7 +1,6 @@
 #include "socket_layer.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -21,6 +20,10 @@ constexpr int kStackRefused = 68;
 constexpr int kInProgress = 70;
 
 constexpr WORD kSocketsVersion = 0x0002;  // 2.0
+// The most one send call is given. Each piece waits for the socket to be
+// ready for writing, within the connection's time-out, so a peer that stops
+// reading ends the send with 24 instead of holding it for ever.
+constexpr size_t kSendPieceBytes = 4096;
 constexpr size_t kMaxHostName = 256;
 constexpr size_t kMaxDeviceName = 255;
 
@@ -62,6 +65,7 @@ class SocketSource final : public ByteSource {
     if (n == SOCKET_ERROR) errorNumber = SocketError();
     return n == SOCKET_ERROR ? -1 : n;
   }
+  uint32_t milliseconds() override { return System().GetTickCount(); }
 
  private:
   const TcpConnection& c_;
@@ -168,7 +172,9 @@ int tcpSend(const std::string& data) {
   size_t sent = 0;
   do {
     if (const int wait = Wait(c, true, false)) return wait;
-    const size_t rest = std::min<size_t>(data.size() - sent, INT_MAX);
+    // A socket ready for writing takes a small piece without blocking; a
+    // larger one could block for as long as the peer does not read.
+    const size_t rest = std::min(data.size() - sent, kSendPieceBytes);
     const int n = System().send(c.socket, data.data() + sent, static_cast<int>(rest), 0);
     if (n == SOCKET_ERROR) return SocketError();
     sent += static_cast<size_t>(n);

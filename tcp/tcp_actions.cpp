@@ -10,6 +10,8 @@
 #include "receive_buffer.h"
 #include "serial/channel_table.h"
 #include "serial/disk_file.h"
+#include "serial/serial_rules.h"
+#include "serial/system_api.h"
 #include "socket_layer.h"
 
 namespace wl {
@@ -35,13 +37,16 @@ void WriteBatch(std::string& batch, int& errorNumber) {
 
 // Receives lines into the open file until the end flag is set or a line
 // receive fails; the failed receive writes nothing and its number is the
-// result (0 when none failed).
+// result (0 when none failed). A peer that keeps the connection full never
+// gives the flag: after the stream limit the action ends with the flag
+// clear, and what is left stays in the connection.
 int ReceiveLinesInto(std::string& batch, int& errorNumber) {
+  const uint32_t start = System().GetTickCount();
   do {
     if (const int receiveError = tcpReceiveLine(batch)) return receiveError;
     batch += kLineEnd;
     if (batch.size() >= kFileBatch) WriteBatch(batch, errorNumber);
-  } while (!tcpAtEnd());
+  } while (!tcpAtEnd() && System().GetTickCount() - start < kStreamLimitMilliseconds);
   return 0;
 }
 

@@ -29,9 +29,10 @@ constexpr PublishedTimeout kTimeouts[] = {kReadInterval, kReadMultiplier, kReadC
 // of a CR LF pair; any other byte after the CR is given back to the port so
 // the next read starts with it. An LF stays in the line and ends it when it
 // is the last byte received before the queue runs empty.
-bool CollectQuillportLine(int16_t port, std::string& line, uint32_t& idle, int& errorNumber) {
+bool CollectQuillportLine(int16_t port, LinePiece& piece, int& errorNumber) {
   std::string last;
-  while (serialQuery(port, CommValue::RxWaiting, errorNumber) > 0) {
+  while (!piece.full()) {
+    if (serialQuery(port, CommValue::RxWaiting, errorNumber) == 0) return last == "\n";
     last = serialRead(port, 1, errorNumber);
     // A read that takes nothing while bytes are waiting failed: the line
     // ends rather than the action spinning for ever.
@@ -41,11 +42,11 @@ bool CollectQuillportLine(int16_t port, std::string& line, uint32_t& idle, int& 
       if (!next.empty() && next != "\n") serialUnread(port, next[0]);
       return true;
     }
-    line += last;
-    idle = 0;
+    piece.line += last;
+    piece.idle = 0;
     System().Sleep(0);
   }
-  return last == "\n";
+  return true;
 }
 
 }  // namespace

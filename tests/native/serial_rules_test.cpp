@@ -89,3 +89,13 @@ TEST(Bounds, AWriteMayTakeAFewSecondsPlusItsLineTimeInWholeSeconds) {
   EXPECT_EQ(wl::WriteBoundMilliseconds(110, 0), wl::kWriteStartMilliseconds + 12000);
   EXPECT_EQ(wl::WriteBoundMilliseconds(0xFFFFFFFFu, 110), 0xFFFFFFFEu);
 }
+
+TEST(Bounds, ALinePieceMayTakeWhatItNeedsAtThePortsRate) {
+  // 65,536 bytes of 12 bits: 81.92 s at 9600, 2621.44 s at 300.
+  EXPECT_EQ(wl::LinePieceMilliseconds(9600), 81920u);
+  EXPECT_EQ(wl::LinePieceMilliseconds(300), 2621440u);
+  // Fast rates and an unreadable rate of 0 never make it shorter than the
+  // point where the rate is read, nor divide by zero.
+  EXPECT_EQ(wl::LinePieceMilliseconds(921600), wl::kLineRateCheckMilliseconds);
+  EXPECT_EQ(wl::LinePieceMilliseconds(0), wl::LinePieceMilliseconds(110));
+}

@@ -82,6 +82,28 @@ std::string Peer::readQuiet(int quietMs, int deadlineMs) {
   return got;
 }
 
+void Peer::startFlood(const std::string& unit, int limitMs) {
+  if (writer_.joinable()) writer_.join();
+  flooded_.clear();
+  stop_ = false;
+  flooding_ = true;
+  writer_ = std::thread([this, unit, limitMs] {
+    const DWORD start = GetTickCount();
+    while (!stop_ && GetTickCount() - start < static_cast<DWORD>(limitMs)) {
+      DWORD written = 0;
+      if (!WriteFile(handle_, unit.data(), static_cast<DWORD>(unit.size()), &written, nullptr)) break;
+      flooded_.append(unit, 0, written);
+    }
+    flooding_ = false;
+  });
+}
+
+std::string Peer::stopFlood() {
+  stop_ = true;
+  if (writer_.joinable()) writer_.join();
+  return flooded_;
+}
+
 double SecondsSince(DWORD start) { return (GetTickCount() - start) / 1000.0; }
 
 }  // namespace serialtest

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 
@@ -32,9 +33,19 @@ class Peer {
   // Reads what comes until the line has been quiet for `quietMs`.
   std::string readQuiet(int quietMs = 100, int deadlineMs = 5000);
 
+  // Floods the port from another thread: `unit` again and again without a
+  // pause (the pty holds the writer back while the plug-in does not read),
+  // for `limitMs` at most. stopFlood ends it and returns every byte written,
+  // in order; flooding() is false once the limit has passed.
+  void startFlood(const std::string& unit, int limitMs);
+  std::string stopFlood();
+  bool flooding() const { return flooding_; }
+
  private:
   HANDLE handle_ = INVALID_HANDLE_VALUE;
   std::thread writer_;
+  std::atomic<bool> flooding_{false}, stop_{false};
+  std::string flooded_;
 };
 
 // Seconds since `start` (GetTickCount), for generous bounds on waits.

@@ -106,6 +106,7 @@ using PtySend = Pty;
 using PtyReceive = Pty;
 using PtyReceiveFile = Pty;
 using PtyStall = Pty;
+using PtyFlood = Pty;
 using PtyLine = WireletPty;
 
 std::string AllBytes() {
@@ -422,6 +423,44 @@ TEST_P(PtyStall, AWriteAPeerNeverReadsEndsWith69) {
   EXPECT_EQ(peer.read(2), "ok");
 }
 
+// A device that never stops sending and never sends a CR (a wrong baud rate,
+// a stream of readings): every receive action still returns, and what the
+// actions took plus what the port still holds is exactly what was sent.
+TEST_P(PtyFlood, EveryReceiveEndsWhileThePeerKeepsSendingAndNothingIsLost) {
+  Peer peer(11);
+  ASSERT_TRUE(peer.isOpen());
+  open(11);
+  std::string unit;
+  for (int i = 0; i < 4096; ++i) unit += static_cast<char>('a' + i % 26);
+  peer.startFlood(unit, 120000);
+  run("wlCommRxLine", "11,l,100");
+  std::string got = var("l");
+  EXPECT_EQ(got.size(), 65536u);
+  EXPECT_EQ(var("wlCommEof"), "<unset>");
+  const std::string file = scratch() + "/flood.bin";
+  DeleteFileA(file.c_str());
+  run("wlCommRxF", "11," + file + ",0");
+  EXPECT_TRUE(peer.flooding());
+  got += FileBytes(file);
+  run("wlCommRxS", "11,2000000000,s");
+  EXPECT_TRUE(peer.flooding());
+  got += var("s");
+  const std::string sent = peer.stopFlood();
+  const DWORD start = GetTickCount();
+  while (got.size() < sent.size() && SecondsSince(start) < 10) {
+    run("wlCommRxS", "11,0,s");
+    got += var("s");
+  }
+  EXPECT_EQ(got.size(), sent.size());
+  EXPECT_TRUE(got == sent) << "the bytes taken differ from the bytes sent";
+  // A flush discards for a bounded time, then leaves the rest.
+  peer.startFlood(unit, 120000);
+  run("wlCommRxFlush", "11");
+  EXPECT_TRUE(peer.flooding());
+  EXPECT_EQ(var("wlCommErr"), " 0");
+  peer.stopFlood();
+}
+
 TEST_F(PtyLine, CarriageReturnEndsALineAndItsLineFeedIsDroppedNextTime) {
   Peer peer(7);
   ASSERT_TRUE(peer.isOpen());
@@ -484,3 +523,4 @@ INSTANTIATE_TEST_SUITE_P(Editions, PtyReceive, ::testing::Values("Wirelet.nbp", 
 INSTANTIATE_TEST_SUITE_P(Editions, PtyReceiveFile,
                          ::testing::Values("Wirelet.nbp", "Quillport.nbp"));
 INSTANTIATE_TEST_SUITE_P(Editions, PtyStall, ::testing::Values("Wirelet.nbp", "Quillport.nbp"));
+INSTANTIATE_TEST_SUITE_P(Editions, PtyFlood, ::testing::Values("Wirelet.nbp", "Quillport.nbp"));

@@ -24,8 +24,15 @@ class ScriptedSource : public wl::ByteSource {
   static inline const std::string kSilence = "<silence>";
   static inline const std::string kFail = "<fail>";
 
+  uint32_t clock = 0;     // milliseconds
+  uint32_t waitTime = 0;  // what each wait that could block lets pass
+
+  uint32_t milliseconds() override { return clock; }
   int waitReadable(bool poll) override {
-    if (!poll) ++waits;
+    if (!poll) {
+      ++waits;
+      clock += waitTime;
+    }
     if (script.empty()) return closeAtEnd ? 0 : kTimedOut;
     if (script.front() == kSilence || script.front() == kFail) {
       const bool silence = script.front() == kSilence;
@@ -170,6 +177,22 @@ TEST_F(LineReceive, ALineLongerThanTheBufferComesInPieces) {
   r = line();
   EXPECT_EQ(r.text, "yz");
   EXPECT_TRUE(r.end);
+}
+
+// A peer that trickles a line's bytes without ever ending it: the piece
+// taken so far is handed over once the line receive has run its time bound,
+// with the flag clear, and the rest follows.
+TEST_F(LineReceive, ALineTricklingInLongerThanItsTimeBoundComesInPieces) {
+  source.waitTime = 1000;
+  for (int i = 0; i < 30; ++i) source.script.push_back(std::string(1, static_cast<char>('a' + i % 26)));
+  source.script.push_back("\r\n");
+  Received first = line();
+  EXPECT_EQ(first.error, 0);
+  EXPECT_FALSE(first.end);
+  EXPECT_EQ(first.text, "abcdefghij");  // ten waits of a second each
+  Received rest = line();
+  Received last = line();
+  EXPECT_EQ(first.text + rest.text + last.text, "abcdefghijklmnopqrstuvwxyzabcd");
 }
 
 TEST_F(LineReceive, APartialLineThenSilence) {

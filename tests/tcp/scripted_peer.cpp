@@ -3,22 +3,24 @@
 #include <winsock.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <chrono>
 
 namespace tcptest {
 namespace {
 
 constexpr int kAcceptMs = 10000;
+constexpr int kSendMs = 60000;
 
 SOCKET Sock(uintptr_t s) { return static_cast<SOCKET>(s); }
 
 // Whether the socket becomes readable within the time.
-bool Readable(SOCKET s, int timeoutMs) {
+bool Ready(SOCKET s, bool forWriting, int timeoutMs) {
   fd_set set;
   FD_ZERO(&set);
   FD_SET(s, &set);
   timeval time = {timeoutMs / 1000, (timeoutMs % 1000) * 1000};
-  return select(0, &set, nullptr, nullptr, &time) == 1;
+  return select(0, forWriting ? nullptr : &set, forWriting ? &set : nullptr, nullptr, &time) == 1;
 }
 
 int Remaining(std::chrono::steady_clock::time_point deadline) {
@@ -51,10 +53,10 @@ ScriptedPeer::~ScriptedPeer() {
   closesocket(Sock(listener_));
 }
 
-bool ScriptedPeer::readable(uintptr_t s, int timeoutMs) {
+bool ScriptedPeer::ready(uintptr_t s, bool forWriting, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   do {
-    if (Readable(Sock(s), std::min(50, Remaining(deadline)))) return true;
+    if (Ready(Sock(s), forWriting, std::min(50, Remaining(deadline)))) return true;
     std::lock_guard<std::mutex> guard(lock_);
     if (stopping_) return false;
   } while (Remaining(deadline) > 0);
@@ -62,9 +64,14 @@ bool ScriptedPeer::readable(uintptr_t s, int timeoutMs) {
 }
 
 void ScriptedPeer::run(const Script& script) {
-  if (readable(listener_, kAcceptMs)) {
+  if (ready(listener_, false, kAcceptMs)) {
     client_ = accept(Sock(listener_), nullptr, nullptr);
     if (Sock(client_) != INVALID_SOCKET) {
+      // A send the client never takes gives up rather than blocking the
+      // script past the test's end.
+      const DWORD sendLimit = kSendMs;
+      setsockopt(Sock(client_), SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&sendLimit),
+                 sizeof sendLimit);
       script(*this);
       closesocket(Sock(client_));
     }
@@ -78,20 +85,22 @@ std::string ScriptedPeer::openText(int timeoutMs) const {
   return "127.0.0.1," + std::to_string(port_) + "," + std::to_string(timeoutMs);
 }
 
-void ScriptedPeer::send(const std::string& bytes) {
+bool ScriptedPeer::send(const std::string& bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {
+    if (!ready(client_, true, kSendMs)) return false;
     const int n = ::send(Sock(client_), bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
-    if (n <= 0) return;
+    if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }
+  return true;
 }
 
 std::string ScriptedPeer::receive(size_t count, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   std::string got;
   char buffer[4096];
-  while (got.size() < count && readable(client_, Remaining(deadline))) {
+  while (got.size() < count && ready(client_, false, Remaining(deadline))) {
     const int want = static_cast<int>(std::min(sizeof buffer, count - got.size()));
     const int n = recv(Sock(client_), buffer, want, 0);
     if (n <= 0) break;
@@ -103,7 +112,7 @@ std::string ScriptedPeer::receive(size_t count, int timeoutMs) {
 bool ScriptedPeer::clientClosed(int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   char buffer[4096];
-  while (readable(client_, Remaining(deadline))) {
+  while (ready(client_, false, Remaining(deadline))) {
     if (recv(Sock(client_), buffer, sizeof buffer, 0) <= 0) return true;
   }
   return false;

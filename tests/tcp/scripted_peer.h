@@ -27,8 +27,9 @@ class ScriptedPeer {
   // The wlTCPopen parameter for this peer.
   std::string openText(int timeoutMs) const;
 
-  // For the script.
-  void send(const std::string& bytes);
+  // For the script. A send is false when the client stopped taking bytes
+  // (closed, or not reading for 60 s) or the test is ending.
+  bool send(const std::string& bytes);
   // Up to `count` bytes, fewer when the deadline passes or the client closes.
   std::string receive(size_t count, int timeoutMs);
   // Whether the client closed its side within the time.
@@ -44,8 +45,9 @@ class ScriptedPeer {
 
  private:
   void run(const Script& script);
-  // Whether `s` becomes readable in time; false at once when stopping.
-  bool readable(uintptr_t s, int timeoutMs);
+  // Whether `s` becomes readable (or writable) in time; false at once when
+  // stopping.
+  bool ready(uintptr_t s, bool forWriting, int timeoutMs);
   bool awaitCount(int& count, int timeoutMs);
 
   uintptr_t listener_ = ~uintptr_t(0);

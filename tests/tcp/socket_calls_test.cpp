@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <vector>
 
@@ -65,9 +67,23 @@ class RecordingSockets : public wltest::PassThroughSystem {
     socketError = WSAEINPROGRESS;
     return SOCKET_ERROR;
   }
+  // A server that keeps the connection full: every receive fills the whole
+  // buffer with 8-byte lines, and takes 100 ms of a clock of its own.
+  bool flood = false;
+  DWORD clock = 0;
+  int receives = 0;
+  int recv(SOCKET s, char* buffer, int length, int flags) override {
+    if (!flood) return PassThroughSystem::recv(s, buffer, length, flags);
+    for (int i = 0; i < length; ++i) buffer[i] = "flooded\n"[i % 8];
+    ++receives;
+    clock += 100;
+    return length;
+  }
+  DWORD GetTickCount() override { return flood ? clock : PassThroughSystem::GetTickCount(); }
   int select(int n, fd_set* readable, fd_set* writable, fd_set* failed, timeval* time) override {
     waits.emplace_back(writable != nullptr, *time);
     if (readable && readsTimeOut) return 0;
+    if (readable && flood) return 1;
     return PassThroughSystem::select(n, readable, writable, failed, time);
   }
   BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written) override {
@@ -178,4 +194,21 @@ TEST_F(SocketCalls, AShortFileWriteIsReported) {
   EXPECT_EQ(variables["wlTcpEof"], "-1");
   sockets.shortWrites = false;
   EXPECT_EQ(err(wl::wlTCPrxF, file), " 24");  // the lines were taken all the same
+}
+
+TEST_F(SocketCalls, AConnectionKeptFullEndsTheReceiveToAFileAfterItsTimeLimit) {
+  ScriptedPeer peer(UntilClosed());
+  ASSERT_EQ(err(wl::wlTCPopen, peer.openText(500)), " 0");
+  sockets.flood = true;
+  const std::string file = wltest::ScratchDir("SocketCalls") + "/flood.txt";
+  EXPECT_EQ(err(wl::wlTCPrxF, file), " 0");
+  EXPECT_EQ(variables["wlTcpEof"], " 0");  // more is waiting
+  // Ten seconds of receives: the first line of the last one ends it, and
+  // every line taken is written whole.
+  EXPECT_EQ(sockets.receives, 100);
+  std::ifstream in(file, std::ios::binary);
+  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string expected;
+  for (int line = 0; line < 99 * 8192 + 1; ++line) expected += "flooded\r\n";
+  EXPECT_TRUE(written == expected) << written.size() << " bytes written";
 }

@@ -4,7 +4,10 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -107,6 +110,7 @@ using TcpWait = Tcp;
 using TcpRxF = Tcp;
 using TcpRxFT = Tcp;
 using TcpRxFlush = Tcp;
+using TcpFlood = Tcp;
 
 // Sends `lines` once cued, then stays connected and silent until the test ends.
 ScriptedPeer::Script SendOnCue(const std::string& bytes) {
@@ -417,6 +421,106 @@ TEST_P(TcpRxFlush, DiscardsWhatIsWaitingAndReturnsWithoutALimitOnWaits) {
   peer.cue();
 }
 
+// Line n of a flood: six digits (n modulo a million) and an LF; the file
+// gets them with CR LF. Short lines keep the receiving side busy, so the
+// server stays ahead of it.
+std::string FloodLine(long n) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%06ld\n", n % 1000000);
+  return text;
+}
+
+// Whether `text` is flood lines `next`, `next` + 1, ... each ended by CR LF,
+// in order; `next` moves past them.
+bool ConsecutiveLines(const std::string& text, long& next) {
+  if (text.size() % 8 != 0) return false;
+  for (size_t at = 0; at < text.size(); at += 8, ++next) {
+    if (text.compare(at, 8, FloodLine(next).substr(0, 6) + "\r\n") != 0) return false;
+  }
+  return true;
+}
+
+// A server that floods the connection: the receive to a file returns while
+// it still sends (at the end flag, or at its time limit where the flag never
+// comes), and every line sent arrives once and in order across the calls
+// that take them.
+TEST_P(TcpFlood, ReceivesEndWhileTheServerKeepsSendingAndNothingIsLost) {
+  std::atomic<long> linesSent{0};
+  ScriptedPeer peer([&](ScriptedPeer& p) {
+    std::string block;
+    for (long n = 0; !p.awaitCue(0);) {  // without pause until cued, then close
+      block.clear();
+      for (int i = 0; i < 32768; ++i) block += FloodLine(n++);
+      if (!p.send(block)) return;
+      linesSent = n;
+      if (n == 32768) p.signal();  // the connection holds more than one receive
+    }
+  });
+  ASSERT_EQ(err("wlTCPopen", peer.openText(2048)), " 0");
+  ASSERT_TRUE(peer.awaitSignal(kDeadlineMs));
+  const std::string file = scratch("flood.txt");
+  Outcome o = receive("wlTCPrxF", file);
+  EXPECT_EQ(o.err, " 0");
+  EXPECT_FALSE(peer.finished(0));
+  long next = 0;
+  EXPECT_TRUE(ConsecutiveLines(ReadFile(file), next));
+  EXPECT_GT(next, 0);
+  o = receive("wlTCPrxline");
+  EXPECT_EQ(o.value, FloodLine(next++).substr(0, 6));
+  peer.cue();
+  // The rest, up to the server's close: once all is taken, a receive finds
+  // only the close and writes the one empty line it got.
+  std::string got;
+  for (int call = 0; call < 100 && got != "\r\n"; ++call) {
+    o = receive("wlTCPrxF", file);
+    got = ReadFile(file);
+    if (got != "\r\n") {
+      EXPECT_TRUE(ConsecutiveLines(got, next)) << "call " << call;
+    }
+  }
+  EXPECT_TRUE(peer.finished(0));
+  EXPECT_EQ(o.eof, "-1");
+  EXPECT_EQ(next, linesSent.load());
+}
+
+// A server that stops reading ends a send with 24 after the connection's
+// time-out, the bytes it took kept in order; one that reads slowly but
+// steadily gets every byte.
+TEST_P(TcpFlood, ASendEndsWhenTheServerStopsReadingAndNotWhileItReads) {
+  std::string data(8 << 20, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('A' + i % 23);
+  std::string got;
+  {
+    ScriptedPeer peer([&](ScriptedPeer& p) {
+      p.awaitCue(120000);  // reads nothing until the send has given up
+      got = p.receive(data.size(), 3000);
+    });
+    ASSERT_EQ(err("wlTCPopen", peer.openText(1024)), " 0");
+    EXPECT_EQ(err("wlTCPsend", data), " 24");
+    peer.cue();
+    EXPECT_TRUE(peer.finished(kDeadlineMs));
+  }
+  EXPECT_GT(got.size(), 0u);
+  EXPECT_LT(got.size(), data.size());
+  EXPECT_TRUE(data.compare(0, got.size(), got) == 0);
+  EXPECT_EQ(err("wlTCPclose", ""), " 0");
+
+  const size_t total = 2 << 20;
+  got.clear();
+  ScriptedPeer slow([&](ScriptedPeer& p) {
+    while (got.size() < total) {
+      const std::string piece = p.receive(std::min<size_t>(total - got.size(), 65536), 5000);
+      if (piece.empty()) return;
+      got += piece;
+      p.pause(20);
+    }
+  });
+  ASSERT_EQ(err("wlTCPopen", slow.openText(2048)), " 0");
+  EXPECT_EQ(err("wlTCPsend", data.substr(0, total)), " 0");
+  EXPECT_TRUE(slow.finished(kDeadlineMs * 4));
+  EXPECT_TRUE(got == data.substr(0, total)) << got.size() << " bytes arrived";
+}
+
 #define WL_BOTH_EDITIONS(suite) \
   INSTANTIATE_TEST_SUITE_P(Editions, suite, ::testing::Values("Wirelet.nbp", "Quillport.nbp"))
 WL_BOTH_EDITIONS(TcpOpen);
@@ -427,3 +531,4 @@ WL_BOTH_EDITIONS(TcpWait);
 WL_BOTH_EDITIONS(TcpRxF);
 WL_BOTH_EDITIONS(TcpRxFT);
 WL_BOTH_EDITIONS(TcpRxFlush);
+WL_BOTH_EDITIONS(TcpFlood);
