@@ -23,6 +23,9 @@ macro(wl_setup_wine)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 endmacro()
 
+# Each suite's time limit in seconds; the long soak sets a larger one.
+set(WL_TEST_TIMEOUT 300 CACHE STRING "time limit of each test suite, in seconds")
+
 # wl_add_gtest(NAME SOURCES... LIBS... [PTYS]): a GoogleTest program with one
 # CTest test per test suite found in its sources (TEST(Suite, ...) and
 # TEST_F(Suite, ...)). Under Wine the tests need the rig (prefix, ptys); PTYS
@@ -44,7 +47,7 @@ function(wl_add_gtest name)
   foreach(suite ${suites})
     add_test(NAME ${name}.${suite} COMMAND ${name} --gtest_filter=${suite}.*:*/${suite}.*
              WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
-    set_tests_properties(${name}.${suite} PROPERTIES TIMEOUT 300)
+    set_tests_properties(${name}.${suite} PROPERTIES TIMEOUT ${WL_TEST_TIMEOUT})
     if(WIN32)
       set_tests_properties(${name}.${suite} PROPERTIES FIXTURES_REQUIRED wine)
       if(T_PTYS)

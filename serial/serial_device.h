@@ -22,7 +22,9 @@
 //    more than a write) and the port's own are put back at its close.
 // Ports whose time-outs are finite (Quillport's open installs some, as can
 // the device's previous user) keep them and get exactly one ReadFile or
-// WriteFile per call.
+// WriteFile per call (per 64 KiB piece of a larger read).
+// A device that never stops sending cannot hold a read either: one read
+// returns at most 16 MiB and stops taking pieces after kStreamLimitMilliseconds.
 #pragma once
 
 #include <cstdint>

@@ -148,7 +148,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   apt_install "${missing[@]}" || exit 1
 fi
 
-if ! kernel_runs_32bit; then
+# How 32-bit code runs here, for the benchmark's header.
+if kernel_runs_32bit; then
+  echo native >"$work/32bit"
+else
   setup_emulation || exit 1
+  echo "emulated by $("$qemu" --version | head -n 1)" >"$work/32bit"
 fi
 prove_wine || exit 1
