@@ -61,15 +61,16 @@ class Parser {
     return value;
   }
 
+  // Signs are read in a loop: a long run of them must not exhaust the stack.
   double factor() {
-    skipBlanks();
-    const char c = peek();
-    if (c == '+' || c == '-') {
-      ++at_;
-      const double value = factor();
-      return c == '-' ? -value : value;
-    }
-    if (c == '(') {
+    bool negative = false;
+    while (skipBlanks() && (peek() == '+' || peek() == '-')) negative ^= text_[at_++] == '-';
+    const double value = primary();
+    return negative ? -value : value;
+  }
+
+  double primary() {
+    if (peek() == '(') {
       // Deep enough for any formula, shallow enough for the stack.
       if (++depth_ > 64) return fail("parentheses nested too deep");
       ++at_;
@@ -79,7 +80,7 @@ class Parser {
       ++at_;
       return value;
     }
-    if (c == '[' && references_) {
+    if (peek() == '[' && references_) {
       const size_t close = text_.find(']', at_);
       if (close == std::string::npos) return fail("a \"[\" is never closed");
       at_ = close + 1;

@@ -341,11 +341,12 @@ bool Load(const std::vector<std::string>& text, const std::string& source, int f
     if (parsed.statement.kind != Kind::Nothing) program.lines.push_back(line);
   }
   if (error.empty()) MatchBlocks(program, error);
-  for (const Line& line : program.lines) {
-    const std::string& label = line.statement.arguments.empty() ? "" : line.statement.arguments[0];
-    if (error.empty() && line.statement.kind == Kind::GotoLine &&
-        label.find('[') == std::string::npos && !LabelLine(program, label)) {
-      error = program.where(line) + ": " + NoLabel(label);
+  for (size_t i = 0; i < program.lines.size() && error.empty(); ++i) {
+    const Statement& statement = program.lines[i].statement;
+    if (statement.kind != Kind::GotoLine) continue;
+    const std::string& label = statement.arguments[0];
+    if (label.find('[') == std::string::npos && !LabelLine(program, label)) {
+      error = program.where(program.lines[i]) + ": " + NoLabel(label);
     }
   }
   return error.empty();

@@ -90,7 +90,6 @@ TEST(Loading, BlocksJumpsAndArgumentsThatDoNotFitNameTheirLine) {
             "t.nbs:1: If: \"==\" is not an operator: use =, <>, >, <, >= or <=");
   EXPECT_EQ(LoadError("Pause \"soon\""),
             "t.nbs:1: Pause: \"soon\" is not a number of milliseconds");
-  EXPECT_EQ(LoadError("Delay \"-5\""), "t.nbs:1: Delay: \"-5\" is not a number of milliseconds");
   EXPECT_EQ(LoadError("Loop \"a\" \"3\" \"[i]\"\nEndLoop"),
             "t.nbs:1: Loop: \"a\" is not a whole number");
   EXPECT_EQ(LoadError("SubStr \"x\" \"0\" \"1\" \"[p]\""),

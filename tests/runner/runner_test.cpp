@@ -128,14 +128,17 @@ TEST_P(Runner, ClearMessagesForWhatCannotRun) {
       << run.out;
 
   // Found when the script is loaded: nothing runs.
-  run = RunNbrun(plugIn() + " " + Quoted(WriteScratch("quote.nbs", "Print \"ran\"\nwlCommSend \"1,abc\n")));
-  EXPECT_EQ(run.exitCode, 2u);
-  EXPECT_NE(run.out.find("quote.nbs:2: a double quote is never closed"), std::string::npos) << run.out;
   run = RunNbrun(plugIn() + " " +
-                 Quoted(WriteScratch("blocks.nbs", "Print \"ran\"\nLoop \"1\" \"2\" \"[i]\"\nEndLoop\nEndLoop\n")));
+                 Quoted(WriteScratch("quote.nbs", "Print \"ran\"\nwlCommSend \"1,abc\n")));
+  EXPECT_EQ(run.exitCode, 2u);
+  EXPECT_NE(run.out.find("quote.nbs:2: a double quote is never closed"), std::string::npos)
+      << run.out;
+  run = RunNbrun(plugIn() + " " +
+                 Quoted(WriteScratch(
+                     "blocks.nbs", "Print \"ran\"\nLoop \"1\" \"2\" \"[i]\"\nEndLoop\nEndLoop\n")));
   EXPECT_EQ(run.exitCode, 2u);
   EXPECT_NE(run.out.find("blocks.nbs:4: EndLoop without Loop"), std::string::npos) << run.out;
-  EXPECT_EQ(run.out.find("ran"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("ran\n"), std::string::npos) << run.out;
 
   run = RunNbrun(plugIn() + " " + Quoted(wltest::ScratchDir("runner") + "\\missing.nbs"));
   EXPECT_EQ(run.exitCode, 2u);
@@ -171,16 +174,18 @@ TEST_P(Runner, ThePromptRunsOneLineAtATimeAndGoesOnAfterMistakes) {
 }
 
 TEST_P(Runner, TheStatementsExampleHoldsWhatTheGuideSays) {
-  const Outcome run = RunNbrun(plugIn() + " " + Quoted(std::string(WL_EXAMPLES) + "\\statements.nbs"));
+  const Outcome run =
+      RunNbrun(plugIn() + " " + Quoted(std::string(WL_EXAMPLES) + "\\statements.nbs"));
   EXPECT_EQ(run.exitCode, 0u) << run.out;
   EXPECT_NE(run.out.find("-- every statement behaved as the guide says"), std::string::npos)
       << run.out;
 }
 
 TEST(RunnerLimits, MaxSecondsEndsALoopThatNeverEnds) {
-  const std::string script = WriteScratch("forever.nbs", "While \"1\" \"=\" \"1\"\n  Pause \"20\"\nEndWhile\n");
-  const Outcome run =
-      RunNbrun("--max-seconds 1 " + Quoted(wltest::OutputFile("Wirelet.nbp")) + " " + Quoted(script));
+  const std::string script =
+      WriteScratch("forever.nbs", "While \"1\" \"=\" \"1\"\n  Pause \"20\"\nEndWhile\n");
+  const Outcome run = RunNbrun("--max-seconds 1 " + Quoted(wltest::OutputFile("Wirelet.nbp")) +
+                               " " + Quoted(script));
   EXPECT_EQ(run.exitCode, 3u) << run.out;
   EXPECT_NE(run.out.find("stopped: the run took longer than --max-seconds 1"), std::string::npos)
       << run.out;
@@ -190,7 +195,8 @@ TEST(RunnerLimits, MaxSecondsEndsALoopThatNeverEnds) {
 
 // Reads and drops what waits at a port, so a test starts on a clean line.
 void Drain(const char* name) {
-  HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE port =
+      CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(port, INVALID_HANDLE_VALUE) << name << " " << GetLastError();
   COMMTIMEOUTS quick = {MAXDWORD, 0, 0, 0, 2000};
   SetCommTimeouts(port, &quick);
@@ -237,8 +243,8 @@ TEST_P(Runner, ThePollingExampleAsksAgainAfterATimeOutOrAnUnstableReading) {
       if (*answer) scale.write(answer + std::string("\r\n"));
     }
   });
-  const Outcome run = RunNbrun("--set port=7 " + plugIn() + " " +
-                               Quoted(std::string(WL_EXAMPLES) + "\\poll.nbs"));
+  const Outcome run =
+      RunNbrun("--set port=7 " + plugIn() + " " + Quoted(std::string(WL_EXAMPLES) + "\\poll.nbs"));
   player.join();
   EXPECT_EQ(run.exitCode, 0u) << run.out;
   EXPECT_EQ(requests, "W\r\nW\r\nW\r\nW\r\nW\r\nW\r\n");
