@@ -10,7 +10,10 @@
 #include <string>
 
 #include "host/nbhost.h"
+#include "host/runner/expression.h"
+#include "host/runner/program.h"
 #include "host/runner/script.h"
+#include "host/runner/stop.h"
 
 namespace {
 
@@ -23,11 +26,18 @@ const char kUsage[] =
     "  --ports            print the COM ports this machine has\n"
     "  --trace            print each action's number, parameter text, result and time\n"
     "  --set NAME=VALUE   set a variable before the script runs\n"
+    "  --max-seconds N    end a script still running after N seconds (exit 3)\n"
     "script lines:\n"
     "  wlCommOpenStd \"1,9600\"     an action; \"\" inside the quotes is one double quote\n"
     "  SetVar \"[name]\" \"text\"     Print \"text\"     Pause \"ms\"\n"
     "  Expect \"[name]\" \"text\"     stops the run (exit 1) unless both agree\n"
-    "  # comment                  [name] anywhere is replaced by the variable's value\n";
+    "  If \"a\" \"op\" \"b\" / Else / EndIf     op: = <> > < >= <=\n"
+    "  While \"a\" \"op\" \"b\" / EndWhile     Loop \"1\" \"3\" \"[i]\" / EndLoop     ExitLoop\n"
+    "  :label     GotoLine \"label\"     Math \"([a]+1)*2\" \"decimals\" \"[result]\"\n"
+    "  StrLen \"text\" \"[n]\"     SubStr \"text\" \"start\" \"length\" \"[part]\"\n"
+    "  SearchStr \"find\" \"text\" \"[pos]\"     StrUpper / StrLower \"text\" \"[result]\"\n"
+    "  # comment                  [name] anywhere is replaced by the variable's value\n"
+    "exit: 0 done, 1 an Expect failed, 2 failure, 3 --max-seconds ran out, 4 Ctrl+C\n";
 
 enum Exit { kDone = 0, kExpectationFailed = 1, kFailure = 2 };
 
@@ -35,6 +45,7 @@ struct Options {
   bool list = false;
   bool ports = false;
   bool trace = false;
+  int maxSeconds = 0;
   std::string plugIn;
   std::string script;
   std::vector<std::pair<std::string, std::string>> presets;
@@ -55,6 +66,11 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       const size_t equals = assignment.find('=');
       if (equals == std::string::npos) return false;
       options.presets.emplace_back(assignment.substr(0, equals), assignment.substr(equals + 1));
+    } else if (arg == "--max-seconds" && i + 1 < argc) {
+      if (!nbrun::ReadWholeNumber(argv[++i], options.maxSeconds) || options.maxSeconds < 1 ||
+          options.maxSeconds > 1000000) {
+        return false;
+      }
     } else if (arg.rfind("--", 0) == 0) {
       return false;
     } else {
@@ -95,7 +111,7 @@ void ListCatalogue(const nbhost::PlugIn& plugIn) {
   std::printf("%d actions\n", actions);
 }
 
-class Runner {
+class Runner : public nbrun::Host {
  public:
   Runner(nbhost::PlugIn& plugIn, bool trace) : plugIn_(plugIn), trace_(trace) {
     plugIn_.onSetVariable = [](const nbhost::VariableSet& set) {
@@ -104,56 +120,12 @@ class Runner {
     };
   }
 
-  // Runs one line; false when the run must stop, with `exit` saying why.
-  bool runLine(const std::string& line, const std::string& where, Exit& exit) {
-    const nbrun::ParsedLine parsed = nbrun::ParseLine(line);
-    if (!parsed.ok) {
-      std::fprintf(stderr, "%s: %s\n", where.c_str(), parsed.error.c_str());
-      exit = kFailure;
-      return false;
-    }
-    const nbrun::Statement& statement = parsed.statement;
-    std::vector<std::string> arguments;
-    for (const std::string& argument : statement.arguments) arguments.push_back(expand(argument));
-    switch (statement.kind) {
-      case nbrun::StatementKind::Nothing:
-        return true;
-      case nbrun::StatementKind::Action:
-        return runAction(statement.name, arguments.empty() ? "" : arguments[0], where, exit);
-      case nbrun::StatementKind::SetVar:
-        plugIn_.variables()[nbrun::VariableName(statement.arguments[0])] = arguments[1];
-        return true;
-      case nbrun::StatementKind::Print:
-        std::printf("%s\n", arguments[0].c_str());
-        std::fflush(stdout);
-        return true;
-      case nbrun::StatementKind::Pause:
-        Sleep(static_cast<DWORD>(std::stoul(arguments[0])));
-        return true;
-      case nbrun::StatementKind::Expect:
-        if (arguments[0] == arguments[1]) return true;
-        std::fprintf(stderr, "%s: expected %s to read \"%s\", it reads \"%s\"\n", where.c_str(),
-                     statement.arguments[0].c_str(), nbrun::Visible(arguments[1]).c_str(),
-                     nbrun::Visible(arguments[0]).c_str());
-        exit = kExpectationFailed;
-        return false;
-    }
-    return true;
-  }
+  // Ctrl+C and --max-seconds, while a script runs.
+  void watch(const nbrun::StopSignal* stop) { stop_ = stop; }
 
- private:
-  std::string expand(const std::string& text) {
-    return nbrun::Substitute(text, [this](const std::string& name) { return plugIn_.variable(name); });
-  }
-
-  bool runAction(const std::string& name, const std::string& parameters, const std::string& where,
-                 Exit& exit) {
+  bool action(const std::string& name, const std::string& parameters) override {
     const int32_t number = numberOf(name);
-    if (number <= 0) {
-      std::fprintf(stderr, "%s: the plug-in has no action named %s\n", where.c_str(), name.c_str());
-      exit = kFailure;
-      return false;
-    }
+    if (number <= 0) return false;
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
@@ -169,6 +141,40 @@ class Runner {
     return true;
   }
 
+  void print(const std::string& text) override {
+    std::printf("%s\n", text.c_str());
+    std::fflush(stdout);
+  }
+
+  void pause(int milliseconds) override {
+    if (stop_) {
+      stop_->wait(milliseconds);
+    } else {
+      Sleep(static_cast<DWORD>(milliseconds));
+    }
+  }
+
+  nbrun::Outcome stop(std::string& why) override {
+    return stop_ ? stop_->check(why) : nbrun::Outcome::Done;
+  }
+
+  std::string variable(const std::string& name) override { return plugIn_.variable(name); }
+
+  void setVariable(const std::string& name, const std::string& value) override {
+    plugIn_.variables()[name] = value;
+  }
+
+  // Closes every port and the connection a stopped script may have left
+  // open, so a device gets its own time-outs back; quietly.
+  void closeAll() {
+    const auto shown = plugIn_.onSetVariable;
+    plugIn_.onSetVariable = nullptr;
+    for (int port = 1; port <= 16; ++port) plugIn_.exec("wlCommClose", std::to_string(port));
+    plugIn_.exec("wlTCPclose", "");
+    plugIn_.onSetVariable = shown;
+  }
+
+ private:
   // The action's number from the registrations; names match regardless of case.
   int32_t numberOf(const std::string& name) const {
     for (const nbhost::Registration& entry : plugIn_.registrations()) {
@@ -179,31 +185,50 @@ class Runner {
 
   nbhost::PlugIn& plugIn_;
   bool trace_;
+  const nbrun::StopSignal* stop_ = nullptr;
 };
 
-Exit RunScript(Runner& runner, const std::string& path) {
+// Loads and runs lines, saying on stderr what went wrong.
+nbrun::Outcome RunLines(Runner& runner, const std::vector<std::string>& lines,
+                        const std::string& source, int firstNumber) {
+  nbrun::Program program;
+  std::string message;
+  nbrun::Outcome outcome = nbrun::Outcome::Failed;
+  if (nbrun::Load(lines, source, firstNumber, program, message)) {
+    outcome = nbrun::Run(program, runner, message);
+  }
+  if (!message.empty()) std::fprintf(stderr, "%s\n", message.c_str());
+  return outcome;
+}
+
+int RunScript(Runner& runner, const std::string& path, int maxSeconds) {
   std::ifstream script(path, std::ios::binary);
   if (!script) {
     std::fprintf(stderr, "cannot read the script %s\n", path.c_str());
     return kFailure;
   }
-  std::string line;
-  Exit exit = kDone;
-  for (int number = 1; std::getline(script, line); ++number) {
-    if (!runner.runLine(line, path + " line " + std::to_string(number), exit)) return exit;
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(script, line);) lines.push_back(line);
+  nbrun::StopSignal stop(maxSeconds);
+  runner.watch(&stop);
+  const nbrun::Outcome outcome = RunLines(runner, lines, path, 1);
+  if (outcome == nbrun::Outcome::Interrupted || outcome == nbrun::Outcome::OutOfTime) {
+    runner.closeAll();
+    std::fprintf(stderr, "nbrun: the plug-in's ports and TCP connection are closed\n");
   }
-  return kDone;
+  runner.watch(nullptr);
+  return static_cast<int>(outcome);
 }
 
-Exit RunPrompt(Runner& runner) {
+// Each line is a script of its own: blocks and jumps need a script file.
+int RunPrompt(Runner& runner) {
   std::printf("Type actions or statements, one per line; \"quit\" ends.\n");
   std::string line;
   for (int number = 1;; ++number) {
     std::printf("nbrun> ");
     std::fflush(stdout);
     if (!std::getline(std::cin, line) || line == "quit" || line == "exit") break;
-    Exit ignored = kDone;
-    runner.runLine(line, "line " + std::to_string(number), ignored);  // the prompt goes on
+    RunLines(runner, {line}, "", number);  // the prompt goes on after a failure
   }
   std::printf("\n");
   return kDone;
@@ -237,5 +262,6 @@ int main(int argc, char** argv) {
   }
   for (const auto& preset : options.presets) plugIn.variables()[preset.first] = preset.second;
   Runner runner(plugIn, options.trace);
-  return options.script.empty() ? RunPrompt(runner) : RunScript(runner, options.script);
+  return options.script.empty() ? RunPrompt(runner)
+                                : RunScript(runner, options.script, options.maxSeconds);
 }

@@ -1,6 +1,5 @@
 #include "script.h"
 
-#include <cctype>
 #include <cstdio>
 
 namespace nbrun {
@@ -13,14 +12,21 @@ struct Keyword {
 };
 
 const Keyword kKeywords[] = {
-    {"setvar", StatementKind::SetVar, 2}, {"print", StatementKind::Print, 1},
-    {"pause", StatementKind::Pause, 1},   {"delay", StatementKind::Pause, 1},
-    {"expect", StatementKind::Expect, 2},
+    {"setvar", StatementKind::SetVar, 2},     {"print", StatementKind::Print, 1},
+    {"pause", StatementKind::Pause, 1},       {"delay", StatementKind::Pause, 1},
+    {"expect", StatementKind::Expect, 2},     {"if", StatementKind::If, 3},
+    {"else", StatementKind::Else, 0},         {"endif", StatementKind::EndIf, 0},
+    {"while", StatementKind::While, 3},       {"endwhile", StatementKind::EndWhile, 0},
+    {"loop", StatementKind::Loop, 3},         {"endloop", StatementKind::EndLoop, 0},
+    {"exitloop", StatementKind::ExitLoop, 0}, {"gotoline", StatementKind::GotoLine, 1},
+    {"math", StatementKind::Math, 3},         {"strlen", StatementKind::StrLen, 2},
+    {"substr", StatementKind::SubStr, 4},     {"searchstr", StatementKind::SearchStr, 3},
+    {"strupper", StatementKind::StrUpper, 2}, {"strlower", StatementKind::StrLower, 2},
 };
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+std::string Arguments(size_t count) {
+  if (count == 0) return "no arguments";
+  return std::to_string(count) + (count == 1 ? " argument" : " arguments");
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
@@ -55,14 +61,6 @@ ParsedLine Malformed(const std::string& why) {
   return parsed;
 }
 
-bool IsWholeNumber(const std::string& text) {
-  if (text.empty() || text.size() > 9) return false;
-  for (char c : text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 ParsedLine ParseLine(const std::string& line) {
@@ -70,6 +68,14 @@ ParsedLine ParseLine(const std::string& line) {
   while (at < line.size() && IsBlank(line[at])) ++at;
   ParsedLine parsed;
   if (at == line.size() || line[at] == '#' || line[at] == '.') return parsed;
+  if (line[at] == ':') {
+    size_t end = line.size();
+    while (end > at && IsBlank(line[end - 1])) --end;
+    parsed.statement.kind = StatementKind::Label;
+    parsed.statement.name = line.substr(at + 1, end - at - 1);
+    if (parsed.statement.name.empty()) return Malformed("a label needs a name after the colon");
+    return parsed;
+  }
 
   const size_t start = at;
   while (at < line.size() && !IsBlank(line[at]) && line[at] != '"') ++at;
@@ -85,20 +91,16 @@ ParsedLine ParseLine(const std::string& line) {
   }
 
   statement.kind = StatementKind::Action;
-  const std::string word = Lower(statement.name);
+  const std::string word = LowerCase(statement.name);
   for (const Keyword& keyword : kKeywords) {
     if (word != keyword.word) continue;
     statement.kind = keyword.kind;
     if (statement.arguments.size() != keyword.arguments) {
-      return Malformed(statement.name + " takes " + std::to_string(keyword.arguments) +
-                       (keyword.arguments == 1 ? " argument" : " arguments"));
+      return Malformed(statement.name + " takes " + Arguments(keyword.arguments));
     }
   }
   if (statement.kind == StatementKind::Action && statement.arguments.size() > 1) {
     return Malformed("an action takes one parameter text in double quotes");
-  }
-  if (statement.kind == StatementKind::Pause && !IsWholeNumber(statement.arguments[0])) {
-    return Malformed(statement.name + " takes a number of milliseconds");
   }
   return parsed;
 }
@@ -122,6 +124,20 @@ std::string VariableName(const std::string& argument) {
     return argument.substr(1, argument.size() - 2);
   }
   return argument;
+}
+
+std::string LowerCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+std::string UpperCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
 }
 
 std::string Visible(const std::string& bytes) {

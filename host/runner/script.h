@@ -8,6 +8,12 @@
 //   Pause "250"                   waits that many milliseconds
 //   Expect "[wlCommErr]" " 0"     stops the run unless both texts agree
 //   # a comment                   (also a line starting with ".")
+//   :label                        a place GotoLine "label" jumps to
+//
+// and the host's statements for dialogues: If/Else/EndIf, While/EndWhile,
+// Loop/EndLoop/ExitLoop, GotoLine, Math and the text functions (program.h
+// runs them). This reader checks each line alone: its name and its number of
+// arguments.
 //
 // [name] in any argument is replaced by the variable's value before the
 // statement runs (an unset variable reads as empty text), as the host does.
@@ -20,11 +26,17 @@
 
 namespace nbrun {
 
-enum class StatementKind { Nothing, Action, SetVar, Print, Pause, Expect };
+enum class StatementKind {
+  Nothing, Action, SetVar, Print, Pause, Expect, Label,
+  If, Else, EndIf, While, EndWhile, Loop, EndLoop, ExitLoop, GotoLine,
+  Math, StrLen, SubStr, SearchStr, StrUpper, StrLower,
+};
 
 struct Statement {
   StatementKind kind = StatementKind::Nothing;
-  std::string name;  // the action's name for actions, the keyword otherwise
+  // The action's name for actions, the label's for labels, the keyword as
+  // written otherwise.
+  std::string name;
   std::vector<std::string> arguments;
 };
 
@@ -42,8 +54,13 @@ using Lookup = std::function<std::string(const std::string& name)>;
 // Replaces every [name] by its value.
 std::string Substitute(const std::string& text, const Lookup& lookup);
 
-// SetVar's target: "[name]" or "name".
+// A target variable as a statement names it: "[name]" or "name".
 std::string VariableName(const std::string& argument);
+
+// The text with the letters A to Z changed in case; other bytes stay as they
+// are, whatever the code page.
+std::string LowerCase(std::string text);
+std::string UpperCase(std::string text);
 
 // The text with non-printable bytes made visible: \r, \n, \t, \\, \" and
 // \xHH for the rest.

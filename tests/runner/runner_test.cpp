@@ -1,14 +1,17 @@
 // nbrun.exe end to end: the catalogue listing, clear messages for what it
-// cannot run, expectations and their exit codes, the prompt, and a device
-// dialogue on a pty pair, against both editions.
+// cannot run, expectations and their exit codes, the prompt, the example
+// scripts, --max-seconds, and device dialogues on a pty pair, against both
+// editions.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "host/nbhost.h"
+#include "peer.h"
 #include "support/paths.h"
 
 namespace {
@@ -111,7 +114,7 @@ TEST_P(Runner, ScriptsRunStatementsAndStopAtAFailedExpectation) {
   EXPECT_EQ(run.exitCode, 1u) << run.out;
   EXPECT_NE(run.out.find("wlCommErr = \" 52\""), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("error was  52"), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("line 6: expected [wlCommErr] to read \" 0\", it reads \" 52\""),
+  EXPECT_NE(run.out.find(":6: expected [wlCommErr] to read \" 0\", it reads \" 52\""),
             std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("> wlCommRxCount ("), std::string::npos) << run.out;  // the trace
@@ -121,12 +124,21 @@ TEST_P(Runner, ScriptsRunStatementsAndStopAtAFailedExpectation) {
 TEST_P(Runner, ClearMessagesForWhatCannotRun) {
   Outcome run = RunNbrun(plugIn() + " " + Quoted(WriteScratch("bad.nbs", "Print \"ok\"\n\nwlNoSuch \"1\"\n")));
   EXPECT_EQ(run.exitCode, 2u);
-  EXPECT_NE(run.out.find("line 3: the plug-in has no action named wlNoSuch"), std::string::npos)
+  EXPECT_NE(run.out.find("bad.nbs:3: the plug-in has no action named wlNoSuch"), std::string::npos)
       << run.out;
 
-  run = RunNbrun(plugIn() + " " + Quoted(WriteScratch("quote.nbs", "wlCommSend \"1,abc\n")));
+  // Found when the script is loaded: nothing runs.
+  run = RunNbrun(plugIn() + " " +
+                 Quoted(WriteScratch("quote.nbs", "Print \"ran\"\nwlCommSend \"1,abc\n")));
   EXPECT_EQ(run.exitCode, 2u);
-  EXPECT_NE(run.out.find("line 1: a double quote is never closed"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("quote.nbs:2: a double quote is never closed"), std::string::npos)
+      << run.out;
+  run = RunNbrun(plugIn() + " " +
+                 Quoted(WriteScratch(
+                     "blocks.nbs", "Print \"ran\"\nLoop \"1\" \"2\" \"[i]\"\nEndLoop\nEndLoop\n")));
+  EXPECT_EQ(run.exitCode, 2u);
+  EXPECT_NE(run.out.find("blocks.nbs:4: EndLoop without Loop"), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("ran\n"), std::string::npos) << run.out;
 
   run = RunNbrun(plugIn() + " " + Quoted(wltest::ScratchDir("runner") + "\\missing.nbs"));
   EXPECT_EQ(run.exitCode, 2u);
@@ -161,9 +173,30 @@ TEST_P(Runner, ThePromptRunsOneLineAtATimeAndGoesOnAfterMistakes) {
   EXPECT_NE(run.out.find("n is  0"), std::string::npos) << run.out;
 }
 
+TEST_P(Runner, TheStatementsExampleHoldsWhatTheGuideSays) {
+  const Outcome run =
+      RunNbrun(plugIn() + " " + Quoted(std::string(WL_EXAMPLES) + "\\statements.nbs"));
+  EXPECT_EQ(run.exitCode, 0u) << run.out;
+  EXPECT_NE(run.out.find("-- every statement behaved as the guide says"), std::string::npos)
+      << run.out;
+}
+
+TEST(RunnerLimits, MaxSecondsEndsALoopThatNeverEnds) {
+  const std::string script =
+      WriteScratch("forever.nbs", "While \"1\" \"=\" \"1\"\n  Pause \"20\"\nEndWhile\n");
+  const Outcome run = RunNbrun("--max-seconds 1 " + Quoted(wltest::OutputFile("Wirelet.nbp")) +
+                               " " + Quoted(script));
+  EXPECT_EQ(run.exitCode, 3u) << run.out;
+  EXPECT_NE(run.out.find("stopped: the run took longer than --max-seconds 1"), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("ports and TCP connection are closed"), std::string::npos) << run.out;
+  EXPECT_EQ(RunNbrun("--max-seconds 0 x.nbp").exitCode, 2u);
+}
+
 // Reads and drops what waits at a port, so a test starts on a clean line.
 void Drain(const char* name) {
-  HANDLE port = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE port =
+      CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(port, INVALID_HANDLE_VALUE) << name << " " << GetLastError();
   COMMTIMEOUTS quick = {MAXDWORD, 0, 0, 0, 2000};
   SetCommTimeouts(port, &quick);
@@ -177,16 +210,9 @@ void Drain(const char* name) {
 // A scale on COM7: its answer waits in the port before the script asks.
 TEST_P(Runner, ADeviceDialogueOnAPort) {
   Drain("COM7");
-  Drain("\\\\.\\COM107");
-  HANDLE peer = CreateFileA("\\\\.\\COM107", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(peer, INVALID_HANDLE_VALUE) << GetLastError();
-  COMMTIMEOUTS quick = {MAXDWORD, 0, 0, 0, 2000};
-  SetCommTimeouts(peer, &quick);
-  char drain[64];
-  DWORD n = 0;
-  const std::string answer = "ST,GS,+0012.34 kg\r\n";
-  ASSERT_TRUE(WriteFile(peer, answer.data(), static_cast<DWORD>(answer.size()), &n, nullptr));
+  serialtest::Peer scale(7);
+  ASSERT_TRUE(scale.isOpen()) << GetLastError();
+  ASSERT_TRUE(scale.write("ST,GS,+0012.34 kg\r\n"));
 
   const std::string script = WriteScratch("scale.nbs",
                                           "wlCommOpenStd \"7,9600\"\n"
@@ -199,17 +225,35 @@ TEST_P(Runner, ADeviceDialogueOnAPort) {
   const Outcome run = RunNbrun(plugIn() + " " + Quoted(script));
   EXPECT_EQ(run.exitCode, 0u) << run.out;
   EXPECT_NE(run.out.find("weight = \"ST,GS,+0012.34 kg\""), std::string::npos) << run.out;
+  EXPECT_EQ(scale.read(3), "W\r\n");
+}
 
-  std::string request;
-  for (DWORD start = GetTickCount(); request.size() < 3 && GetTickCount() - start < 5000;) {
-    if (ReadFile(peer, drain, sizeof drain, &n, nullptr) && n > 0) {
-      request.append(drain, n);
-    } else {
-      Sleep(5);
+// The polling example against a scale on COM7 that lets the first request
+// go unanswered and once answers with an unstable reading.
+TEST_P(Runner, ThePollingExampleAsksAgainAfterATimeOutOrAnUnstableReading) {
+  serialtest::Peer scale(7);
+  ASSERT_TRUE(scale.isOpen()) << GetLastError();
+  std::string requests;
+  std::thread player([&scale, &requests] {
+    for (const char* answer : {"", "ST,GS,+0001.50 kg", "ST,GS,+0001.70 kg", "US,GS,+0009.99 kg",
+                               "ST,GS,+0002.10 kg", "ST,GS,+0002.70 kg"}) {
+      const std::string request = scale.read(3, 20000);
+      requests += request;
+      if (request.size() < 3) return;
+      if (*answer) scale.write(answer + std::string("\r\n"));
     }
+  });
+  const Outcome run =
+      RunNbrun("--set port=7 " + plugIn() + " " + Quoted(std::string(WL_EXAMPLES) + "\\poll.nbs"));
+  player.join();
+  EXPECT_EQ(run.exitCode, 0u) << run.out;
+  EXPECT_EQ(requests, "W\r\nW\r\nW\r\nW\r\nW\r\nW\r\n");
+  for (const char* line :
+       {"reading 1, try 1: no answer within 2 s\n", "reading 1: 1.50 kg\n", "reading 2: 1.70 kg\n",
+        "reading 3, try 1: not stable (US,GS,+0009.99 kg)\n", "reading 3: 2.10 kg\n",
+        "reading 4: 2.70 kg\n", "average of 4 readings: 2.00 kg\n"}) {
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << run.out;
   }
-  EXPECT_EQ(request, "W\r\n");
-  CloseHandle(peer);
 }
 
 INSTANTIATE_TEST_SUITE_P(Editions, Runner, ::testing::Values("Wirelet.nbp", "Quillport.nbp"));

@@ -37,6 +37,11 @@ TEST(ScriptLines, StatementsCommentsAndBlankLines) {
   EXPECT_EQ(ParseLine("Pause \"250\"").statement.kind, StatementKind::Pause);
   EXPECT_EQ(ParseLine("Delay 250").statement.kind, StatementKind::Pause);
   EXPECT_EQ(ParseLine("Expect \"[a]\" \" 0\"").statement.kind, StatementKind::Expect);
+  EXPECT_EQ(ParseLine("endWhile").statement.kind, StatementKind::EndWhile);
+  EXPECT_EQ(ParseLine("SubStr \"[t]\" \"1\" \"2\" \"[p]\"").statement.kind, StatementKind::SubStr);
+  auto label = ParseLine("  :retry \t");
+  EXPECT_EQ(label.statement.kind, StatementKind::Label);
+  EXPECT_EQ(label.statement.name, "retry");
   // A line saved on Windows keeps its CR: it must not become part of a text.
   auto parsed = ParseLine("Print \"x\"\r");
   ASSERT_TRUE(parsed.ok);
@@ -48,8 +53,9 @@ TEST(ScriptLines, MalformedLinesSayWhy) {
   EXPECT_FALSE(ParseLine("wlCommSend \"1\" \"2\"").ok);
   EXPECT_FALSE(ParseLine("SetVar \"[a]\"").ok);
   EXPECT_FALSE(ParseLine("Expect \"[a]\"").ok);
-  EXPECT_FALSE(ParseLine("Pause \"soon\"").ok);
-  EXPECT_FALSE(ParseLine("Pause \"-5\"").ok);
+  EXPECT_EQ(ParseLine("Else \"x\"").error, "Else takes no arguments");
+  EXPECT_EQ(ParseLine("If \"[a]\" \"=\"").error, "If takes 3 arguments");
+  EXPECT_EQ(ParseLine(":").error, "a label needs a name after the colon");
   EXPECT_FALSE(ParseLine("\"no name\"").ok);
 }
 

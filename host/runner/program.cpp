@@ -1,0 +1,359 @@
+#include "program.h"
+
+#include "host/runner/expression.h"
+
+namespace nbrun {
+namespace {
+
+using Kind = StatementKind;
+
+struct Block {
+  Kind open, close;
+  const char* openName;
+  const char* closeName;
+};
+
+const Block kBlocks[] = {{Kind::If, Kind::EndIf, "If", "EndIf"},
+                         {Kind::While, Kind::EndWhile, "While", "EndWhile"},
+                         {Kind::Loop, Kind::EndLoop, "Loop", "EndLoop"}};
+
+// The block a line opens; an Else opens its If's second part.
+const Block* Opened(Kind kind) {
+  for (const Block& block : kBlocks) {
+    if (block.open == kind || (kind == Kind::Else && block.open == Kind::If)) return &block;
+  }
+  return nullptr;
+}
+
+// The block a line closes; an Else closes its If's first part.
+const Block* Closed(Kind kind) {
+  for (const Block& block : kBlocks) {
+    if (block.close == kind || (kind == Kind::Else && block.open == Kind::If)) return &block;
+  }
+  return nullptr;
+}
+
+std::string NameOf(Kind kind, const Block& block, bool opening) {
+  if (kind == Kind::Else) return "Else";
+  return opening ? block.openName : block.closeName;
+}
+
+// What an argument's value must read as, checked at load when the argument
+// holds no [name] and again when it runs.
+enum class Check { Milliseconds, Operator, WholeNumber, Expression, Decimals, Position, Length };
+
+const struct {
+  Kind kind;
+  size_t index;
+  Check check;
+} kArgumentChecks[] = {
+    {Kind::Pause, 0, Check::Milliseconds}, {Kind::If, 1, Check::Operator},
+    {Kind::While, 1, Check::Operator},     {Kind::Loop, 0, Check::WholeNumber},
+    {Kind::Loop, 1, Check::WholeNumber},   {Kind::Math, 0, Check::Expression},
+    {Kind::Math, 1, Check::Decimals},      {Kind::SubStr, 1, Check::Position},
+    {Kind::SubStr, 2, Check::Length},
+};
+
+std::string Quoted(const std::string& text) { return "\"" + Visible(text) + "\""; }
+
+std::string Unreadable(const std::string& expression, const std::string& why) {
+  return "cannot read " + Quoted(expression) + ": " + why;
+}
+
+// Why `value` does not pass `check`; empty text when it does.
+std::string Problem(Check check, const std::string& value) {
+  int number = 0;
+  const bool whole = ReadWholeNumber(value, number);
+  switch (check) {
+    case Check::Milliseconds:
+      return whole && number >= 0 ? "" : Quoted(value) + " is not a number of milliseconds";
+    case Check::Operator: {
+      Operator op;
+      return ReadOperator(value, op)
+                 ? ""
+                 : Quoted(value) + " is not an operator: use =, <>, >, <, >= or <=";
+    }
+    case Check::WholeNumber: return whole ? "" : Quoted(value) + " is not a whole number";
+    case Check::Expression: {
+      const std::string why = CheckExpression(value);
+      return why.empty() ? "" : Unreadable(value, why);
+    }
+    case Check::Decimals:
+      return whole && number >= 0 && number <= 15
+                 ? ""
+                 : Quoted(value) + " is not a number of decimals (0 to 15)";
+    case Check::Position:
+      return whole && number >= 1 ? "" : Quoted(value) + " is not a position (1 or more)";
+    case Check::Length:
+      return whole && number >= 0 ? "" : Quoted(value) + " is not a length (0 or more)";
+  }
+  return std::string();
+}
+
+// The first problem of the statement's arguments; `literalOnly` skips those
+// that hold a [name] (at load, before variables have values).
+std::string ArgumentProblem(const Statement& statement, const std::vector<std::string>& values,
+                            bool literalOnly) {
+  for (const auto& rule : kArgumentChecks) {
+    if (rule.kind != statement.kind) continue;
+    const std::string& value = values[rule.index];
+    if (literalOnly && value.find('[') != std::string::npos) continue;
+    const std::string why = Problem(rule.check, value);
+    if (!why.empty()) return statement.name + ": " + why;
+  }
+  return std::string();
+}
+
+// Matches every block's lines; sets `error` for the first that does not fit.
+void MatchBlocks(Program& program, std::string& error) {
+  std::vector<Line>& lines = program.lines;
+  std::vector<size_t> open;  // the lines of the blocks not yet closed
+  auto fail = [&](size_t at, const std::string& why) {
+    error = program.where(lines[at]) + ": " + why;
+  };
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const Kind kind = lines[i].statement.kind;
+    if (kind == Kind::ExitLoop) {
+      size_t depth = open.size();
+      while (depth > 0 && lines[open[depth - 1]].statement.kind != Kind::While &&
+             lines[open[depth - 1]].statement.kind != Kind::Loop) {
+        --depth;
+      }
+      if (depth == 0) return fail(i, "ExitLoop outside Loop and While");
+      lines[i].match = open[depth - 1];  // the loop's first line until its end is known
+    }
+    if (const Block* closes = Closed(kind)) {
+      const std::string name = NameOf(kind, *closes, false);
+      if (open.empty()) return fail(i, name + " without " + closes->openName);
+      Line& opener = lines[open.back()];
+      const Block* found = Opened(opener.statement.kind);
+      if (found != closes) {
+        return fail(i, name + ", but the " + NameOf(opener.statement.kind, *found, true) +
+                           " on line " + std::to_string(opener.number) + " has no " +
+                           found->closeName);
+      }
+      if (kind == Kind::Else && opener.statement.kind == Kind::Else) {
+        return fail(i, "a second Else for the same If");
+      }
+      opener.match = i;
+      lines[i].match = open.back();  // where EndWhile and EndLoop go back to
+      open.pop_back();
+    }
+    if (Opened(kind)) open.push_back(i);
+  }
+  if (!open.empty()) {
+    const Kind kind = lines[open.back()].statement.kind;
+    const Block& block = *Opened(kind);
+    return fail(open.back(), NameOf(kind, block, true) + " without " + block.closeName);
+  }
+  for (Line& line : lines) {
+    if (line.statement.kind == Kind::ExitLoop) line.match = lines[line.match].match;
+  }
+}
+
+// Whether the program has the label, and where.
+bool LabelLine(const Program& program, const std::string& label, size_t* at = nullptr) {
+  const auto found = program.labels.find(LowerCase(label));
+  if (found == program.labels.end()) return false;
+  if (at) *at = found->second;
+  return true;
+}
+
+std::string NoLabel(const std::string& label) { return "GotoLine: there is no label :" + label; }
+
+// A Loop's count while it runs.
+struct Count {
+  bool running = false;
+  int current = 0, last = 0, step = 1;
+};
+
+class Interpreter {
+ public:
+  Interpreter(const Program& program, Host& host)
+      : program_(program), host_(host), counts_(program.lines.size()) {}
+
+  Outcome run(std::string& message) {
+    size_t next = 0;
+    while (next < program_.lines.size()) {
+      const Line& line = program_.lines[next];
+      std::string why;
+      Outcome outcome = host_.stop(why);
+      if (outcome == Outcome::Done) outcome = step(next, why);
+      if (outcome != Outcome::Done) {
+        message = program_.where(line) + ": " + why;
+        return outcome;
+      }
+    }
+    return Outcome::Done;
+  }
+
+ private:
+  // Runs the line at `at` and moves `at` to the next one to run.
+  Outcome step(size_t& at, std::string& why) {
+    const size_t here = at++;
+    const Line& line = program_.lines[here];
+    const Statement& statement = line.statement;
+    const std::vector<std::string>& raw = statement.arguments;
+    std::vector<std::string> values;
+    for (const std::string& argument : raw) values.push_back(expand(argument));
+    why = ArgumentProblem(statement, values, false);
+    if (!why.empty()) return Outcome::Failed;
+    // The variable a statement writes is named by its last argument, as written.
+    const std::string target = raw.empty() ? "" : VariableName(raw.back());
+    int a = 0, b = 0;
+
+    switch (statement.kind) {
+      case Kind::Nothing:
+      case Kind::Label:
+      case Kind::EndIf: break;
+      case Kind::Action:
+        if (!host_.action(statement.name, values.empty() ? "" : values[0])) {
+          why = "the plug-in has no action named " + statement.name;
+          return Outcome::Failed;
+        }
+        break;
+      case Kind::SetVar: host_.setVariable(VariableName(raw[0]), values[1]); break;
+      case Kind::Print: host_.print(values[0]); break;
+      case Kind::Pause:
+        ReadWholeNumber(values[0], a);
+        host_.pause(a);
+        break;
+      case Kind::Expect:
+        if (values[0] == values[1]) break;
+        why = "expected " + raw[0] + " to read " + Quoted(values[1]) + ", it reads " +
+              Quoted(values[0]);
+        return Outcome::ExpectFailed;
+      case Kind::If:
+      case Kind::While:
+        if (!holds(values)) at = line.match + 1;
+        break;
+      case Kind::Else:
+        at = line.match + 1;  // the If's part ran: skip the Else part
+        break;
+      case Kind::EndWhile: at = line.match; break;
+      case Kind::Loop: {
+        ReadWholeNumber(values[0], a);
+        ReadWholeNumber(values[1], b);
+        counts_[here] = Count{true, a, b, a <= b ? 1 : -1};
+        host_.setVariable(target, std::to_string(a));
+        break;
+      }
+      case Kind::EndLoop: {
+        Count& count = counts_[line.match];
+        if (!count.running) {
+          why = "EndLoop reached without running its Loop (a GotoLine into the loop?)";
+          return Outcome::Failed;
+        }
+        if (count.current == count.last) {
+          count.running = false;
+          break;
+        }
+        count.current += count.step;
+        host_.setVariable(VariableName(program_.lines[line.match].statement.arguments[2]),
+                          std::to_string(count.current));
+        at = line.match + 1;
+        break;
+      }
+      case Kind::ExitLoop:
+        counts_[program_.lines[line.match].match].running = false;
+        at = line.match + 1;
+        break;
+      case Kind::GotoLine:
+        if (!LabelLine(program_, values[0], &at)) {
+          why = NoLabel(values[0]);
+          return Outcome::Failed;
+        }
+        break;
+      case Kind::Math: {
+        double value = 0;
+        std::string error;
+        if (!Evaluate(values[0], value, error)) {
+          why = statement.name + ": " + Unreadable(values[0], error);
+          return Outcome::Failed;
+        }
+        ReadWholeNumber(values[1], a);
+        host_.setVariable(target, FormatNumber(value, a));
+        break;
+      }
+      case Kind::StrLen: host_.setVariable(target, std::to_string(values[0].size())); break;
+      case Kind::SubStr: {
+        ReadWholeNumber(values[1], a);
+        ReadWholeNumber(values[2], b);
+        const size_t start = static_cast<size_t>(a - 1);
+        host_.setVariable(target, start < values[0].size() ? values[0].substr(start, b) : "");
+        break;
+      }
+      case Kind::SearchStr: {
+        const size_t found = values[0].empty() ? std::string::npos : values[1].find(values[0]);
+        host_.setVariable(target, std::to_string(found == std::string::npos ? 0 : found + 1));
+        break;
+      }
+      case Kind::StrUpper: host_.setVariable(target, UpperCase(values[0])); break;
+      case Kind::StrLower: host_.setVariable(target, LowerCase(values[0])); break;
+    }
+    return Outcome::Done;
+  }
+
+  bool holds(const std::vector<std::string>& values) const {
+    Operator op = Operator::Equal;
+    ReadOperator(values[1], op);
+    return Compare(values[0], op, values[2]);
+  }
+
+  std::string expand(const std::string& text) {
+    return Substitute(text, [this](const std::string& name) { return host_.variable(name); });
+  }
+
+  const Program& program_;
+  Host& host_;
+  std::vector<Count> counts_;  // by the Loop line's index
+};
+
+}  // namespace
+
+std::string Program::where(const Line& line) const {
+  const std::string number = std::to_string(line.number);
+  return source.empty() ? "line " + number : source + ":" + number;
+}
+
+bool Load(const std::vector<std::string>& text, const std::string& source, int firstNumber,
+          Program& program, std::string& error) {
+  program = Program();
+  program.source = source;
+  error.clear();
+  for (size_t i = 0; i < text.size() && error.empty(); ++i) {
+    Line line;
+    line.number = firstNumber + static_cast<int>(i);
+    const ParsedLine parsed = ParseLine(text[i]);
+    line.statement = parsed.statement;
+    std::string why = parsed.ok
+                          ? ArgumentProblem(parsed.statement, parsed.statement.arguments, true)
+                          : parsed.error;
+    if (parsed.statement.kind == Kind::Label) {
+      const auto added =
+          program.labels.emplace(LowerCase(parsed.statement.name), program.lines.size());
+      if (!added.second) {
+        why = "the label :" + parsed.statement.name + " is already on line " +
+              std::to_string(program.lines[added.first->second].number);
+      }
+    }
+    if (!why.empty()) error = program.where(line) + ": " + why;
+    if (parsed.statement.kind != Kind::Nothing) program.lines.push_back(line);
+  }
+  if (error.empty()) MatchBlocks(program, error);
+  for (size_t i = 0; i < program.lines.size() && error.empty(); ++i) {
+    const Statement& statement = program.lines[i].statement;
+    if (statement.kind != Kind::GotoLine) continue;
+    const std::string& label = statement.arguments[0];
+    if (label.find('[') == std::string::npos && !LabelLine(program, label)) {
+      error = program.where(program.lines[i]) + ": " + NoLabel(label);
+    }
+  }
+  return error.empty();
+}
+
+Outcome Run(const Program& program, Host& host, std::string& message) {
+  return Interpreter(program, host).run(message);
+}
+
+}  // namespace nbrun
