@@ -21,7 +21,7 @@ check() {
   address=$($tools-nm "$file.debug" | awk -v s="$2" '$3 == s { print $1; exit }')
   [ -n "$address" ] || { fail "$1.debug: no symbol $2"; return; }
   where=$($tools-addr2line -e "$file" "0x$address")
-  [[ "$where" == */"$3":[1-9]* ]] || { fail "$1: $2 at 0x$address resolves to '$where', not to $3"; return; }
+  [[ "$where" == /wirelet/"$3":[1-9]* ]] || { fail "$1: $2 at 0x$address resolves to '$where', not to $3"; return; }
   echo "$1: $2 at 0x$address is $where"
 }
 
