@@ -1,7 +1,20 @@
 # Build and test helpers shared by the CMake files of the tree.
 
+# wl_ship(TARGET): the target's file becomes the deliverable as shipped, with
+# no debugging sections and no symbol table (on a PE file both serve only
+# debuggers); they go into FILE.debug beside it, which the file names in its
+# .gnu_debuglink, so addr2line resolves an author's crash address through it.
+# Done at link time so that every test runs against the shipped bytes.
+function(wl_ship target)
+  set(file $<TARGET_FILE:${target}>)
+  add_custom_command(TARGET ${target} POST_BUILD
+                     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${file} ${file}.debug
+                     COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${file}.debug ${file}
+                     VERBATIM)
+endfunction()
+
 # wl_add_plugin(NAME EDITION_LIB RC_FILE): NAME.nbp in the output folder, its
-# export directory naming it NAME.dll, linked statically.
+# export directory naming it NAME.dll, linked statically, shipped stripped.
 function(wl_add_plugin name edition_lib rc_file)
   set(EDITION_NAME ${name})
   configure_file(${CMAKE_SOURCE_DIR}/plugin/exports.def.in ${CMAKE_CURRENT_BINARY_DIR}/${name}.def @ONLY)
@@ -10,6 +23,7 @@ function(wl_add_plugin name edition_lib rc_file)
   target_link_libraries(${name} PRIVATE -Wl,--whole-archive ${edition_lib} -Wl,--no-whole-archive wlengine)
   set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".nbp" OUTPUT_NAME ${name}
                         RUNTIME_OUTPUT_DIRECTORY ${WL_OUT_DIR} LIBRARY_OUTPUT_DIRECTORY ${WL_OUT_DIR})
+  wl_ship(${name})
 endfunction()
 
 # The Wine side of the rig: a prefix kept in the build folder, and the

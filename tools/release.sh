@@ -1,26 +1,94 @@
 #!/bin/bash
-# Packs what a Windows user needs into dist/wirelet-VERSION.zip: both
-# plug-ins, nbrun.exe, the README, the author's guide and the example
-# scripts. Runs every test first (tools/test.sh) and packs the files those
-# tests ran against; nothing is packed when a test fails.
+# Packs a release for Windows users and proves it works as they would use it:
+#   dist/wirelet-VERSION.zip        both plug-ins, nbrun.exe, guide.html, the
+#                                   README, the example scripts and SHA256SUMS
+#   dist/wirelet-VERSION-debug.zip  their debug files, to resolve crash addresses
+# Runs every test first (tools/test.sh); the build strips the files as it
+# links them, so the tests ran against the very bytes packed. Nothing is
+# packed when a test fails or the versions disagree. The zip is then unpacked
+# into an empty folder and used from there: its sums, its debug files, both
+# catalogues listed by its runner with an anchor in its guide for every
+# action, and the demo dialogue with both editions against the virtual devices.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/test.sh" || { echo "tests failed: nothing packed" >&2; exit 1; }
 
-out=$top/build/win/out
-version=$(sed -n 's/.*FILEVERSION *\([0-9]*\),\([0-9]*\),\([0-9]*\),\([0-9]*\).*/\1.\2.\3.\4/p' \
-  "$top/editions/wirelet/wirelet.rc" | head -n 1)
-name=wirelet-${version:-unversioned}
-stage=$top/dist/$name
-rm -rf "$stage" "$top/dist/$name.zip"
-mkdir -p "$stage/docs" "$stage/examples"
-cp "$out/Wirelet.nbp" "$out/Quillport.nbp" "$out/nbrun.exe" "$stage/"
-cp "$top/README.md" "$stage/"
-cp -r "$top/docs/." "$stage/docs/"
-cp "$top/examples/"*.nbs "$stage/examples/"
-(cd "$top/dist" && zip -q -r "$name.zip" "$name") || exit 1
+build=$top/build/win
+out=$build/out
+shipped=(Wirelet.nbp Quillport.nbp nbrun.exe)
+fail() { echo "release: $*" >&2; exit 1; }
+
+# resource_version FILE KEY: FILEVERSION or PRODUCTVERSION of the version
+# resource in the built FILE, as 1.8.0.2.
+resource_version() {
+  i686-w64-mingw32-windres -i "$1" -O rc 2>/dev/null |
+    sed -n "s/^ *$2 *\([0-9]*\), *\([0-9]*\), *\([0-9]*\), *\([0-9]*\)\$/\1.\2.\3.\4/p"
+}
+
+# The zip is named after Wirelet's version; the README's layout names each
+# plug-in's version and the zip's names.
+for file in Wirelet.nbp Quillport.nbp; do
+  v=$(resource_version "$out/$file" FILEVERSION)
+  [ -n "$v" ] || fail "$file has no version resource"
+  [ "$(resource_version "$out/$file" PRODUCTVERSION)" = "$v" ] || fail "$file: product and file versions differ"
+  readme=$(sed -n "s/^ *${file//./\\.} .*version \([0-9.]*[0-9]\).*/\1/p" "$top/README.md")
+  [ "$readme" = "$v" ] || fail "$file is version $v, the README's release layout says '$readme'"
+done
+name=wirelet-$(resource_version "$out/Wirelet.nbp" FILEVERSION)
+others=$(grep -o 'wirelet-[0-9][0-9.]*[0-9]' "$top/README.md" | grep -vx "$name" | sort -u)
+[ -z "$others" ] || fail "the README names $(echo $others) where $name is packed"
+
+stage=$top/dist/stage
+rm -rf "$stage" "$top/dist/$name.zip" "$top/dist/$name-debug.zip"
+mkdir -p "$stage/$name/examples" "$stage/debug/$name"
+for file in "${shipped[@]}"; do
+  cp "$out/$file" "$stage/$name/"
+  cp "$out/$file.debug" "$stage/debug/$name/"
+done
+cp "$out/guide.html" "$top/README.md" "$stage/$name/"
+cp "$top/examples/"*.nbs "$stage/$name/examples/"
+sums=$(cd "$stage/$name" && find . -type f -printf '%P\n' | sort | xargs sha256sum) || exit 1
+echo "$sums" >"$stage/$name/SHA256SUMS"
+(cd "$stage" && zip -q -X -r "../$name.zip" "$name") || exit 1
+(cd "$stage/debug" && zip -q -X -r "../../$name-debug.zip" "$name") || exit 1
 rm -rf "$stage"
-echo "packed dist/$name.zip:"
+echo "packed:"
+(cd "$top/dist" && ls -l "$name.zip" "$name-debug.zip" && sha256sum "$name.zip" "$name-debug.zip")
 unzip -l "$top/dist/$name.zip" | tail -n +4 | head -n -2
-echo "sha256 of the tested files packed:"
-(cd "$out" && sha256sum Wirelet.nbp Quillport.nbp nbrun.exe)
+
+# --- the zip as an author uses it -----------------------------------------
+check=$(mktemp -d)
+. "$top/tools/devices.sh"
+trap 'devices_stop; rm -rf "$check"' EXIT
+unzip -q "$top/dist/$name.zip" -d "$check" || fail "cannot unpack $name.zip"
+here=$check/$name
+echo "== unpacked into $check"
+(cd "$here" && sha256sum --quiet -c SHA256SUMS) || fail "SHA256SUMS does not match the unpacked files"
+listed=$(cut -c67- "$here/SHA256SUMS")
+unpacked=$(cd "$here" && find . -type f ! -name SHA256SUMS -printf '%P\n' | sort)
+[ "$listed" = "$unpacked" ] || fail "SHA256SUMS does not list exactly the files in the zip"
+for file in "${shipped[@]}"; do
+  cmp -s "$here/$file" "$out/$file" || fail "$file in the zip is not the tested file"
+done
+echo "SHA256SUMS matches, and the binaries are the tested ones:"
+cat "$here/SHA256SUMS"
+
+devices_start "$build" || fail "the virtual devices did not start"
+for edition in Wirelet Quillport; do
+  catalogue=$("$build/wine-run" "$(winpath "$here/nbrun.exe")" --list "$(winpath "$here/$edition.nbp")" |
+              tr -d '\r') || fail "nbrun --list $edition.nbp failed"
+  actions=$(awk '/^ +[0-9]+ / { print $2 }' <<<"$catalogue")
+  [ -n "$actions" ] || fail "nbrun --list $edition.nbp listed no action"
+  for action in $actions; do
+    grep -q "<h3 id=\"$action\"" "$here/guide.html" || fail "guide.html has no anchor for $edition's $action"
+  done
+  echo "== $edition.nbp from the zip: $(wc -w <<<"$actions") actions listed, each with its anchor in guide.html"
+  echo "== nbrun $edition.nbp examples/demo.nbs, all from the zip"
+  devices_dialogue "$here/nbrun.exe" "$here/$edition.nbp" "$here/examples/demo.nbs" ||
+    fail "the demo dialogue failed with the unpacked $edition.nbp"
+done
+
+# The debug archive unpacked over the release puts each debug file beside its file.
+unzip -q "$top/dist/$name-debug.zip" -d "$check" || fail "cannot unpack $name-debug.zip"
+"$top/tests/release/debug_files.sh" "$here" || fail "the debug files do not resolve addresses"
+echo "== dist/$name.zip works as unpacked"
