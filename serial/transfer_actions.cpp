@@ -156,13 +156,12 @@ void RunRxLine(const std::string& parameters, LineCollector collect) {
   if (!BeginSerialAction(parameters, Exactly(3), frame)) return;
   const uint32_t timeout = LineTimeoutPolls(frame.number(2));
   LinePiece piece(frame.port);
-  uint32_t& idle = piece.idle;
   Waiting(frame);  // records and clears a line error pending before collection
   while (!collect(frame.port, piece, frame.errorNumber)) {
     bool timedOut = false;
     while (Waiting(frame) == 0) {
       System().Sleep(10);
-      if (++idle > timeout) {
+      if (++piece.idle > timeout) {
         SetHostVariable("wlCommEof", "1");
         timedOut = true;
         break;
