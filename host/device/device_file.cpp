@@ -278,4 +278,8 @@ std::string PortName(const std::string& fileName) {
   return device || name.size() == 4 ? name : std::string();
 }
 
+std::string NamedPort(const std::string& text) {
+  return PortName(text.rfind("\\\\.\\", 0) == 0 ? text : "\\\\.\\" + text);
+}
+
 }  // namespace nbdevice

@@ -88,4 +88,8 @@ bool Unescape(const std::string& shown, std::string& bytes);
 // a colon) and "\\.\COMn" for any n from 1; empty for any other name.
 std::string PortName(const std::string& fileName);
 
+// The port a text names where one is expected (an option, a log's lines):
+// "COM12" as well as "\\.\COM12"; empty for anything else.
+std::string NamedPort(const std::string& text);
+
 }  // namespace nbdevice

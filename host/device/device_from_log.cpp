@@ -1,5 +1,6 @@
 #include "device_from_log.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 #include <vector>
@@ -16,10 +17,12 @@ struct Exchange {
   double lastMs;  // of the request, then of the answer's latest piece
 };
 
+// The bytes the device sent: when they came, not when the plug-in read them
+// (an LF a line receive left in the port came with the line).
 void AddPiece(Answer& answer, double& lastMs, const nbspy::LogRecord& record) {
-  const double wait = std::round(record.ms - lastMs);
-  answer.push_back({wait > 0 ? static_cast<uint32_t>(wait) : 0u, record.bytes});
-  lastMs = record.ms;
+  const double wait = std::max(0.0, std::round(record.cameMs - lastMs));
+  answer.push_back({static_cast<uint32_t>(wait), record.bytes});
+  lastMs += wait;  // where the device will have put it
 }
 
 std::string AnswerText(const Answer& answer) {
@@ -45,7 +48,7 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& port,
     nbspy::LogRecord record;
     if (nbspy::ParseLogLine(line, record) && !PortName(record.where).empty()) records.push_back(record);
   }
-  result.port = PortName(port);
+  result.port = NamedPort(port);
   bool exchanged = false, lineEndings = false;
   for (const nbspy::LogRecord& record : records) {
     if (result.port.empty() && record.direction != ' ') result.port = record.where;

@@ -22,8 +22,8 @@ struct LogConversion {
   std::string error;
 };
 
-// `port` names the port to play ("COM1"); empty takes the first port the
-// log shows an exchange with.
+// `port` names the port to play ("COM1", "COM12"); empty takes the first
+// port the log shows an exchange with.
 LogConversion DeviceFromLog(const std::string& log, const std::string& port,
                             const std::string& logName);
 

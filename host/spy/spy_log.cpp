@@ -17,6 +17,13 @@ std::string Format(const char* format, double ms, const std::string& where) {
 
 std::string Ms(double ms) { return std::to_string(static_cast<long long>(ms + 0.5)) + " ms"; }
 
+// A time as the log's first column shows it.
+std::string Fixed(double ms) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", ms);
+  return text;
+}
+
 std::string Limit(uint32_t value) { return value == 0xFFFFFFFFu ? "max" : std::to_string(value); }
 
 }  // namespace
@@ -39,6 +46,7 @@ bool ParseLogLine(const std::string& line, LogRecord& record) {
   record = LogRecord();
   record.ms = std::strtod(line.c_str(), &end);
   if (end == line.c_str() || *end != ' ') return false;
+  record.cameMs = record.ms;
   size_t at = static_cast<size_t>(end - line.c_str()) + 1;
   const size_t whereEnd = line.find(' ', at);
   if (whereEnd == std::string::npos) return false;
@@ -58,7 +66,10 @@ bool ParseLogLine(const std::string& line, LogRecord& record) {
     if (line[at] == '\\' && at + 1 < line.size()) shown += line[at++];
     shown += line[at];
   }
-  return at < line.size() && nbdevice::Unescape(shown, record.bytes);
+  if (at == line.size() || !nbdevice::Unescape(shown, record.bytes)) return false;
+  const size_t since = line.find("waiting since ", at);
+  record.cameMs = since == std::string::npos ? record.ms : std::strtod(&line[since + 14], nullptr);
+  return true;
 }
 
 std::string ErrorText(uint32_t code) {
@@ -122,23 +133,30 @@ void ReadJoiner::polled(uintptr_t channel, uint32_t waiting, double ms) {
 void ReadJoiner::read(uintptr_t channel, const std::string& where, const std::string& bytes,
                       uint32_t asked, double ms, double tookMs) {
   const bool sameChannel = line_.open && line_.channel == channel;
-  if (bytes.empty()) {
-    if (!(sameChannel && line_.bytes.empty())) {
-      flush();
-      line_.open = true;
-      line_.channel = channel;
-      line_.where = where;
-      line_.ms = line_.startMs = ms;
-      line_.asked = asked;
-    }
-    ++line_.reads;
-    line_.endMs = ms + tookMs;
-    return;
-  }
   std::deque<Arrival>& arrivals = arrivals_[channel];
   const uint64_t firstPiece = arrivals.empty() ? 0 : arrivals.front().id;
-  const bool fresh = !arrivals.empty() && arrivals.front().left == arrivals.front().size;
-  const double shownMs = fresh ? arrivals.front().seenMs : ms + tookMs;
+  const bool joins = sameChannel && (bytes.empty() ? line_.bytes.empty()
+                                                   : !line_.bytes.empty() && firstPiece != 0 &&
+                                                         firstPiece == line_.lastPiece);
+  if (!joins) {
+    flush();
+    line_.open = true;
+    line_.channel = channel;
+    line_.where = where;
+    line_.startMs = ms;
+    // Bytes first seen by a poll show at that time; the rest of an arrival
+    // an earlier line began shows when it was read, and since when it waited;
+    // bytes no poll announced show when the read that took them ended.
+    line_.ms = ms + (bytes.empty() || firstPiece != 0 ? 0 : tookMs);
+    if (!bytes.empty() && firstPiece != 0) {
+      const Arrival& first = arrivals.front();
+      if (first.left == first.size) {
+        line_.ms = first.seenMs;
+      } else {
+        line_.sinceMs = first.seenMs;
+      }
+    }
+  }
   size_t left = bytes.size();
   uint64_t lastPiece = 0;
   while (left > 0 && !arrivals.empty()) {
@@ -149,37 +167,24 @@ void ReadJoiner::read(uintptr_t channel, const std::string& where, const std::st
     lastPiece = a.id;
     if (a.left == 0) arrivals.pop_front();
   }
-  if (left > 0) lastPiece = 0;  // more than the polls had seen
-  if (sameChannel && !line_.bytes.empty() && firstPiece != 0 && firstPiece == line_.lastPiece) {
-    line_.bytes += bytes;
-  } else {
-    flush();
-    line_.open = true;
-    line_.channel = channel;
-    line_.where = where;
-    line_.ms = shownMs;
-    line_.startMs = ms;
-    line_.bytes = bytes;
-  }
-  ++line_.reads;
-  line_.lastPiece = lastPiece;
+  line_.bytes += bytes;
+  line_.lastPiece = left > 0 ? 0 : lastPiece;  // 0: more than the polls had seen
   line_.endMs = ms + tookMs;
-  if (bytes.size() < asked) {  // it came back short: a time-out ended it
+  ++line_.reads;
+  if (bytes.size() < asked) {  // a time-out ended it (or nothing was there)
     line_.asked = asked;
-    flush();
+    if (!bytes.empty()) flush();
   }
 }
 
 void ReadJoiner::flush() {
   if (!line_.open) return;
   std::string note;
-  if (line_.asked != 0) {
-    note = "(asked " + std::to_string(line_.asked) + ", waited " + Ms(line_.endMs - line_.startMs) + ")";
-  }
-  if (line_.reads > 1) {
-    note = "(" + std::to_string(line_.reads) + " reads" +
-           (line_.bytes.empty() ? ", " + Ms(line_.endMs - line_.startMs) : std::string()) + ")";
-  }
+  const auto add = [&note](const std::string& part) { note += (note.empty() ? "(" : ", ") + part; };
+  if (line_.reads > 1) add(std::to_string(line_.reads) + " reads");
+  if (line_.asked != 0) add("asked " + std::to_string(line_.asked) + ", waited " + Ms(line_.endMs - line_.startMs));
+  if (line_.sinceMs >= 0) add("waiting since " + Fixed(line_.sinceMs));
+  if (!note.empty()) note += ")";
   if (line_.bytes.empty()) note = "nothing  " + note;
   const std::string text = DataLine(line_.ms, line_.where, '<', line_.bytes, note);
   line_ = Line();

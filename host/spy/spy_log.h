@@ -15,8 +15,9 @@
 // runner shows them (\r, \n, \xHH). Reads that took bytes which arrived
 // together are one line: a line receive that reads a byte at a time shows
 // the answer in the pieces it came in, with the time it was first seen
-// waiting (the time of the read for the rest of a piece an earlier line
-// began). Pure code: no Windows here (the spy itself is spy_hooks.h).
+// waiting. The rest of a piece that an earlier line began (an LF a line
+// receive left in the port) shows when it was read, "waiting since" the
+// piece came. Pure code: no Windows here (the spy itself is spy_hooks.h).
 #pragma once
 
 #include <cstdint>
@@ -40,6 +41,7 @@ struct LogRecord {
   std::string where;
   char direction = ' ';  // '>', '<', or ' ' for an event
   std::string bytes;     // of a data line
+  double cameMs = 0;     // when its bytes came: the time, or "waiting since"
   std::string text;      // of an event line: "open \"COM1\": ok"
 };
 bool ParseLogLine(const std::string& line, LogRecord& record);
@@ -100,11 +102,12 @@ class ReadJoiner {
     bool open = false;
     uintptr_t channel = 0;
     std::string where;
-    double ms = 0;                   // shown: when its bytes were first seen
+    double ms = 0;                   // the time shown
+    double sinceMs = -1;             // when its first bytes came, if before they show
     double startMs = 0, endMs = 0;  // from its first read's start to its last's end
     std::string bytes;
     int reads = 0;
-    uint32_t asked = 0;     // of a read that came back short
+    uint32_t asked = 0;      // of a read that came back short
     uint64_t lastPiece = 0;  // the arrival its last byte came from (0: unknown)
   };
 

@@ -105,8 +105,12 @@ TEST(DeviceFile, QuotedBytesAndPortNames) {
   EXPECT_EQ(nbdevice::PortName("com9:"), "COM9");
   EXPECT_EQ(nbdevice::PortName("\\\\.\\COM12"), "COM12");
   EXPECT_EQ(nbdevice::PortName("\\\\.\\com3"), "COM3");
-  // Only COM1 to COM9 are device names without the prefix.
+  // Only COM1 to COM9 are device names without the prefix; where a port is
+  // expected any COMn names one.
   EXPECT_EQ(nbdevice::PortName("COM12"), "");
+  EXPECT_EQ(nbdevice::NamedPort("COM12"), "COM12");
+  EXPECT_EQ(nbdevice::NamedPort("\\\\.\\COM12"), "COM12");
+  EXPECT_EQ(nbdevice::NamedPort("LPT1"), "");
   for (const char* other : {"COM0", "\\\\.\\COM0", "COM01", "COM2.5", "COM", "C:\\COM1", "COM1x"}) {
     EXPECT_EQ(nbdevice::PortName(other), "") << other;
   }
@@ -194,6 +198,7 @@ TEST(DeviceFromLog, ReplaysTheDialogueInItsPiecesAndDelays) {
       "     41.0 COM2   >     2 \"\\r\\n\"\n"
       "     76.0 COM2   <     6 \"ST,GS,\"  (6 reads)\n"
       "     86.4 COM2   <     4 \"1.5\\r\"\n"
+      "     95.0 COM2   <     1 \"\\n\"  (waiting since 86.4)\n"
       "     90.0 COM2   <     0 nothing  (asked 1, waited 210 ms)\n"
       "    100.0 COM2   >     4 \"W\\r\\n\"\n"
       "    120.0 COM2   <     3 \"2\\r\\n\"\n"
@@ -213,11 +218,11 @@ TEST(DeviceFromLog, ReplaysTheDialogueInItsPiecesAndDelays) {
   EXPECT_EQ(device.waiting(), 0u);
   device.advance(1044);
   EXPECT_EQ(device.take(100), "ST,GS,");
-  device.advance(1045);
-  EXPECT_EQ(device.take(100), "1.5\r");
+  device.advance(1045);  // the LF read later came with the rest
+  EXPECT_EQ(device.take(100), "1.5\r\n");
   EXPECT_EQ(AnswerAt(device, "W\r\n", 2000, 2020), "2\r\n");
   EXPECT_EQ(AnswerAt(device, "Q\r\n", 3000, 9000), "");
-  EXPECT_EQ(AnswerAt(device, "W\r\n", 4000, 9000), "ST,GS,1.5\r");  // the turns start again
+  EXPECT_EQ(AnswerAt(device, "W\r\n", 4000, 9000), "ST,GS,1.5\r\n");  // the turns start again
 
   // Writes without line endings are requests as they stand.
   const nbdevice::LogConversion bytes = nbdevice::DeviceFromLog(

@@ -33,6 +33,9 @@ TEST(SpyLog, LinesReadBackAsWritten) {
   EXPECT_EQ(record.where, "COM12");
   EXPECT_EQ(record.direction, '<');
   EXPECT_EQ(record.bytes, all);
+  EXPECT_DOUBLE_EQ(record.cameMs, record.ms);
+  ASSERT_TRUE(ParseLogLine(nbspy::DataLine(20, "COM1", '<', "\n", "(waiting since 12.5)"), record));
+  EXPECT_DOUBLE_EQ(record.cameMs, 12.5);
 
   ASSERT_TRUE(ParseLogLine(nbspy::DataLine(0, "TCP", '>', "a \"b\" c"), record));
   EXPECT_EQ(record.direction, '>');
@@ -117,6 +120,8 @@ TEST(ReadJoiner, ReadsJoinIntoThePiecesTheBytesCameIn) {
   EXPECT_DOUBLE_EQ(lines[1].ms, 33);
   EXPECT_EQ(lines[3].bytes, "h");
   EXPECT_EQ(lines[4].bytes, "i");  // same piece, but a line came between
+  EXPECT_DOUBLE_EQ(lines[4].ms, 37);
+  EXPECT_DOUBLE_EQ(lines[4].cameMs, 35);
 
   // A read that comes back short ends its line with what it asked and how
   // long it waited; reads that found nothing gather in one line; another
@@ -134,7 +139,7 @@ TEST(ReadJoiner, ReadsJoinIntoThePiecesTheBytesCameIn) {
   EXPECT_EQ(lines[0].bytes, "0123");
   EXPECT_NE(texts[0].find("(asked 20, waited 300 ms)"), std::string::npos) << texts[0];
   EXPECT_EQ(lines[1].bytes, "");
-  EXPECT_NE(texts[1].find("nothing  (2 reads, 420 ms)"), std::string::npos) << texts[1];
+  EXPECT_NE(texts[1].find("nothing  (2 reads, asked 1, waited 420 ms)"), std::string::npos) << texts[1];
   EXPECT_EQ(lines[2].where, "COM2");
   EXPECT_NE(texts[2].find("nothing  (asked 1, waited 10 ms)"), std::string::npos) << texts[2];
   EXPECT_EQ(lines[3].bytes, "x");
