@@ -13,6 +13,7 @@ namespace {
 
 struct Exchange {
   std::string request;
+  double requestMs;
   Answer answer;
   double lastMs;  // of the request, then of the answer's latest piece
 };
@@ -81,12 +82,16 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& port,
     } else if (record.direction == '>') {
       std::string request;
       for (char byte : record.bytes) {
-        if (lineEndings && cutter.take(byte, request)) exchanges.push_back({request, {}, record.ms});
+        if (lineEndings && cutter.take(byte, request)) exchanges.push_back({request, record.ms, {}, record.ms});
       }
-      if (!lineEndings) exchanges.push_back({record.bytes, {}, record.ms});
+      if (!lineEndings) exchanges.push_back({record.bytes, record.ms, {}, record.ms});
     } else if (!record.bytes.empty()) {
-      if (exchanges.size() > sessionStart) {
-        AddPiece(exchanges.back().answer, exchanges.back().lastMs, record);
+      // The answer to the last request made before the bytes came (an LF a
+      // line receive left is read after the next request).
+      size_t owner = exchanges.size();
+      while (owner > sessionStart && exchanges[owner - 1].requestMs > record.cameMs) --owner;
+      if (owner > sessionStart) {
+        AddPiece(exchanges[owner - 1].answer, exchanges[owner - 1].lastMs, record);
       } else if (sessions <= 1) {
         AddPiece(greeting, greetingLastMs, record);
       }

@@ -198,9 +198,9 @@ TEST(DeviceFromLog, ReplaysTheDialogueInItsPiecesAndDelays) {
       "     41.0 COM2   >     2 \"\\r\\n\"\n"
       "     76.0 COM2   <     6 \"ST,GS,\"  (6 reads)\n"
       "     86.4 COM2   <     4 \"1.5\\r\"\n"
-      "     95.0 COM2   <     1 \"\\n\"  (waiting since 86.4)\n"
       "     90.0 COM2   <     0 nothing  (asked 1, waited 210 ms)\n"
       "    100.0 COM2   >     4 \"W\\r\\n\"\n"
+      "    101.0 COM2   <     1 \"\\n\"  (waiting since 86.4)\n"
       "    120.0 COM2   <     3 \"2\\r\\n\"\n"
       "    130.0 COM2   >     4 \"Q\\r\\n\"\n"
       "    140.0 COM2   close: ok\n";
@@ -218,7 +218,7 @@ TEST(DeviceFromLog, ReplaysTheDialogueInItsPiecesAndDelays) {
   EXPECT_EQ(device.waiting(), 0u);
   device.advance(1044);
   EXPECT_EQ(device.take(100), "ST,GS,");
-  device.advance(1045);  // the LF read later came with the rest
+  device.advance(1045);  // the LF read after the next request came with the rest
   EXPECT_EQ(device.take(100), "1.5\r\n");
   EXPECT_EQ(AnswerAt(device, "W\r\n", 2000, 2020), "2\r\n");
   EXPECT_EQ(AnswerAt(device, "Q\r\n", 3000, 9000), "");
