@@ -1,7 +1,7 @@
 #!/bin/bash
 # Packs what a Windows user needs into dist/wirelet-VERSION.zip: both
-# plug-ins, nbrun.exe, the README, the author's guide and the example
-# scripts. Runs every test first (tools/test.sh) and packs the files those
+# plug-ins, nbrun.exe, the README, the author's guide, the example scripts
+# and the demo's device file. Runs every test first (tools/test.sh) and packs the files those
 # tests ran against; nothing is packed when a test fails.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,7 +17,7 @@ mkdir -p "$stage/docs" "$stage/examples"
 cp "$out/Wirelet.nbp" "$out/Quillport.nbp" "$out/nbrun.exe" "$stage/"
 cp "$top/README.md" "$stage/"
 cp -r "$top/docs/." "$stage/docs/"
-cp "$top/examples/"*.nbs "$stage/examples/"
+cp "$top/examples/"*.nbs "$top/examples/"*.dev "$stage/examples/"
 (cd "$top/dist" && zip -q -r "$name.zip" "$name") || exit 1
 rm -rf "$stage"
 echo "packed dist/$name.zip:"

@@ -61,6 +61,7 @@ struct State {
     write(EventLine(at, where, what));
     lastEvent = key;
   }
+  // Writes what is held back: the open line of reads, repeats not shown.
   void finish() {
     joiner.flush();
     writeRepeats();
@@ -448,7 +449,7 @@ void Spy::attach(HMODULE module) {
 }
 
 void Spy::Flush() {
-  if (state != nullptr) state->joiner.flush();
+  if (state != nullptr) state->finish();
 }
 
 }  // namespace nbspy

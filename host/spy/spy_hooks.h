@@ -36,8 +36,9 @@ class Spy {
 
   // Watches `module`'s calls from now on.
   void attach(HMODULE module);
-  // Writes the line of reads still open (the host calls this before it
-  // prints, so the log and the host's output stay in order).
+  // Writes what the log holds back (the line of reads still open, repeats
+  // of an event not yet counted); the host calls this before it prints, so
+  // the log and the host's output stay in order.
   static void Flush();
 
  private:
