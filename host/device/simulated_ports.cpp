@@ -5,9 +5,16 @@
 #include <iterator>
 
 namespace nbdevice {
+namespace {
+
+// The queues a port has at first; the receive queue is never smaller.
+constexpr DWORD kQueueBytes = 4096;
+
+}  // namespace
 
 struct SimulatedPorts::Port {
   explicit Port(const DeviceFile& file) : device(file) {
+    device.setQueueSize(kQueueBytes);
     dcb.DCBlength = sizeof dcb;
     dcb.BaudRate = CBR_9600;
     dcb.fBinary = TRUE;
@@ -24,7 +31,7 @@ struct SimulatedPorts::Port {
   HANDLE handle = nullptr;  // while open: an event of our own, unique in the process
   DCB dcb{};
   COMMTIMEOUTS timeouts{};
-  DWORD receiveQueue = 4096, transmitQueue = 4096;
+  DWORD receiveQueue = kQueueBytes, transmitQueue = kQueueBytes;
 };
 
 namespace {
@@ -152,7 +159,7 @@ BOOL WINAPI SimCloseHandle(HANDLE handle) {
   Port* port = PortOf(handle);
   if (port == nullptr) return nextCloseHandle(handle);
   return Serve([&]() -> DWORD {
-    CloseHandle(port->handle);
+    nextCloseHandle(port->handle);  // the module redirected may be this program
     port->handle = nullptr;
     return 0;
   });
@@ -259,7 +266,9 @@ BOOL WINAPI SimSetupComm(HANDLE handle, DWORD receive, DWORD transmit) {
   return Serve([&]() -> DWORD {
     port->receiveQueue = receive;
     port->transmitQueue = transmit;
-    port->device.setQueueSize(receive);
+    // Drivers take the size as advice; a smaller queue than the first one
+    // would only lose bytes a real port keeps.
+    port->device.setQueueSize(std::max(receive, kQueueBytes));
     return 0;
   });
 }

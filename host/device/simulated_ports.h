@@ -11,8 +11,9 @@
 //    CREATE_ALWAYS leave error 183, CREATE_NEW fails with 80.
 //  - GetCommState returns what SetCommState set (settings the Windows
 //    driver refuses fail with 87), time-outs read back as set (all 0 after
-//    an open), SetupComm's receive size bounds the receive queue (4096 at
-//    first; what does not fit is lost and reported as CE_RXOVER).
+//    an open), the receive queue holds 4096 bytes, or what SetupComm asks
+//    for if that is more (what does not fit is lost and reported as
+//    CE_RXOVER, as a real port does).
 //  - ClearCommError reports the bytes waiting; WriteFile hands every byte
 //    to the device at once; ReadFile waits as the port's COMMTIMEOUTS say,
 //    including for ever for a count that never comes when they are all 0.
