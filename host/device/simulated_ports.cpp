@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <iterator>
+
+#include "host/hooks/port_calls.h"
 
 namespace nbdevice {
 namespace {
@@ -41,18 +42,7 @@ using Port = SimulatedPorts::Port;
 std::map<std::string, Port*> ports;  // of the SimulatedPorts in use
 
 // The calls passed on for names and handles that are not simulated ports.
-decltype(&::CreateFileA) nextCreateFileA;
-decltype(&::CloseHandle) nextCloseHandle;
-decltype(&::ReadFile) nextReadFile;
-decltype(&::WriteFile) nextWriteFile;
-decltype(&::GetFileType) nextGetFileType;
-decltype(&::GetCommState) nextGetCommState;
-decltype(&::SetCommState) nextSetCommState;
-decltype(&::GetCommTimeouts) nextGetCommTimeouts;
-decltype(&::SetCommTimeouts) nextSetCommTimeouts;
-decltype(&::ClearCommError) nextClearCommError;
-decltype(&::SetupComm) nextSetupComm;
-decltype(&::GetCommProperties) nextGetCommProperties;
+nbhooks::PortCalls next;
 
 Millis Now() {
   static LARGE_INTEGER frequency = [] {
@@ -136,7 +126,7 @@ HANDLE WINAPI SimCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_
                              DWORD creation, DWORD flags, HANDLE templateFile) {
   const auto entry = name ? ports.find(PortName(name)) : ports.end();
   if (entry == ports.end()) {
-    return nextCreateFileA(name, access, share, security, creation, flags, templateFile);
+    return next.CreateFileA(name, access, share, security, creation, flags, templateFile);
   }
   Port& port = *entry->second;
   HANDLE handle = INVALID_HANDLE_VALUE;
@@ -157,9 +147,9 @@ HANDLE WINAPI SimCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_
 
 BOOL WINAPI SimCloseHandle(HANDLE handle) {
   Port* port = PortOf(handle);
-  if (port == nullptr) return nextCloseHandle(handle);
+  if (port == nullptr) return next.CloseHandle(handle);
   return Serve([&]() -> DWORD {
-    nextCloseHandle(port->handle);  // the module redirected may be this program
+    next.CloseHandle(port->handle);  // the module redirected may be this program
     port->handle = nullptr;
     return 0;
   });
@@ -167,7 +157,7 @@ BOOL WINAPI SimCloseHandle(HANDLE handle) {
 
 BOOL WINAPI SimReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped) {
   Port* port = PortOf(handle);
-  if (port == nullptr) return nextReadFile(handle, buffer, count, read, overlapped);
+  if (port == nullptr) return next.ReadFile(handle, buffer, count, read, overlapped);
   return Serve([&]() -> DWORD {
     if (read == nullptr || (buffer == nullptr && count > 0)) return ERROR_INVALID_PARAMETER;
     const std::string got = Read(*port, count);
@@ -180,7 +170,7 @@ BOOL WINAPI SimReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read,
 BOOL WINAPI SimWriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written,
                          LPOVERLAPPED overlapped) {
   Port* port = PortOf(handle);
-  if (port == nullptr) return nextWriteFile(handle, buffer, count, written, overlapped);
+  if (port == nullptr) return next.WriteFile(handle, buffer, count, written, overlapped);
   return Serve([&]() -> DWORD {
     if (written == nullptr || (buffer == nullptr && count > 0)) return ERROR_INVALID_PARAMETER;
     const Millis now = Now();
@@ -192,13 +182,13 @@ BOOL WINAPI SimWriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD wri
 }
 
 DWORD WINAPI SimGetFileType(HANDLE handle) {
-  if (PortOf(handle) == nullptr) return nextGetFileType(handle);
+  if (PortOf(handle) == nullptr) return next.GetFileType(handle);
   return FILE_TYPE_CHAR;
 }
 
 BOOL WINAPI SimGetCommState(HANDLE handle, LPDCB dcb) {
   Port* port = PortOf(handle);
-  if (port == nullptr) return nextGetCommState(handle, dcb);
+  if (port == nullptr) return next.GetCommState(handle, dcb);
   return Serve([&]() -> DWORD {
     if (dcb == nullptr) return ERROR_INVALID_PARAMETER;
     *dcb = port->dcb;
@@ -216,7 +206,7 @@ bool Refused(const DCB& dcb) {
 
 BOOL WINAPI SimSetCommState(HANDLE handle, LPDCB dcb) {
   Port* port = PortOf(handle);
-  if (port == nullptr) return nextSetCommState(handle, dcb);
+  if (port == nullptr) return next.SetCommState(handle, dcb);
   return Serve([&]() -> DWORD {
     if (dcb == nullptr || Refused(*dcb)) return ERROR_INVALID_PARAMETER;
     port->dcb = *dcb;
@@ -227,7 +217,7 @@ BOOL WINAPI SimSetCommState(HANDLE handle, LPDCB dcb) {
 
 BOOL WINAPI SimGetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
   Port* port = PortOf(handle);
-  if (port == nullptr) return nextGetCommTimeouts(handle, timeouts);
+  if (port == nullptr) return next.GetCommTimeouts(handle, timeouts);
   return Serve([&]() -> DWORD {
     if (timeouts == nullptr) return ERROR_INVALID_PARAMETER;
     *timeouts = port->timeouts;
@@ -237,7 +227,7 @@ BOOL WINAPI SimGetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
 
 BOOL WINAPI SimSetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
   Port* port = PortOf(handle);
-  if (port == nullptr) return nextSetCommTimeouts(handle, timeouts);
+  if (port == nullptr) return next.SetCommTimeouts(handle, timeouts);
   return Serve([&]() -> DWORD {
     if (timeouts == nullptr) return ERROR_INVALID_PARAMETER;
     port->timeouts = *timeouts;
@@ -247,7 +237,7 @@ BOOL WINAPI SimSetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
 
 BOOL WINAPI SimClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
   Port* port = PortOf(handle);
-  if (port == nullptr) return nextClearCommError(handle, errors, status);
+  if (port == nullptr) return next.ClearCommError(handle, errors, status);
   return Serve([&]() -> DWORD {
     port->device.advance(Now());
     const bool overflow = port->device.takeOverflow();
@@ -262,7 +252,7 @@ BOOL WINAPI SimClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
 
 BOOL WINAPI SimSetupComm(HANDLE handle, DWORD receive, DWORD transmit) {
   Port* port = PortOf(handle);
-  if (port == nullptr) return nextSetupComm(handle, receive, transmit);
+  if (port == nullptr) return next.SetupComm(handle, receive, transmit);
   return Serve([&]() -> DWORD {
     port->receiveQueue = receive;
     port->transmitQueue = transmit;
@@ -275,7 +265,7 @@ BOOL WINAPI SimSetupComm(HANDLE handle, DWORD receive, DWORD transmit) {
 
 BOOL WINAPI SimGetCommProperties(HANDLE handle, LPCOMMPROP properties) {
   Port* port = PortOf(handle);
-  if (port == nullptr) return nextGetCommProperties(handle, properties);
+  if (port == nullptr) return next.GetCommProperties(handle, properties);
   return Serve([&]() -> DWORD {
     if (properties == nullptr) return ERROR_INVALID_PARAMETER;
     COMMPROP p{};
@@ -299,20 +289,22 @@ BOOL WINAPI SimGetCommProperties(HANDLE handle, LPCOMMPROP properties) {
   });
 }
 
-const nbhooks::Hook kHooks[] = {
-    nbhooks::Redirect("KERNEL32.dll", "CreateFileA", &SimCreateFileA, &nextCreateFileA),
-    nbhooks::Redirect("KERNEL32.dll", "CloseHandle", &SimCloseHandle, &nextCloseHandle),
-    nbhooks::Redirect("KERNEL32.dll", "ReadFile", &SimReadFile, &nextReadFile),
-    nbhooks::Redirect("KERNEL32.dll", "WriteFile", &SimWriteFile, &nextWriteFile),
-    nbhooks::Redirect("KERNEL32.dll", "GetFileType", &SimGetFileType, &nextGetFileType),
-    nbhooks::Redirect("KERNEL32.dll", "GetCommState", &SimGetCommState, &nextGetCommState),
-    nbhooks::Redirect("KERNEL32.dll", "SetCommState", &SimSetCommState, &nextSetCommState),
-    nbhooks::Redirect("KERNEL32.dll", "GetCommTimeouts", &SimGetCommTimeouts, &nextGetCommTimeouts),
-    nbhooks::Redirect("KERNEL32.dll", "SetCommTimeouts", &SimSetCommTimeouts, &nextSetCommTimeouts),
-    nbhooks::Redirect("KERNEL32.dll", "ClearCommError", &SimClearCommError, &nextClearCommError),
-    nbhooks::Redirect("KERNEL32.dll", "SetupComm", &SimSetupComm, &nextSetupComm),
-    nbhooks::Redirect("KERNEL32.dll", "GetCommProperties", &SimGetCommProperties, &nextGetCommProperties),
-};
+nbhooks::PortCalls SimulatedCalls() {
+  nbhooks::PortCalls calls;
+  calls.CreateFileA = &SimCreateFileA;
+  calls.CloseHandle = &SimCloseHandle;
+  calls.ReadFile = &SimReadFile;
+  calls.WriteFile = &SimWriteFile;
+  calls.GetFileType = &SimGetFileType;
+  calls.GetCommState = &SimGetCommState;
+  calls.SetCommState = &SimSetCommState;
+  calls.GetCommTimeouts = &SimGetCommTimeouts;
+  calls.SetCommTimeouts = &SimSetCommTimeouts;
+  calls.ClearCommError = &SimClearCommError;
+  calls.SetupComm = &SimSetupComm;
+  calls.GetCommProperties = &SimGetCommProperties;
+  return calls;
+}
 
 }  // namespace
 
@@ -335,7 +327,8 @@ bool SimulatedPorts::add(const std::string& name, const DeviceFile& file) {
 }
 
 void SimulatedPorts::attach(HMODULE module) {
-  redirections_ = std::make_unique<nbhooks::ImportRedirections>(module, kHooks, std::size(kHooks));
+  redirections_ = std::make_unique<nbhooks::ImportRedirections>(
+      module, nbhooks::PortHooks(SimulatedCalls(), next));
 }
 
 }  // namespace nbdevice

@@ -1,5 +1,7 @@
 #include "import_redirect.h"
 
+#include "port_calls.h"
+
 namespace nbhooks {
 namespace {
 
@@ -44,9 +46,8 @@ void Write(void** slot, void* value) {
 
 }  // namespace
 
-ImportRedirections::ImportRedirections(HMODULE module, const Hook* hooks, size_t count) {
-  for (size_t k = 0; k < count; ++k) {
-    const Hook& hook = hooks[k];
+ImportRedirections::ImportRedirections(HMODULE module, const std::vector<Hook>& hooks) {
+  for (const Hook& hook : hooks) {
     *hook.next = nullptr;
     void** slot = module ? FindSlot(module, hook.dll, hook.function) : nullptr;
     if (slot == nullptr) continue;
@@ -58,6 +59,26 @@ ImportRedirections::ImportRedirections(HMODULE module, const Hook* hooks, size_t
 
 ImportRedirections::~ImportRedirections() {
   for (auto slot = slots_.rbegin(); slot != slots_.rend(); ++slot) Write(slot->address, slot->original);
+}
+
+std::vector<Hook> PortHooks(const PortCalls& layer, PortCalls& next) {
+  std::vector<Hook> hooks;
+  const auto add = [&hooks](const char* function, auto* replacement, auto** slot) {
+    if (replacement != nullptr) hooks.push_back(Redirect("KERNEL32.dll", function, replacement, slot));
+  };
+  add("CreateFileA", layer.CreateFileA, &next.CreateFileA);
+  add("CloseHandle", layer.CloseHandle, &next.CloseHandle);
+  add("ReadFile", layer.ReadFile, &next.ReadFile);
+  add("WriteFile", layer.WriteFile, &next.WriteFile);
+  add("GetFileType", layer.GetFileType, &next.GetFileType);
+  add("GetCommState", layer.GetCommState, &next.GetCommState);
+  add("SetCommState", layer.SetCommState, &next.SetCommState);
+  add("GetCommTimeouts", layer.GetCommTimeouts, &next.GetCommTimeouts);
+  add("SetCommTimeouts", layer.SetCommTimeouts, &next.SetCommTimeouts);
+  add("ClearCommError", layer.ClearCommError, &next.ClearCommError);
+  add("SetupComm", layer.SetupComm, &next.SetupComm);
+  add("GetCommProperties", layer.GetCommProperties, &next.GetCommProperties);
+  return hooks;
 }
 
 }  // namespace nbhooks

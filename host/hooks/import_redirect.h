@@ -29,7 +29,7 @@ struct Hook {
 // The redirections of one module, undone in reverse order when destroyed.
 class ImportRedirections {
  public:
-  ImportRedirections(HMODULE module, const Hook* hooks, size_t count);
+  ImportRedirections(HMODULE module, const std::vector<Hook>& hooks);
   ~ImportRedirections();
   ImportRedirections(const ImportRedirections&) = delete;
   ImportRedirections& operator=(const ImportRedirections&) = delete;

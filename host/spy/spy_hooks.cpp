@@ -2,11 +2,12 @@
 
 #include "spy_hooks.h"
 
-#include <iterator>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "host/device/device_file.h"
+#include "host/hooks/port_calls.h"
 #include "spy_log.h"
 
 namespace nbspy {
@@ -89,17 +90,8 @@ struct State {
 State* state = nullptr;
 const char kConnection[] = "TCP";
 
-decltype(&::CreateFileA) nextCreateFileA;
-decltype(&::CloseHandle) nextCloseHandle;
-decltype(&::ReadFile) nextReadFile;
-decltype(&::WriteFile) nextWriteFile;
-decltype(&::GetCommState) nextGetCommState;
-decltype(&::SetCommState) nextSetCommState;
-decltype(&::GetCommTimeouts) nextGetCommTimeouts;
-decltype(&::SetCommTimeouts) nextSetCommTimeouts;
-decltype(&::ClearCommError) nextClearCommError;
-decltype(&::SetupComm) nextSetupComm;
-decltype(&::GetCommProperties) nextGetCommProperties;
+// The calls each spy function passes on to.
+nbhooks::PortCalls next;
 decltype(&::WSAStartup) nextWSAStartup;
 decltype(&::WSACleanup) nextWSACleanup;
 decltype(&::gethostbyname) nextGethostbyname;
@@ -155,7 +147,7 @@ const char* AccessText(DWORD access) {
 
 HANDLE WINAPI SpyCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                              DWORD creation, DWORD flags, HANDLE templateFile) {
-  return Observe([&] { return nextCreateFileA(name, access, share, security, creation, flags, templateFile); },
+  return Observe([&] { return next.CreateFileA(name, access, share, security, creation, flags, templateFile); },
                  [&](HANDLE handle, DWORD error, double at) {
                    Channel channel;
                    channel.name = name ? name : "";
@@ -171,8 +163,8 @@ HANDLE WINAPI SpyCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_
 }
 
 BOOL WINAPI SpyCloseHandle(HANDLE handle) {
-  if (state->channel(handle) == nullptr) return nextCloseHandle(handle);
-  return Observe([&] { return nextCloseHandle(handle); }, [&](BOOL ok, DWORD error, double at) {
+  if (state->channel(handle) == nullptr) return next.CloseHandle(handle);
+  return Observe([&] { return next.CloseHandle(handle); }, [&](BOOL ok, DWORD error, double at) {
     const Channel channel = *state->channel(handle);
     state->joiner.forget(reinterpret_cast<uintptr_t>(handle));
     state->handles.erase(handle);
@@ -187,7 +179,7 @@ BOOL WINAPI SpyCloseHandle(HANDLE handle) {
 }
 
 BOOL WINAPI SpyReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped) {
-  return Observe([&] { return nextReadFile(handle, buffer, count, read, overlapped); },
+  return Observe([&] { return next.ReadFile(handle, buffer, count, read, overlapped); },
                  [&](BOOL ok, DWORD error, double at) {
                    Channel* channel = state->channel(handle);
                    if (channel == nullptr) return;
@@ -207,7 +199,7 @@ BOOL WINAPI SpyReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read,
 
 BOOL WINAPI SpyWriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written,
                          LPOVERLAPPED overlapped) {
-  return Observe([&] { return nextWriteFile(handle, buffer, count, written, overlapped); },
+  return Observe([&] { return next.WriteFile(handle, buffer, count, written, overlapped); },
                  [&](BOOL ok, DWORD error, double at) {
                    Channel* channel = state->channel(handle);
                    if (channel == nullptr) return;
@@ -226,12 +218,12 @@ BOOL WINAPI SpyWriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD wri
 }
 
 BOOL WINAPI SpyGetCommState(HANDLE handle, LPDCB dcb) {
-  return Observe([&] { return nextGetCommState(handle, dcb); },
+  return Observe([&] { return next.GetCommState(handle, dcb); },
                  OnPortFailure(handle, "reading the settings"));
 }
 
 BOOL WINAPI SpySetCommState(HANDLE handle, LPDCB dcb) {
-  return Observe([&] { return nextSetCommState(handle, dcb); }, [&](BOOL ok, DWORD error, double at) {
+  return Observe([&] { return next.SetCommState(handle, dcb); }, [&](BOOL ok, DWORD error, double at) {
     const Channel* channel = state->channel(handle);
     if (channel == nullptr || dcb == nullptr) return;
     LineSettings s;
@@ -250,12 +242,12 @@ BOOL WINAPI SpySetCommState(HANDLE handle, LPDCB dcb) {
 }
 
 BOOL WINAPI SpyGetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
-  return Observe([&] { return nextGetCommTimeouts(handle, timeouts); },
+  return Observe([&] { return next.GetCommTimeouts(handle, timeouts); },
                  OnPortFailure(handle, "reading the time-outs"));
 }
 
 BOOL WINAPI SpySetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS t) {
-  return Observe([&] { return nextSetCommTimeouts(handle, t); }, [&](BOOL ok, DWORD error, double at) {
+  return Observe([&] { return next.SetCommTimeouts(handle, t); }, [&](BOOL ok, DWORD error, double at) {
     const Channel* channel = state->channel(handle);
     if (channel == nullptr || t == nullptr) return;
     state->event(at, channel->where,
@@ -267,7 +259,7 @@ BOOL WINAPI SpySetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS t) {
 }
 
 BOOL WINAPI SpyClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
-  return Observe([&] { return nextClearCommError(handle, errors, status); },
+  return Observe([&] { return next.ClearCommError(handle, errors, status); },
                  [&](BOOL ok, DWORD error, double at) {
                    const Channel* channel = state->channel(handle);
                    if (channel == nullptr) return;
@@ -293,7 +285,7 @@ BOOL WINAPI SpyClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
 }
 
 BOOL WINAPI SpySetupComm(HANDLE handle, DWORD receive, DWORD transmit) {
-  return Observe([&] { return nextSetupComm(handle, receive, transmit); },
+  return Observe([&] { return next.SetupComm(handle, receive, transmit); },
                  [&](BOOL ok, DWORD error, double at) {
                    const Channel* channel = state->channel(handle);
                    if (channel == nullptr) return;
@@ -304,7 +296,7 @@ BOOL WINAPI SpySetupComm(HANDLE handle, DWORD receive, DWORD transmit) {
 }
 
 BOOL WINAPI SpyGetCommProperties(HANDLE handle, LPCOMMPROP properties) {
-  return Observe([&] { return nextGetCommProperties(handle, properties); },
+  return Observe([&] { return next.GetCommProperties(handle, properties); },
                  OnPortFailure(handle, "reading the queue sizes"));
 }
 
@@ -404,31 +396,40 @@ int WINAPI SpyClosesocket(SOCKET s) {
   });
 }
 
-const nbhooks::Hook kHooks[] = {
-    nbhooks::Redirect("KERNEL32.dll", "CreateFileA", &SpyCreateFileA, &nextCreateFileA),
-    nbhooks::Redirect("KERNEL32.dll", "CloseHandle", &SpyCloseHandle, &nextCloseHandle),
-    nbhooks::Redirect("KERNEL32.dll", "ReadFile", &SpyReadFile, &nextReadFile),
-    nbhooks::Redirect("KERNEL32.dll", "WriteFile", &SpyWriteFile, &nextWriteFile),
-    nbhooks::Redirect("KERNEL32.dll", "GetCommState", &SpyGetCommState, &nextGetCommState),
-    nbhooks::Redirect("KERNEL32.dll", "SetCommState", &SpySetCommState, &nextSetCommState),
-    nbhooks::Redirect("KERNEL32.dll", "GetCommTimeouts", &SpyGetCommTimeouts, &nextGetCommTimeouts),
-    nbhooks::Redirect("KERNEL32.dll", "SetCommTimeouts", &SpySetCommTimeouts, &nextSetCommTimeouts),
-    nbhooks::Redirect("KERNEL32.dll", "ClearCommError", &SpyClearCommError, &nextClearCommError),
-    nbhooks::Redirect("KERNEL32.dll", "SetupComm", &SpySetupComm, &nextSetupComm),
-    nbhooks::Redirect("KERNEL32.dll", "GetCommProperties", &SpyGetCommProperties, &nextGetCommProperties),
-    nbhooks::Redirect("WSOCK32.DLL", "WSAStartup", &SpyWSAStartup, &nextWSAStartup),
-    nbhooks::Redirect("WSOCK32.DLL", "WSACleanup", &SpyWSACleanup, &nextWSACleanup),
-    nbhooks::Redirect("WSOCK32.DLL", "gethostbyname", &SpyGethostbyname, &nextGethostbyname),
-    nbhooks::Redirect("WSOCK32.DLL", "getservbyname", &SpyGetservbyname, &nextGetservbyname),
-    nbhooks::Redirect("WSOCK32.DLL", "gethostname", &SpyGethostname, &nextGethostname),
-    nbhooks::Redirect("WSOCK32.DLL", "socket", &SpySocket, &nextSocket),
-    nbhooks::Redirect("WSOCK32.DLL", "setsockopt", &SpySetsockopt, &nextSetsockopt),
-    nbhooks::Redirect("WSOCK32.DLL", "connect", &SpyConnect, &nextConnect),
-    nbhooks::Redirect("WSOCK32.DLL", "select", &SpySelect, &nextSelect),
-    nbhooks::Redirect("WSOCK32.DLL", "send", &SpySend, &nextSend),
-    nbhooks::Redirect("WSOCK32.DLL", "recv", &SpyRecv, &nextRecv),
-    nbhooks::Redirect("WSOCK32.DLL", "closesocket", &SpyClosesocket, &nextClosesocket),
-};
+nbhooks::PortCalls SpyCalls() {
+  nbhooks::PortCalls calls;
+  calls.CreateFileA = &SpyCreateFileA;
+  calls.CloseHandle = &SpyCloseHandle;
+  calls.ReadFile = &SpyReadFile;
+  calls.WriteFile = &SpyWriteFile;
+  calls.GetCommState = &SpyGetCommState;
+  calls.SetCommState = &SpySetCommState;
+  calls.GetCommTimeouts = &SpyGetCommTimeouts;
+  calls.SetCommTimeouts = &SpySetCommTimeouts;
+  calls.ClearCommError = &SpyClearCommError;
+  calls.SetupComm = &SpySetupComm;
+  calls.GetCommProperties = &SpyGetCommProperties;
+  return calls;
+}
+
+std::vector<nbhooks::Hook> SpyHooks() {
+  std::vector<nbhooks::Hook> hooks = nbhooks::PortHooks(SpyCalls(), next);
+  hooks.insert(hooks.end(), {
+      nbhooks::Redirect("WSOCK32.DLL", "WSAStartup", &SpyWSAStartup, &nextWSAStartup),
+      nbhooks::Redirect("WSOCK32.DLL", "WSACleanup", &SpyWSACleanup, &nextWSACleanup),
+      nbhooks::Redirect("WSOCK32.DLL", "gethostbyname", &SpyGethostbyname, &nextGethostbyname),
+      nbhooks::Redirect("WSOCK32.DLL", "getservbyname", &SpyGetservbyname, &nextGetservbyname),
+      nbhooks::Redirect("WSOCK32.DLL", "gethostname", &SpyGethostname, &nextGethostname),
+      nbhooks::Redirect("WSOCK32.DLL", "socket", &SpySocket, &nextSocket),
+      nbhooks::Redirect("WSOCK32.DLL", "setsockopt", &SpySetsockopt, &nextSetsockopt),
+      nbhooks::Redirect("WSOCK32.DLL", "connect", &SpyConnect, &nextConnect),
+      nbhooks::Redirect("WSOCK32.DLL", "select", &SpySelect, &nextSelect),
+      nbhooks::Redirect("WSOCK32.DLL", "send", &SpySend, &nextSend),
+      nbhooks::Redirect("WSOCK32.DLL", "recv", &SpyRecv, &nextRecv),
+      nbhooks::Redirect("WSOCK32.DLL", "closesocket", &SpyClosesocket, &nextClosesocket),
+  });
+  return hooks;
+}
 
 }  // namespace
 
@@ -445,7 +446,7 @@ Spy::~Spy() {
 }
 
 void Spy::attach(HMODULE module) {
-  redirections_ = std::make_unique<nbhooks::ImportRedirections>(module, kHooks, std::size(kHooks));
+  redirections_ = std::make_unique<nbhooks::ImportRedirections>(module, SpyHooks());
 }
 
 void Spy::Flush() {

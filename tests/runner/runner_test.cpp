@@ -228,9 +228,10 @@ std::string ScaleAnswer(const std::string& request) {
 const char kScaleDevice[] = "on \"ID\" send \"WL-SCALE,1.0\"\non \"W\" send \"ST,GS,+0012.34 kg\"\n";
 
 // A line service first (it takes one client within 10 s), then the scale on
-// COM7: a line receive, a request sent in pieces, its answer read in two,
-// a request left unanswered; a port held by another program (COM9) and one
-// whose every call fails (COM14).
+// COM7: a line receive, a request sent in two pieces, a request left
+// unanswered; a port held by another program (COM9) and one whose every
+// call fails (COM14). Each answer comes in one write and is waited for, so
+// the dialogue goes the same way every time.
 const char kDialogue[] =
     "wlTCPopen \"127.0.0.1,[tcpport],3072\"\n"
     "wlTCPrxline \"greeting\"\n"
@@ -244,8 +245,7 @@ const char kDialogue[] =
     "wlCommRxFlush \"7\"\n"  // the LF Wirelet's line receive leaves
     "wlCommSend \"7,W\"\n"
     "wlCommSendCRLF \"7,\"\n"
-    "wlCommRxS \"7,6,head\"\n"
-    "wlCommRxS \"7,13,tail\"\n"
+    "wlCommRxS \"7,19,weight\"\n"
     "wlCommSendCRLF \"7,HELLO\"\n"
     "wlCommRxLine \"7,nothing,30\"\n"
     "wlCommClose \"7\"\n"
@@ -323,8 +323,7 @@ TEST_P(Runner, TheSpyLogsADialogueAsItWentAndItsLogPlaysTheDevice) {
   } else {
     expected.push_back("< WL-SCALE,1.0\\r\\n");
   }
-  expected.insert(expected.end(),
-                  {"> W", "> \\r\\n", "< ST,GS,", "< +0012.34 kg\\r\\n", "> HELLO\\r\\n"});
+  expected.insert(expected.end(), {"> W", "> \\r\\n", "< ST,GS,+0012.34 kg\\r\\n", "> HELLO\\r\\n"});
   EXPECT_EQ(Exchanges(text, "COM7"), expected) << text;
   EXPECT_EQ(Exchanges(text, "TCP"),
             (std::vector<std::string>{"< READY\\r\\n", "> PING\\r\\n", "< PONG\\r\\n", "< "}))
@@ -353,21 +352,22 @@ TEST_P(Runner, TheSpyChangesNothingThePlugInSees) {
   const std::vector<std::string> values = VariableLines(plain.run.out);
   EXPECT_EQ(VariableLines(spied.run.out), values) << spied.run.out;
   // A dialogue that went well, with the refusals of COM9 and COM14.
-  for (const char* value : {"pong = \"PONG\"", "identity = \"WL-SCALE,1.0\"", "head = \"ST,GS,\"",
-                            "wlOpenCommErr = \" 70\""}) {
+  for (const char* value : {"pong = \"PONG\"", "identity = \"WL-SCALE,1.0\"",
+                            "weight = \"ST,GS,+0012.34 kg\\r\\n\"", "wlOpenCommErr = \" 70\""}) {
     EXPECT_TRUE(Has(plain.run.out, value)) << value << "\n" << plain.run.out;
   }
   // On the screen, the bytes show before the variable they end up in.
-  const size_t bytes = spied.run.out.find("<     6 \"ST,GS,\"");
+  const size_t bytes = spied.run.out.find("<    19 \"ST,GS,+0012.34 kg\\r\\n\"");
   ASSERT_NE(bytes, std::string::npos) << spied.run.out;
-  EXPECT_LT(bytes, spied.run.out.find("  head = ")) << spied.run.out;
+  EXPECT_LT(bytes, spied.run.out.find("  weight = ")) << spied.run.out;
 }
 
-// The same dialogue with the scale on COM12 (opened as \\.\COM12), once
-// played by the test program on the pty pair and once by nbrun from a
-// device file: the plug-in gets the same results. Wirelet's open keeps the
-// port's time-outs (none: reads are bounded by polling); Quillport's
-// installs some, which the device's reads honour.
+// A dialogue with the scale on COM12 (opened as \\.\COM12), once played by
+// the test program on the pty pair and once by nbrun from a device file:
+// the plug-in gets the same results. The last receive asks for more than
+// will come: Wirelet's open keeps the port's time-outs (none: the read ends
+// when the line has been quiet), Quillport's installs some, which the
+// device's reads honour.
 TEST_P(Runner, ADeviceFileActsAsThePortsPeerDoes) {
   const std::string script = WriteScratch("device.nbs",
                                           "wlCommOpen \"12,9600,8,0,0,4096,4096\"\n"
@@ -381,6 +381,7 @@ TEST_P(Runner, ADeviceFileActsAsThePortsPeerDoes) {
                                           "wlCommSendCRLF \"12,HELLO\"\n"
                                           "wlCommRxLine \"12,nothing,30\"\n"
                                           "wlCommSendCRLF \"12,W\"\n"
+                                          "wlCommRxLine \"12,again,300\"\n"
                                           "wlCommRxS \"12,40,more\"\n"
                                           "wlCommRxCount \"12,left\"\n"
                                           "wlCommClose \"12\"\n");
@@ -400,7 +401,7 @@ TEST_P(Runner, ADeviceFileActsAsThePortsPeerDoes) {
   EXPECT_EQ(onDevice.exitCode, 0u) << onDevice.out;
   EXPECT_EQ(VariableLines(onDevice.out), VariableLines(onPty.out)) << onDevice.out;
   for (const char* value : {"baud = \" 19200\"", "weight = \"ST,GS,+0012.34 kg\"", "nothing = \"\"",
-                            "wlCommEof = \"1\"", "more = \""}) {
+                            "wlCommEof = \"1\"", "again = \"ST,GS,+0012.34 kg\""}) {
     EXPECT_TRUE(Has(onPty.out, value)) << value << "\n" << onPty.out;
   }
 
