@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "host/hooks/port_calls.h"
 
@@ -11,9 +12,7 @@ namespace {
 // The queues a port has at first; the receive queue is never smaller.
 constexpr DWORD kQueueBytes = 4096;
 
-}  // namespace
-
-struct SimulatedPorts::Port {
+struct Port {
   explicit Port(const DeviceFile& file) : device(file) {
     device.setQueueSize(kQueueBytes);
     dcb.DCBlength = sizeof dcb;
@@ -35,11 +34,8 @@ struct SimulatedPorts::Port {
   DWORD receiveQueue = kQueueBytes, transmitQueue = kQueueBytes;
 };
 
-namespace {
-
-using Port = SimulatedPorts::Port;
-
-std::map<std::string, Port*> ports;  // of the SimulatedPorts in use
+// The ports of the SimulatedPorts in use, by name ("COM12").
+std::map<std::string, std::unique_ptr<Port>> ports;
 
 // The calls passed on for names and handles that are not simulated ports.
 nbhooks::PortCalls next;
@@ -58,7 +54,7 @@ Millis Now() {
 Port* PortOf(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
   for (auto& entry : ports) {
-    if (entry.second->handle == handle) return entry.second;
+    if (entry.second->handle == handle) return entry.second.get();
   }
   return nullptr;
 }
@@ -134,7 +130,9 @@ HANDLE WINAPI SimCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_
     if (port.handle != nullptr) return ERROR_ACCESS_DENIED;  // ports are not shared
     if (creation == CREATE_NEW) return ERROR_FILE_EXISTS;
     if (creation < CREATE_NEW || creation > TRUNCATE_EXISTING) return ERROR_INVALID_PARAMETER;
-    port.handle = handle = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr) return GetLastError();
+    port.handle = handle = event;
     port.timeouts = COMMTIMEOUTS{};
     port.device.open(Now());
     return 0;
@@ -312,7 +310,7 @@ SimulatedPorts::SimulatedPorts() = default;
 
 SimulatedPorts::~SimulatedPorts() {
   redirections_.reset();
-  for (auto& entry : ports_) {
+  for (auto& entry : ports) {
     if (entry.second->handle != nullptr) CloseHandle(entry.second->handle);
   }
   ports.clear();
@@ -320,10 +318,8 @@ SimulatedPorts::~SimulatedPorts() {
 
 bool SimulatedPorts::add(const std::string& name, const DeviceFile& file) {
   const std::string port = NamedPort(name);
-  if (port.empty()) return false;
-  ports_[port] = std::make_unique<Port>(file);
-  ports[port] = ports_[port].get();
-  return true;
+  if (!port.empty()) ports[port] = std::make_unique<Port>(file);
+  return !port.empty();
 }
 
 void SimulatedPorts::attach(HMODULE module) {

@@ -26,7 +26,6 @@
 
 #include <windows.h>
 
-#include <map>
 #include <memory>
 #include <string>
 
@@ -49,10 +48,7 @@ class SimulatedPorts {
   // Sends `module`'s port calls here; undone when this object goes.
   void attach(HMODULE module);
 
-  struct Port;
-
  private:
-  std::map<std::string, std::unique_ptr<Port>> ports_;
   std::unique_ptr<nbhooks::ImportRedirections> redirections_;
 };
 

@@ -87,7 +87,7 @@ struct State {
   std::string repeatWhere, repeatWhat;
 };
 
-State* state = nullptr;
+std::unique_ptr<State> state;  // of the spy in use
 const char kConnection[] = "TCP";
 
 // The calls each spy function passes on to.
@@ -434,15 +434,14 @@ std::vector<nbhooks::Hook> SpyHooks() {
 }  // namespace
 
 Spy::Spy(std::FILE* out) {
-  state = new State(out);
+  state = std::make_unique<State>(out);
   state->write("       ms where  what (> the plug-in sent, < came back)");
 }
 
 Spy::~Spy() {
   redirections_.reset();
   state->finish();
-  delete state;
-  state = nullptr;
+  state.reset();
 }
 
 void Spy::attach(HMODULE module) {
@@ -450,7 +449,7 @@ void Spy::attach(HMODULE module) {
 }
 
 void Spy::Flush() {
-  if (state != nullptr) state->finish();
+  if (state) state->finish();
 }
 
 }  // namespace nbspy
