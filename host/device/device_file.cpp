@@ -215,7 +215,8 @@ int HexDigit(char c) {
 
 ParsedFile ParseDeviceFile(const std::string& text) {
   ParsedFile parsed;
-  size_t start = 0;
+  // Notepad starts a file it saves as UTF-8 with a byte order mark.
+  size_t start = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
   for (int number = 1; start <= text.size(); ++number) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();

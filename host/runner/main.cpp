@@ -1,7 +1,8 @@
 // nbrun: plays the authoring application's part for a plug-in, so a device
 // dialogue can be tried without the application. It loads a .nbp, registers
 // it, and runs a script of actions (or a prompt, one line at a time),
-// printing every variable the plug-in sets as it is set.
+// printing every variable the plug-in sets as it is set. Its wire options
+// (wire.h) show the bytes the plug-in exchanges and play devices for it.
 #include <windows.h>
 
 #include <cstdio>

@@ -61,7 +61,7 @@ TEST(DeviceFile, EveryStatementIsRead) {
   EXPECT_EQ(file.timed[1].everyMs, 250u);
   EXPECT_EQ(file.timed[2].everyMs, 0u);
 
-  const DeviceFile defaults = Parsed("on \"W\" send \"1\"");
+  const DeviceFile defaults = Parsed("\xEF\xBB\xBFon \"W\" send \"1\"");  // as Notepad saves it
   EXPECT_EQ(defaults.requestEnds, (std::vector<std::string>{"\r", "\n"}));
   EXPECT_EQ(defaults.answerEnd, "\r\n");
 }
