@@ -4,6 +4,7 @@ namespace nbhost {
 namespace {
 
 PlugIn* receiver = nullptr;
+void (*callbackObserver)() = nullptr;
 
 std::string Text(const char* p) { return p ? std::string(p) : std::string(); }
 
@@ -22,6 +23,7 @@ void AddAction(int32_t number, const char* name, const char* hint, const char* t
 }
 
 void SetVariable(const char* name, const char* value) {
+  if (callbackObserver != nullptr) callbackObserver();
   if (receiver == nullptr) return;
   VariableSet v;
   v.nameNull = name == nullptr;
@@ -101,6 +103,8 @@ bool PlugIn::load(const std::string& path, std::string* error) {
 void PlugIn::init(char** title, char** publisher, char** hint) {
   initPlugIn_(nullptr, title, publisher, hint);
 }
+
+void SetCallbackObserver(void (*observer)()) { callbackObserver = observer; }
 
 void* AddActionCallback(CallbackKind kind) {
   return kind == CallbackKind::Stdcall ? reinterpret_cast<void*>(&AddActionStd)

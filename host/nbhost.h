@@ -104,6 +104,11 @@ class PlugIn {
 void* AddActionCallback(CallbackKind kind);
 void* SetVariableCallback(CallbackKind kind);
 
+// `observer` is called at the start of every set-variable callback, before
+// it is recorded (nullptr: none). The spy writes out what it holds there, so
+// its log and what the host prints stay in order.
+void SetCallbackObserver(void (*observer)());
+
 // The seven decorated export names, in ordinal order.
 extern const char* const kExportNames[7];
 

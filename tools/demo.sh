@@ -5,8 +5,15 @@
 # examples/demo.nbs through nbrun.exe with Wirelet.nbp (or the edition and
 # script given: tools/demo.sh Quillport, tools/demo.sh Wirelet
 # examples/poll.nbs) and stops everything again.
+#
+# tools/demo.sh --device [EDITION [SCRIPT]] runs the same dialogue with the
+# scale played by the runner from examples/scale.dev (no pty, no socat), with
+# the spy's log written beside it; it then prints that log and the device
+# file nbrun --spy-to-device makes from it.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+device=no
+[ "${1:-}" = --device ] && { device=yes; shift; }
 edition=${1:-Wirelet}
 script=$(realpath "${2:-$top/examples/demo.nbs}") || exit 1
 build=$top/build/win
@@ -16,6 +23,19 @@ cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake"
 
 . "$top/tools/devices.sh"
 trap devices_stop EXIT
-devices_start "$build" || exit 1
-echo "== nbrun $edition.nbp ${script#"$top"/}"
-devices_dialogue "$build/out/nbrun.exe" "$build/out/$edition.nbp" "$script"
+if [ $device = no ]; then
+  devices_start "$build" || exit 1
+  echo "== nbrun $edition.nbp ${script#"$top"/}"
+  devices_dialogue "$build/out/nbrun.exe" "$build/out/$edition.nbp" "$script"
+  exit
+fi
+
+devices_start "$build" without-scale || exit 1
+spylog=$build/rig/demo-spy.log
+echo "== nbrun --device COM1=examples/scale.dev --spy $edition.nbp ${script#"$top"/}"
+devices_dialogue "$build/out/nbrun.exe" "$build/out/$edition.nbp" "$script" \
+  --device "COM1=$(winpath "$top/examples/scale.dev")" "--spy=$(winpath "$spylog")" || exit 1
+echo "== the spy's log: $spylog"
+cat "$spylog"
+echo "== nbrun --spy-to-device COM1=$spylog"
+"$build/wine-run" "$build/out/nbrun.exe" --spy-to-device "COM1=$(winpath "$spylog")"

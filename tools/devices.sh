@@ -1,9 +1,14 @@
 # The demo's virtual devices and its dialogue, for tools/demo.sh and
 # tools/release.sh to source: a weighing scale (tools/instrument.py) on
 # COM1's pty pair and a line service (tools/lineservice.py) on 127.0.0.1.
-#   devices_start BUILD_DIR              the rig (tests/rig/setup.sh) and both devices
-#   devices_dialogue NBRUN PLUGIN SCRIPT runs SCRIPT through NBRUN under Wine and
-#                                        shows the history file it wrote, if any
+#   devices_start BUILD_DIR [without-scale]
+#                                        the rig (tests/rig/setup.sh) and both devices,
+#                                        or the line service alone (the runner then
+#                                        plays the scale itself)
+#   devices_dialogue NBRUN PLUGIN SCRIPT [OPTION...]
+#                                        runs SCRIPT through NBRUN under Wine, with the
+#                                        runner's options given, and shows the history
+#                                        file it wrote, if any
 #   devices_stop                         stops both devices and the rig
 # The caller traps EXIT with devices_stop.
 devices_tools=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -21,9 +26,13 @@ devices_stop() {
 devices_start() {
   devices_build=$1
   local rig=$devices_build/rig
-  "$devices_tools/../tests/rig/setup.sh" "$devices_build" || return 1
-  python3 "$devices_tools/instrument.py" "$rig/COM1-peer" &
-  devices_pids+=($!)
+  if [ "${2:-}" = without-scale ]; then
+    mkdir -p "$rig"
+  else
+    "$devices_tools/../tests/rig/setup.sh" "$devices_build" || return 1
+    python3 "$devices_tools/instrument.py" "$rig/COM1-peer" &
+    devices_pids+=($!)
+  fi
   rm -f "$rig/demo.port"
   python3 "$devices_tools/lineservice.py" "$rig/demo.port" &
   devices_pids+=($!)
@@ -38,7 +47,7 @@ devices_dialogue() {
   local rig=$devices_build/rig status
   local logfile=$rig/demo-history.txt
   rm -f "$logfile"
-  "$devices_build/wine-run" "$(winpath "$1")" --set "tcpport=$(cat "$rig/demo.port")" \
+  "$devices_build/wine-run" "$(winpath "$1")" "${@:4}" --set "tcpport=$(cat "$rig/demo.port")" \
     --set "logfile=$(winpath "$logfile")" "$(winpath "$2")" "$(winpath "$3")"
   status=$?
   if [ $status = 0 ]; then

@@ -1,7 +1,8 @@
 #!/bin/bash
 # Packs a release for Windows users and proves it works as they would use it:
 #   dist/wirelet-VERSION.zip        both plug-ins, nbrun.exe, guide.html, the
-#                                   README, the example scripts and SHA256SUMS
+#                                   README, the example scripts, the demo's
+#                                   device file and SHA256SUMS
 #   dist/wirelet-VERSION-debug.zip  their debug files, to resolve crash addresses
 # Runs every test first (tools/test.sh); the build strips the files as it
 # links them, so the tests ran against the very bytes packed. Nothing is
@@ -46,7 +47,7 @@ for file in "${shipped[@]}"; do
   cp "$out/$file.debug" "$stage/debug/$name/"
 done
 cp "$out/guide.html" "$top/README.md" "$stage/$name/"
-cp "$top/examples/"*.nbs "$stage/$name/examples/"
+cp "$top/examples/"*.nbs "$top/examples/"*.dev "$stage/$name/examples/"
 sums=$(cd "$stage/$name" && find . -type f -printf '%P\n' | sort | xargs sha256sum) || exit 1
 echo "$sums" >"$stage/$name/SHA256SUMS"
 (cd "$stage" && zip -q -X -r "../$name.zip" "$name") || exit 1

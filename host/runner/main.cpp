@@ -1,7 +1,8 @@
 // nbrun: plays the authoring application's part for a plug-in, so a device
 // dialogue can be tried without the application. It loads a .nbp, registers
 // it, and runs a script of actions (or a prompt, one line at a time),
-// printing every variable the plug-in sets as it is set.
+// printing every variable the plug-in sets as it is set. Its wire options
+// (wire.h) show the bytes the plug-in exchanges and play devices for it.
 #include <windows.h>
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "host/runner/program.h"
 #include "host/runner/script.h"
 #include "host/runner/stop.h"
+#include "host/runner/wire.h"
 
 namespace {
 
@@ -27,6 +29,11 @@ const char kUsage[] =
     "  --trace            print each action's number, parameter text, result and time\n"
     "  --set NAME=VALUE   set a variable before the script runs\n"
     "  --max-seconds N    end a script still running after N seconds (exit 3)\n"
+    "  --spy[=FILE]       show every exchange with ports, files and the connection\n"
+    "                     (bytes, times, pieces, settings), or write it to FILE\n"
+    "  --device COMn=FILE play the device FILE describes on COMn (repeatable)\n"
+    "  --spy-to-device [COMn=]LOG  print a device file that answers as the\n"
+    "                     device in a --spy log did\n"
     "script lines:\n"
     "  wlCommOpenStd \"1,9600\"     an action; \"\" inside the quotes is one double quote\n"
     "  SetVar \"[name]\" \"text\"     Print \"text\"     Pause \"ms\"\n"
@@ -49,6 +56,7 @@ struct Options {
   std::string plugIn;
   std::string script;
   std::vector<std::pair<std::string, std::string>> presets;
+  nbrun::WireOptions wire;
 };
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -71,6 +79,9 @@ bool ParseOptions(int argc, char** argv, Options& options) {
           options.maxSeconds > 1000000) {
         return false;
       }
+    } else if (const int taken = nbrun::TakeWireOption(argc, argv, i, options.wire)) {
+      if (taken < 0) return false;
+      i += taken - 1;
     } else if (arg.rfind("--", 0) == 0) {
       return false;
     } else {
@@ -80,7 +91,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
   if (positional.size() > 2) return false;
   if (!positional.empty()) options.plugIn = positional[0];
   if (positional.size() == 2) options.script = positional[1];
-  return options.ports || !options.plugIn.empty();
+  return options.ports || !options.plugIn.empty() || !options.wire.spyToDevice.empty();
 }
 
 // COM ports the machine names, read from the device namespace; no port is
@@ -242,6 +253,7 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return kFailure;
   }
+  if (!options.wire.spyToDevice.empty()) return nbrun::PrintDeviceFromLog(options.wire.spyToDevice);
   if (options.ports) {
     ListPorts();
     if (options.plugIn.empty()) return kDone;
@@ -249,6 +261,11 @@ int main(int argc, char** argv) {
   nbhost::PlugIn plugIn;
   std::string error;
   if (!plugIn.load(options.plugIn, &error)) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return kFailure;
+  }
+  const std::unique_ptr<nbrun::Wire> wire = nbrun::AttachWire(plugIn.module(), options.wire, &error);
+  if (!wire) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return kFailure;
   }

@@ -1,7 +1,7 @@
 // nbrun.exe end to end: the catalogue listing, clear messages for what it
 // cannot run, expectations and their exit codes, the prompt, the example
-// scripts, --max-seconds, and device dialogues on a pty pair, against both
-// editions.
+// scripts, --max-seconds, device dialogues on a pty pair, the spy's log of a
+// dialogue and the devices it plays from files, against both editions.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -9,9 +9,13 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "host/nbhost.h"
+#include "host/runner/script.h"
+#include "host/spy/spy_log.h"
 #include "peer.h"
+#include "scripted_peer.h"
 #include "support/paths.h"
 
 namespace {
@@ -254,6 +258,203 @@ TEST_P(Runner, ThePollingExampleAsksAgainAfterATimeOutOrAnUnstableReading) {
         "reading 4: 2.70 kg\n", "average of 4 readings: 2.00 kg\n"}) {
     EXPECT_NE(run.out.find(line), std::string::npos) << line << run.out;
   }
+}
+
+// The scale of the dialogues below: what the test program answers on the
+// far end of a pty pair, and the same as a device file.
+std::string ScaleAnswer(const std::string& request) {
+  if (request == "ID") return "WL-SCALE,1.0\r\n";
+  if (request == "W") return "ST,GS,+0012.34 kg\r\n";
+  return std::string();
+}
+const char kScaleDevice[] = "on \"ID\" send \"WL-SCALE,1.0\"\non \"W\" send \"ST,GS,+0012.34 kg\"\n";
+
+// A line service first (it takes one client within 10 s), then the scale on
+// COM7: a line receive, a request sent in two pieces, a request left
+// unanswered; a port held by another program (COM9) and one whose every
+// call fails (COM14). Each answer comes in one write and is waited for, so
+// the dialogue goes the same way every time.
+const char kDialogue[] =
+    "wlTCPopen \"127.0.0.1,[tcpport],3072\"\n"
+    "wlTCPrxline \"greeting\"\n"
+    "wlTCPsendCRLF \"PING\"\n"
+    "wlTCPrxline \"pong\"\n"
+    "wlTCPrxline \"after\"\n"
+    "wlTCPclose \"\"\n"
+    "wlCommOpenStd \"7,9600\"\n"
+    "wlCommSendCRLF \"7,ID\"\n"
+    "wlCommRxLine \"7,identity,300\"\n"
+    "wlCommRxFlush \"7\"\n"  // the LF Wirelet's line receive leaves
+    "wlCommSend \"7,W\"\n"
+    "wlCommSendCRLF \"7,\"\n"
+    "wlCommRxS \"7,19,weight\"\n"
+    "wlCommSendCRLF \"7,HELLO\"\n"
+    "wlCommRxLine \"7,nothing,30\"\n"
+    "wlCommClose \"7\"\n"
+    "wlCommOpenStd \"9,9600\"\n"
+    "wlCommOpenStd \"14,9600\"\n"
+    "wlCommClose \"14\"\n";
+
+struct Dialogue {
+  Outcome run;
+  std::string scaleHeard;  // what reached the far end of COM7's pty pair
+};
+
+// Runs kDialogue through nbrun with `options`; the test program plays the
+// line service and, when `playScale`, the scale on COM7's pty pair.
+Dialogue RunDialogue(const std::string& plugIn, const std::string& options, bool playScale) {
+  tcptest::ScriptedPeer service([](tcptest::ScriptedPeer& peer) {
+    peer.send("READY\r\n");
+    peer.receive(6, 10000);
+    peer.send("PONG\r\n");
+  });
+  serialtest::Peer scale(7);
+  if (playScale) scale.serve(ScaleAnswer);
+  const std::string script = WriteScratch("dialogue.nbs", kDialogue);
+  Dialogue dialogue;
+  dialogue.run = RunNbrun(options + " --set tcpport=" + std::to_string(service.port()) + " " +
+                          plugIn + " " + Quoted(script));
+  dialogue.scaleHeard = scale.heard();
+  return dialogue;
+}
+
+// The runner's lines that show a variable being set ("  name = "value""),
+// in order; the spy's lines on the same screen are left out.
+std::vector<std::string> VariableLines(const std::string& out) {
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind("  ", 0) == 0 && line.size() > 2 && line[2] != ' ' &&
+        line.find(" = \"") == line.find(' ', 2)) {
+      lines.push_back(line);
+    }
+  }
+  return lines;
+}
+
+// What the spy's log shows going each way on `where`, one entry a line.
+std::vector<std::string> Exchanges(const std::string& log, const std::string& where) {
+  std::vector<std::string> exchanges;
+  std::istringstream in(log);
+  std::string line;
+  while (std::getline(in, line)) {
+    nbspy::LogRecord record;
+    if (nbspy::ParseLogLine(line, record) && record.where == where && record.direction != ' ') {
+      exchanges.push_back(record.direction + std::string(" ") + nbrun::Visible(record.bytes));
+    }
+  }
+  return exchanges;
+}
+
+bool Has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST_P(Runner, TheSpyLogsADialogueAsItWentAndItsLogPlaysTheDevice) {
+  const std::string log = wltest::ScratchDir("runner") + "\\spy.log";
+  const Dialogue spied = RunDialogue(plugIn(), "--spy=" + Quoted(log), true);
+  EXPECT_EQ(spied.run.exitCode, 0u) << spied.run.out;
+  EXPECT_EQ(spied.scaleHeard, "ID\r\nW\r\nHELLO\r\n");
+  const std::string text = ReadAll(log);
+  // Wirelet's line receive ends at the CR and leaves the LF for the flush;
+  // Quillport's takes the LF along.
+  std::vector<std::string> expected = {"> ID\\r\\n"};
+  if (std::string(GetParam()) == "Wirelet.nbp") {
+    expected.insert(expected.end(), {"< WL-SCALE,1.0\\r", "< \\n"});
+  } else {
+    expected.push_back("< WL-SCALE,1.0\\r\\n");
+  }
+  expected.insert(expected.end(), {"> W", "> \\r\\n", "< ST,GS,+0012.34 kg\\r\\n", "> HELLO\\r\\n"});
+  EXPECT_EQ(Exchanges(text, "COM7"), expected) << text;
+  EXPECT_EQ(Exchanges(text, "TCP"),
+            (std::vector<std::string>{"< READY\\r\\n", "> PING\\r\\n", "< PONG\\r\\n", "< "}))
+      << text;
+  for (const char* event : {"COM7   open \"COM7\": ok", "COM7   settings 9600 8N1, no flow control",
+                            "COM7   close: ok", "COM9   open \"COM9\": error 5,",
+                            "COM14  reading the settings failed: error 1,", "TCP    connect 127.0.0.1:"}) {
+    EXPECT_TRUE(Has(text, event)) << event << "\n" << text;
+  }
+
+  // The log made into a device file plays the scale as it answered.
+  const Outcome made = RunNbrun("--spy-to-device COM7=" + Quoted(log));
+  EXPECT_EQ(made.exitCode, 0u) << made.out;
+  const std::string device = WriteScratch("replay.dev", made.out);
+  const Dialogue replayed = RunDialogue(plugIn(), "--device COM7=" + Quoted(device), false);
+  EXPECT_EQ(replayed.run.exitCode, 0u) << replayed.run.out;
+  EXPECT_EQ(VariableLines(replayed.run.out), VariableLines(spied.run.out)) << made.out;
+  EXPECT_EQ(replayed.scaleHeard, "");  // the port itself was never used
+}
+
+TEST_P(Runner, TheSpyChangesNothingThePlugInSees) {
+  const Dialogue plain = RunDialogue(plugIn(), "", true);
+  const Dialogue spied = RunDialogue(plugIn(), "--spy", true);
+  EXPECT_EQ(plain.run.exitCode, 0u) << plain.run.out;
+  EXPECT_EQ(spied.run.exitCode, 0u) << spied.run.out;
+  const std::vector<std::string> values = VariableLines(plain.run.out);
+  EXPECT_EQ(VariableLines(spied.run.out), values) << spied.run.out;
+  // A dialogue that went well, with the refusals of COM9 and COM14.
+  for (const char* value : {"pong = \"PONG\"", "identity = \"WL-SCALE,1.0\"",
+                            "weight = \"ST,GS,+0012.34 kg\\r\\n\"", "wlOpenCommErr = \" 70\""}) {
+    EXPECT_TRUE(Has(plain.run.out, value)) << value << "\n" << plain.run.out;
+  }
+  // On the screen, the bytes show before the variable they end up in.
+  const size_t bytes = spied.run.out.find("<    19 \"ST,GS,+0012.34 kg\\r\\n\"");
+  ASSERT_NE(bytes, std::string::npos) << spied.run.out;
+  EXPECT_LT(bytes, spied.run.out.find("  weight = ")) << spied.run.out;
+}
+
+// A dialogue with the scale on COM12 (opened as \\.\COM12), once played by
+// the test program on the pty pair and once by nbrun from a device file:
+// the plug-in gets the same results. The last receive asks for more than
+// will come: Wirelet's open keeps the port's time-outs (none: the read ends
+// when the line has been quiet), Quillport's installs some, which the
+// device's reads honour.
+TEST_P(Runner, ADeviceFileActsAsThePortsPeerDoes) {
+  const std::string script = WriteScratch("device.nbs",
+                                          "wlCommOpen \"12,9600,8,0,0,4096,4096\"\n"
+                                          "wlCommSetBaud \"12,19200\"\n"
+                                          "wlCommGetBaud \"12,baud\"\n"
+                                          "wlCommSendCRLF \"12,ID\"\n"
+                                          "wlCommRxLine \"12,identity,300\"\n"
+                                          "wlCommSendCRLF \"12,W\"\n"
+                                          "wlCommRxLine \"12,weight,300\"\n"
+                                          "SetVar \"[wlCommEof]\" \"\"\n"
+                                          "wlCommSendCRLF \"12,HELLO\"\n"
+                                          "wlCommRxLine \"12,nothing,30\"\n"
+                                          "wlCommSendCRLF \"12,W\"\n"
+                                          "wlCommRxLine \"12,again,300\"\n"
+                                          "wlCommRxS \"12,40,more\"\n"
+                                          "wlCommRxCount \"12,left\"\n"
+                                          "wlCommClose \"12\"\n");
+  const std::string device = WriteScratch("scale.dev", kScaleDevice);
+  Outcome onPty, onDevice;
+  {
+    serialtest::Peer scale(12);
+    scale.serve(ScaleAnswer);
+    onPty = RunNbrun(plugIn() + " " + Quoted(script));
+  }
+  {
+    serialtest::Peer scale(12);
+    onDevice = RunNbrun("--device COM12=" + Quoted(device) + " " + plugIn() + " " + Quoted(script));
+    EXPECT_EQ(scale.heard(), "");
+  }
+  EXPECT_EQ(onPty.exitCode, 0u) << onPty.out;
+  EXPECT_EQ(onDevice.exitCode, 0u) << onDevice.out;
+  EXPECT_EQ(VariableLines(onDevice.out), VariableLines(onPty.out)) << onDevice.out;
+  for (const char* value : {"baud = \" 19200\"", "weight = \"ST,GS,+0012.34 kg\"", "nothing = \"\"",
+                            "wlCommEof = \"1\"", "again = \"ST,GS,+0012.34 kg\""}) {
+    EXPECT_TRUE(Has(onPty.out, value)) << value << "\n" << onPty.out;
+  }
+
+  // A device file with a mistake, or a device on no port, runs nothing.
+  Outcome run = RunNbrun("--device COM12=" + Quoted(WriteScratch("bad.dev", "on \"W\"\n")) + " " +
+                         plugIn() + " " + Quoted(script));
+  EXPECT_EQ(run.exitCode, 2u);
+  EXPECT_TRUE(Has(run.out, "bad.dev line 1: expected send or silent")) << run.out;
+  run = RunNbrun("--device LPT1=" + Quoted(device) + " " + plugIn());
+  EXPECT_EQ(run.exitCode, 2u);
+  EXPECT_TRUE(Has(run.out, "usage: nbrun")) << run.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Editions, Runner, ::testing::Values("Wirelet.nbp", "Quillport.nbp"));

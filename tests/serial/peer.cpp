@@ -16,6 +16,9 @@ Peer::Peer(int port) {
 }
 
 Peer::~Peer() {
+  stopping_ = true;
+  stop_ = true;
+  if (server_.joinable()) server_.join();
   if (writer_.joinable()) writer_.join();
   if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
 }
@@ -102,6 +105,36 @@ std::string Peer::stopFlood() {
   stop_ = true;
   if (writer_.joinable()) writer_.join();
   return flooded_;
+}
+
+void Peer::serve(std::function<std::string(const std::string& request)> answers) {
+  server_ = std::thread([this, answers] {
+    std::string request;
+    while (!stopping_) {
+      char buffer[256];
+      DWORD n = 0;
+      if (!ReadFile(handle_, buffer, sizeof buffer, &n, nullptr)) return;
+      if (n == 0) Sleep(1);
+      for (DWORD k = 0; k < n; ++k) {
+        {
+          std::lock_guard<std::mutex> hold(heardLock_);
+          heard_ += buffer[k];
+        }
+        if (buffer[k] == '\r') {
+          const std::string answer = answers(request);
+          if (!answer.empty()) write(answer);
+          request.clear();
+        } else if (buffer[k] != '\n') {
+          request += buffer[k];
+        }
+      }
+    }
+  });
+}
+
+std::string Peer::heard() {
+  std::lock_guard<std::mutex> hold(heardLock_);
+  return heard_;
 }
 
 double SecondsSince(DWORD start) { return (GetTickCount() - start) / 1000.0; }

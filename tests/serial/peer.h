@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -32,6 +34,12 @@ class Peer {
   std::string read(size_t count, int deadlineMs = 5000);
   // Reads what comes until the line has been quiet for `quietMs`.
   std::string readQuiet(int quietMs = 100, int deadlineMs = 5000);
+  // Plays a device from another thread until the peer is destroyed: each
+  // request (the bytes up to a CR; an LF is dropped) gets answers(request),
+  // in one write; an empty answer sends nothing.
+  void serve(std::function<std::string(const std::string& request)> answers);
+  // Every byte the device played by serve() has received so far.
+  std::string heard();
 
   // Floods the port from another thread: `unit` again and again without a
   // pause (the pty holds the writer back while the plug-in does not read),
@@ -46,6 +54,10 @@ class Peer {
   std::thread writer_;
   std::atomic<bool> flooding_{false}, stop_{false};
   std::string flooded_;
+  std::thread server_;
+  std::atomic<bool> stopping_{false};
+  std::mutex heardLock_;
+  std::string heard_;
 };
 
 // Seconds since `start` (GetTickCount), for generous bounds on waits.

@@ -1,0 +1,286 @@
+#include "device_file.h"
+
+#include <cctype>
+#include <regex>
+
+#include "host/runner/script.h"
+
+namespace nbdevice {
+namespace {
+
+// A word or a quoted text of a statement.
+struct Token {
+  bool quoted = false;
+  std::string text;  // the bytes of a quoted text, the word otherwise
+};
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r'; }
+
+// Splits a line into tokens up to a # outside quotes; false (with `why`)
+// on an unclosed quote or a bad escape.
+bool Tokenize(const std::string& line, std::vector<Token>& tokens, std::string& why) {
+  size_t at = 0;
+  while (true) {
+    while (at < line.size() && IsBlank(line[at])) ++at;
+    if (at == line.size() || line[at] == '#') return true;
+    Token token;
+    if (line[at] == '"') {
+      std::string shown;
+      for (++at; at < line.size() && line[at] != '"'; ++at) {
+        shown += line[at];
+        if (line[at] == '\\' && at + 1 < line.size()) shown += line[++at];
+      }
+      if (at == line.size()) {
+        why = "a double quote is never closed";
+        return false;
+      }
+      ++at;
+      token.quoted = true;
+      if (!Unescape(shown, token.text)) {
+        why = "a \\ in \"" + shown + "\" is not one of \\r \\n \\t \\\\ \\\" \\xHH";
+        return false;
+      }
+    } else {
+      const size_t start = at;
+      while (at < line.size() && !IsBlank(line[at]) && line[at] != '"' && line[at] != '#') ++at;
+      token.text = line.substr(start, at - start);
+    }
+    tokens.push_back(token);
+  }
+}
+
+// Reads tokens of one statement from left to right.
+class Reader {
+ public:
+  explicit Reader(const std::vector<Token>& tokens) : tokens_(tokens) {}
+
+  bool done() const { return at_ == tokens_.size(); }
+  bool word(const char* expected) {
+    if (done() || tokens_[at_].quoted || tokens_[at_].text != expected) return false;
+    ++at_;
+    return true;
+  }
+  bool text(std::string& out) {
+    if (done() || !tokens_[at_].quoted) return false;
+    out = tokens_[at_++].text;
+    return true;
+  }
+  bool number(uint32_t& out) {
+    if (done() || tokens_[at_].quoted) return false;
+    const std::string& digits = tokens_[at_].text;
+    if (digits.empty() || digits.size() > 9) return false;
+    for (char c : digits) {
+      if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    }
+    out = static_cast<uint32_t>(std::stoul(digits));
+    ++at_;
+    return true;
+  }
+  std::string next() const { return done() ? "the end of the line" : "\"" + tokens_[at_].text + "\""; }
+
+ private:
+  const std::vector<Token>& tokens_;
+  size_t at_ = 0;
+};
+
+// "send" followed by texts and "wait MS", or "silent"; nothing may follow.
+bool ReadAnswer(Reader& reader, Answer& answer, std::string& why) {
+  if (reader.word("silent")) {
+    if (reader.done()) return true;
+    why = "nothing may follow silent";
+    return false;
+  }
+  if (!reader.word("send")) {
+    why = "expected send or silent, found " + reader.next();
+    return false;
+  }
+  while (!reader.done()) {
+    Piece piece;
+    if (reader.word("wait")) {
+      if (!reader.number(piece.waitMs)) {
+        why = "wait takes a number of milliseconds";
+        return false;
+      }
+      if (!reader.text(piece.bytes)) {
+        why = "a wait must be followed by a text";
+        return false;
+      }
+    } else if (!reader.text(piece.bytes)) {
+      why = "expected a text or wait, found " + reader.next();
+      return false;
+    }
+    answer.push_back(piece);
+  }
+  if (answer.empty()) why = "send takes at least one text (or write silent)";
+  return !answer.empty();
+}
+
+// "end" then "none" or one or more texts.
+bool ReadEnds(Reader& reader, std::vector<std::string>& ends, std::string& why) {
+  ends.clear();
+  if (!reader.word("end")) {
+    why = "expected end, found " + reader.next();
+    return false;
+  }
+  if (reader.word("none") && reader.done()) return true;
+  std::string text;
+  while (reader.text(text)) {
+    if (text.empty()) {
+      why = "an ending cannot be empty (write none)";
+      return false;
+    }
+    ends.push_back(text);
+  }
+  if (!reader.done() || ends.empty()) why = "end takes texts in quotes, or none";
+  return reader.done() && !ends.empty();
+}
+
+bool ReadRule(Reader& reader, RequestKind kind, DeviceFile& device, std::string& why) {
+  Rule rule;
+  rule.kind = kind;
+  if (kind != RequestKind::Otherwise && !reader.text(rule.request)) {
+    why = "expected the request in quotes, found " + reader.next();
+    return false;
+  }
+  if (kind == RequestKind::Pattern) {
+    try {
+      std::regex check(rule.request);
+    } catch (const std::regex_error& e) {
+      why = "the pattern \"" + rule.request + "\" is not a regular expression (" + e.what() + ")";
+      return false;
+    }
+  }
+  if (!ReadAnswer(reader, rule.answer, why)) return false;
+  device.rules.push_back(rule);
+  return true;
+}
+
+bool ReadTimed(Reader& reader, DeviceFile& device, std::string& why) {
+  Timed timed;
+  bool at = false;
+  if (reader.word("at")) {
+    at = true;
+    if (!reader.number(timed.atMs)) {
+      why = "at takes a number of milliseconds";
+      return false;
+    }
+  }
+  if (reader.word("every")) {
+    if (!reader.number(timed.everyMs) || timed.everyMs == 0) {
+      why = "every takes a number of milliseconds from 1";
+      return false;
+    }
+    if (!at) timed.atMs = timed.everyMs;
+  }
+  if (!ReadAnswer(reader, timed.answer, why)) return false;
+  if (timed.answer.empty()) {
+    why = "timed output must send something";
+    return false;
+  }
+  device.timed.push_back(timed);
+  return true;
+}
+
+bool ReadStatement(const std::vector<Token>& tokens, DeviceFile& device, std::string& why) {
+  Reader reader(tokens);
+  if (reader.word("requests")) return ReadEnds(reader, device.requestEnds, why);
+  if (reader.word("answers")) {
+    std::vector<std::string> ends;
+    if (!ReadEnds(reader, ends, why)) return false;
+    if (ends.size() > 1) {
+      why = "answers end takes one text";
+      return false;
+    }
+    device.answerEnd = ends.empty() ? std::string() : ends[0];
+    return true;
+  }
+  if (reader.word("on")) return ReadRule(reader, RequestKind::Exact, device, why);
+  if (reader.word("match")) return ReadRule(reader, RequestKind::Pattern, device, why);
+  if (reader.word("otherwise")) return ReadRule(reader, RequestKind::Otherwise, device, why);
+  if (!tokens[0].quoted && (tokens[0].text == "at" || tokens[0].text == "every")) {
+    return ReadTimed(reader, device, why);
+  }
+  why = "a line starts with requests, answers, on, match, otherwise, at or every, not " +
+        reader.next();
+  return false;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+}  // namespace
+
+ParsedFile ParseDeviceFile(const std::string& text) {
+  ParsedFile parsed;
+  // Notepad starts a file it saves as UTF-8 with a byte order mark.
+  size_t start = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
+  for (int number = 1; start <= text.size(); ++number) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::vector<Token> tokens;
+    std::string why;
+    if (!Tokenize(text.substr(start, end - start), tokens, why) ||
+        (!tokens.empty() && !ReadStatement(tokens, parsed.device, why))) {
+      parsed.ok = false;
+      parsed.error = "line " + std::to_string(number) + ": " + why;
+      return parsed;
+    }
+    start = end + 1;
+  }
+  return parsed;
+}
+
+std::string Quoted(const std::string& bytes) { return "\"" + nbrun::Visible(bytes) + "\""; }
+
+bool Unescape(const std::string& shown, std::string& bytes) {
+  bytes.clear();
+  for (size_t at = 0; at < shown.size(); ++at) {
+    if (shown[at] != '\\') {
+      bytes += shown[at];
+      continue;
+    }
+    if (++at == shown.size()) return false;
+    switch (shown[at]) {
+      case 'r': bytes += '\r'; break;
+      case 'n': bytes += '\n'; break;
+      case 't': bytes += '\t'; break;
+      case '\\': bytes += '\\'; break;
+      case '"': bytes += '"'; break;
+      case 'x': {
+        const int high = at + 1 < shown.size() ? HexDigit(shown[at + 1]) : -1;
+        const int low = at + 2 < shown.size() ? HexDigit(shown[at + 2]) : -1;
+        if (high < 0 || low < 0) return false;
+        bytes += static_cast<char>(high * 16 + low);
+        at += 2;
+        break;
+      }
+      default: return false;
+    }
+  }
+  return true;
+}
+
+std::string PortName(const std::string& fileName) {
+  std::string name = fileName;
+  const bool device = name.rfind("\\\\.\\", 0) == 0;
+  if (device) name.erase(0, 4);
+  if (!device && !name.empty() && name.back() == ':') name.pop_back();
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (name.size() < 4 || name.size() > 8 || name.compare(0, 3, "COM") != 0 || name[3] == '0') {
+    return std::string();
+  }
+  for (size_t k = 3; k < name.size(); ++k) {
+    if (!std::isdigit(static_cast<unsigned char>(name[k]))) return std::string();
+  }
+  // Without the device prefix only COM1 to COM9 are reserved names.
+  return device || name.size() == 4 ? name : std::string();
+}
+
+std::string NamedPort(const std::string& text) {
+  return PortName(text.rfind("\\\\.\\", 0) == 0 ? text : "\\\\.\\" + text);
+}
+
+}  // namespace nbdevice

@@ -1,0 +1,95 @@
+// The device file: a serial device described in a small text format that an
+// author writes by hand, or that nbrun --spy-to-device makes from a spy log.
+// nbrun --device COMn=FILE plays it on port COMn instead of the system.
+//
+// One statement a line; texts are in double quotes with the escapes the
+// runner shows bytes in (\r \n \t \\ \" \xHH); # starts a comment.
+//
+//   requests end "\r" "\n"    a request ends at any of these texts (the
+//                             default); empty requests are not heard
+//   requests end none         no ending: a request is heard as soon as the
+//                             bytes since the last one end with it
+//   answers end "\r\n"        added after every answer (the default)
+//   answers end none          answers are sent exactly as written
+//   on "ID" send "WL-SCALE,1.0"          an exact request and its answer
+//   match "ECHO (.*)" send "$1"          a pattern (an ECMAScript regular
+//                             expression for the whole request); $1 ... $9
+//                             in the answer are its groups, $& all of it
+//   on "W" send wait 40 "ST,GS," wait 5 "+0012.34 kg"
+//                             wait MS before the next piece: an answer late,
+//                             or in pieces (the ending goes after the last)
+//   on "HELLO" silent         heard, never answered
+//   otherwise send "ERR"      the answer to any request no line names
+//   at 500 send "READY"       once, 500 ms after the port is opened
+//   every 1000 send "ST,GS,+0012.34 kg"  every second while it is open
+//   at 0 every 1000 send ...  the same, the first one at once
+//
+// Several lines for the same request take turns, in file order, starting
+// again after the last: a device whose answers change (a scale whose every
+// fourth reading is unstable). Without an answer for a request (no line,
+// no otherwise) the device stays silent, as most devices do.
+// Pure code: no Windows here.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace nbdevice {
+
+// One piece of an answer: sent `waitMs` after the piece before it (or after
+// the request, or the moment of a timed answer, for the first piece).
+struct Piece {
+  uint32_t waitMs = 0;
+  std::string bytes;
+};
+
+// An answer; none (silent) has no pieces.
+using Answer = std::vector<Piece>;
+
+enum class RequestKind { Exact, Pattern, Otherwise };
+
+struct Rule {
+  RequestKind kind = RequestKind::Exact;
+  std::string request;  // the exact text, or the pattern
+  Answer answer;
+};
+
+// Output nobody asked for, timed from the port's open.
+struct Timed {
+  uint32_t atMs = 0;     // the first one
+  uint32_t everyMs = 0;  // 0: once
+  Answer answer;
+};
+
+struct DeviceFile {
+  std::vector<std::string> requestEnds{"\r", "\n"};  // empty: requests have no ending
+  std::string answerEnd = "\r\n";
+  std::vector<Rule> rules;
+  std::vector<Timed> timed;
+};
+
+struct ParsedFile {
+  bool ok = true;
+  DeviceFile device;
+  std::string error;  // "line 4: ..." when !ok
+};
+
+ParsedFile ParseDeviceFile(const std::string& text);
+
+// `bytes` as the file writes a text: in double quotes, with escapes.
+std::string Quoted(const std::string& bytes);
+
+// Reads the escapes back (the inside of a quoted text); false on a
+// malformed escape.
+bool Unescape(const std::string& shown, std::string& bytes);
+
+// The port a file name opens, as "COM12": "COM1" to "COM9" (with or without
+// a colon) and "\\.\COMn" for any n from 1; empty for any other name.
+std::string PortName(const std::string& fileName);
+
+// The port a text names where one is expected (an option, a log's lines):
+// "COM12" as well as "\\.\COM12"; empty for anything else.
+std::string NamedPort(const std::string& text);
+
+}  // namespace nbdevice

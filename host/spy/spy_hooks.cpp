@@ -1,0 +1,455 @@
+#include <winsock.h>
+
+#include "spy_hooks.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "host/device/device_file.h"
+#include "host/hooks/port_calls.h"
+#include "spy_log.h"
+
+namespace nbspy {
+namespace {
+
+// A handle the plug-in opened.
+struct Channel {
+  std::string where;  // "COM1", "file"
+  std::string name;   // as the plug-in gave it
+  bool port = false;
+  uint64_t read = 0, written = 0;  // bytes, for files
+};
+
+struct State {
+  explicit State(std::FILE* file) : out(file), joiner([this](const std::string& line) { write(line); }) {
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&start);
+  }
+  void write(const std::string& line) {
+    writeRepeats();
+    lastEvent.clear();
+    std::fputs(line.c_str(), out);
+    std::fputc('\n', out);
+    std::fflush(out);
+  }
+  void writeRepeats() {
+    if (repeats == 0) return;
+    const int times = repeats;
+    repeats = 0;
+    write(times == 1 ? EventLine(repeatMs, repeatWhere, repeatWhat)
+                     : EventLine(repeatMs, repeatWhere,
+                                 "the line above " + std::to_string(times) + " times more"));
+  }
+  double ms() const {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) /
+           static_cast<double>(frequency.QuadPart);
+  }
+  // Events the same as the line before them (a poll that fails each time)
+  // are counted, and the count shown once something else comes.
+  void event(double at, const std::string& where, const std::string& what) {
+    joiner.flush();
+    const std::string key = where + '\n' + what;
+    if (key == lastEvent) {
+      ++repeats;
+      repeatMs = at;
+      repeatWhere = where;
+      repeatWhat = what;
+      return;
+    }
+    write(EventLine(at, where, what));
+    lastEvent = key;
+  }
+  // Writes what is held back: the open line of reads, repeats not shown.
+  void finish() {
+    joiner.flush();
+    writeRepeats();
+  }
+  void data(double at, const std::string& where, char direction, const std::string& bytes,
+            const std::string& note = std::string()) {
+    joiner.flush();
+    write(DataLine(at, where, direction, bytes, note));
+  }
+  Channel* channel(HANDLE handle) {
+    const auto found = handles.find(handle);
+    return found == handles.end() ? nullptr : &found->second;
+  }
+
+  std::FILE* out;
+  LARGE_INTEGER frequency, start;
+  std::map<HANDLE, Channel> handles;
+  ReadJoiner joiner;
+  std::string lastEvent;  // where and what of the last line, when an event
+  int repeats = 0;
+  double repeatMs = 0;
+  std::string repeatWhere, repeatWhat;
+};
+
+std::unique_ptr<State> state;  // of the spy in use
+const char kConnection[] = "TCP";
+
+// The calls each spy function passes on to.
+nbhooks::PortCalls next;
+decltype(&::WSAStartup) nextWSAStartup;
+decltype(&::WSACleanup) nextWSACleanup;
+decltype(&::gethostbyname) nextGethostbyname;
+decltype(&::getservbyname) nextGetservbyname;
+decltype(&::gethostname) nextGethostname;
+decltype(&::socket) nextSocket;
+decltype(&::setsockopt) nextSetsockopt;
+decltype(&::connect) nextConnect;
+decltype(&::select) nextSelect;
+decltype(&::send) nextSend;
+decltype(&::recv) nextRecv;
+decltype(&::closesocket) nextClosesocket;
+
+// Makes the call, then has `log` see its result, the error it left and
+// when it began; the plug-in then finds the last error as the call left it.
+template <class Call, class Log>
+auto Observe(Call call, Log log) {
+  const double start = state->ms();
+  const auto result = call();
+  const DWORD error = GetLastError();
+  log(result, error, start);
+  SetLastError(error);
+  return result;
+}
+
+std::string Outcome(bool ok, DWORD error) { return ok ? "ok" : ErrorText(error); }
+
+// The log of a call that only shows when it fails.
+template <class Result>
+auto OnFailure(const std::string& where, const std::string& what, Result failed) {
+  return [where, what, failed](Result result, DWORD error, double at) {
+    if (result == failed) state->event(at, where, what + " failed: " + ErrorText(error));
+  };
+}
+
+// The same for calls on a handle the plug-in opened.
+auto OnPortFailure(HANDLE handle, const std::string& what) {
+  return [handle, what](BOOL ok, DWORD error, double at) {
+    const Channel* channel = state->channel(handle);
+    if (!ok && channel) state->event(at, channel->where, what + " failed: " + ErrorText(error));
+  };
+}
+
+std::string Dotted(const unsigned char* address) {
+  return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
+         std::to_string(address[2]) + "." + std::to_string(address[3]);
+}
+
+const char* AccessText(DWORD access) {
+  const bool read = access & GENERIC_READ, write = access & GENERIC_WRITE;
+  return read && write ? " to read and write" : write ? " to write" : " to read";
+}
+
+HANDLE WINAPI SpyCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                             DWORD creation, DWORD flags, HANDLE templateFile) {
+  return Observe([&] { return next.CreateFileA(name, access, share, security, creation, flags, templateFile); },
+                 [&](HANDLE handle, DWORD error, double at) {
+                   Channel channel;
+                   channel.name = name ? name : "";
+                   channel.where = nbdevice::PortName(channel.name);
+                   channel.port = !channel.where.empty();
+                   if (!channel.port) channel.where = "file";
+                   const bool ok = handle != INVALID_HANDLE_VALUE;
+                   state->event(at, channel.where,
+                                "open \"" + channel.name + "\"" + (channel.port ? "" : AccessText(access)) +
+                                    ": " + Outcome(ok, error));
+                   if (ok) state->handles[handle] = channel;
+                 });
+}
+
+BOOL WINAPI SpyCloseHandle(HANDLE handle) {
+  if (state->channel(handle) == nullptr) return next.CloseHandle(handle);
+  return Observe([&] { return next.CloseHandle(handle); }, [&](BOOL ok, DWORD error, double at) {
+    const Channel channel = *state->channel(handle);
+    state->joiner.forget(reinterpret_cast<uintptr_t>(handle));
+    state->handles.erase(handle);
+    std::string what = "close";
+    if (!channel.port) {
+      what += " \"" + channel.name + "\"";
+      if (channel.written) what += " (" + std::to_string(channel.written) + " bytes written)";
+      if (channel.read) what += " (" + std::to_string(channel.read) + " bytes read)";
+    }
+    state->event(at, channel.where, what + ": " + Outcome(ok, error));
+  });
+}
+
+BOOL WINAPI SpyReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped) {
+  return Observe([&] { return next.ReadFile(handle, buffer, count, read, overlapped); },
+                 [&](BOOL ok, DWORD error, double at) {
+                   Channel* channel = state->channel(handle);
+                   if (channel == nullptr) return;
+                   const DWORD n = ok && read ? *read : 0;
+                   if (!ok) {
+                     state->event(at, channel->where, "read of " + std::to_string(count) +
+                                                          " bytes failed: " + ErrorText(error));
+                   } else if (!channel->port) {
+                     channel->read += n;
+                   } else {
+                     state->joiner.read(reinterpret_cast<uintptr_t>(handle), channel->where,
+                                        std::string(static_cast<const char*>(buffer), n), count, at,
+                                        state->ms() - at);
+                   }
+                 });
+}
+
+BOOL WINAPI SpyWriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD written,
+                         LPOVERLAPPED overlapped) {
+  return Observe([&] { return next.WriteFile(handle, buffer, count, written, overlapped); },
+                 [&](BOOL ok, DWORD error, double at) {
+                   Channel* channel = state->channel(handle);
+                   if (channel == nullptr) return;
+                   const DWORD n = ok && written ? *written : 0;
+                   if (!ok) {
+                     state->event(at, channel->where, "write of " + std::to_string(count) +
+                                                          " bytes failed: " + ErrorText(error));
+                   } else if (!channel->port) {
+                     channel->written += n;
+                   } else {
+                     state->data(at, channel->where, '>',
+                                 std::string(static_cast<const char*>(buffer), count),
+                                 n < count ? "(" + std::to_string(n) + " taken)" : "");
+                   }
+                 });
+}
+
+BOOL WINAPI SpyGetCommState(HANDLE handle, LPDCB dcb) {
+  return Observe([&] { return next.GetCommState(handle, dcb); },
+                 OnPortFailure(handle, "reading the settings"));
+}
+
+BOOL WINAPI SpySetCommState(HANDLE handle, LPDCB dcb) {
+  return Observe([&] { return next.SetCommState(handle, dcb); }, [&](BOOL ok, DWORD error, double at) {
+    const Channel* channel = state->channel(handle);
+    if (channel == nullptr || dcb == nullptr) return;
+    LineSettings s;
+    s.baud = dcb->BaudRate;
+    s.byteSize = dcb->ByteSize;
+    s.parity = dcb->Parity;
+    s.stopBits = dcb->StopBits;
+    s.ctsFlow = dcb->fOutxCtsFlow;
+    s.dsrFlow = dcb->fOutxDsrFlow;
+    s.dtrControl = dcb->fDtrControl;
+    s.rtsControl = dcb->fRtsControl;
+    s.xonXoffOut = dcb->fOutX;
+    s.xonXoffIn = dcb->fInX;
+    state->event(at, channel->where, SettingsText(s) + (ok ? "" : ": refused, " + ErrorText(error)));
+  });
+}
+
+BOOL WINAPI SpyGetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
+  return Observe([&] { return next.GetCommTimeouts(handle, timeouts); },
+                 OnPortFailure(handle, "reading the time-outs"));
+}
+
+BOOL WINAPI SpySetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS t) {
+  return Observe([&] { return next.SetCommTimeouts(handle, t); }, [&](BOOL ok, DWORD error, double at) {
+    const Channel* channel = state->channel(handle);
+    if (channel == nullptr || t == nullptr) return;
+    state->event(at, channel->where,
+                 TimeoutsText(t->ReadIntervalTimeout, t->ReadTotalTimeoutMultiplier,
+                              t->ReadTotalTimeoutConstant, t->WriteTotalTimeoutMultiplier,
+                              t->WriteTotalTimeoutConstant) +
+                     (ok ? "" : ": refused, " + ErrorText(error)));
+  });
+}
+
+BOOL WINAPI SpyClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
+  return Observe([&] { return next.ClearCommError(handle, errors, status); },
+                 [&](BOOL ok, DWORD error, double at) {
+                   const Channel* channel = state->channel(handle);
+                   if (channel == nullptr) return;
+                   if (!ok) {
+                     state->event(at, channel->where, "counting the bytes waiting failed: " + ErrorText(error));
+                     return;
+                   }
+                   if (errors != nullptr && *errors != 0) {
+                     std::string names;
+                     const std::pair<DWORD, const char*> kErrors[] = {
+                         {CE_RXOVER, "receive queue overflow"}, {CE_OVERRUN, "overrun"},
+                         {CE_RXPARITY, "parity"},              {CE_FRAME, "framing"},
+                         {CE_BREAK, "break"},                  {CE_TXFULL, "transmit queue full"}};
+                     for (const auto& e : kErrors) {
+                       if (*errors & e.first) names += std::string(names.empty() ? "" : ", ") + e.second;
+                     }
+                     state->event(at, channel->where, "line errors: " + names);
+                   }
+                   if (status != nullptr) {
+                     state->joiner.polled(reinterpret_cast<uintptr_t>(handle), status->cbInQue, at);
+                   }
+                 });
+}
+
+BOOL WINAPI SpySetupComm(HANDLE handle, DWORD receive, DWORD transmit) {
+  return Observe([&] { return next.SetupComm(handle, receive, transmit); },
+                 [&](BOOL ok, DWORD error, double at) {
+                   const Channel* channel = state->channel(handle);
+                   if (channel == nullptr) return;
+                   state->event(at, channel->where,
+                                "queues receive " + std::to_string(receive) + ", transmit " +
+                                    std::to_string(transmit) + ": " + Outcome(ok, error));
+                 });
+}
+
+BOOL WINAPI SpyGetCommProperties(HANDLE handle, LPCOMMPROP properties) {
+  return Observe([&] { return next.GetCommProperties(handle, properties); },
+                 OnPortFailure(handle, "reading the queue sizes"));
+}
+
+int WINAPI SpyWSAStartup(WORD version, LPWSADATA data) {
+  // It returns its error instead of leaving it.
+  return Observe([&] { return nextWSAStartup(version, data); }, [&](int result, DWORD, double at) {
+    if (result != 0) state->event(at, kConnection, "network start failed: " + ErrorText(result));
+  });
+}
+
+int WINAPI SpyWSACleanup() {
+  return Observe([&] { return nextWSACleanup(); }, OnFailure(kConnection, "network end", SOCKET_ERROR));
+}
+
+hostent* WINAPI SpyGethostbyname(const char* name) {
+  return Observe([&] { return nextGethostbyname(name); }, [&](hostent* entry, DWORD error, double at) {
+    const bool found = entry && entry->h_addr_list && entry->h_addr_list[0] && entry->h_length >= 4;
+    state->event(at, kConnection,
+                 "find \"" + std::string(name ? name : "") + "\": " +
+                     (found ? Dotted(reinterpret_cast<unsigned char*>(entry->h_addr_list[0]))
+                            : ErrorText(error)));
+  });
+}
+
+servent* WINAPI SpyGetservbyname(const char* name, const char* protocol) {
+  return Observe([&] { return nextGetservbyname(name, protocol); },
+                 OnFailure<servent*>(kConnection, "finding the service", nullptr));
+}
+
+int WINAPI SpyGethostname(char* name, int length) {
+  return Observe([&] { return nextGethostname(name, length); },
+                 OnFailure(kConnection, "this machine's name", SOCKET_ERROR));
+}
+
+SOCKET WINAPI SpySocket(int family, int type, int protocol) {
+  return Observe([&] { return nextSocket(family, type, protocol); },
+                 OnFailure(kConnection, "socket", INVALID_SOCKET));
+}
+
+int WINAPI SpySetsockopt(SOCKET s, int level, int option, const char* value, int length) {
+  return Observe([&] { return nextSetsockopt(s, level, option, value, length); },
+                 OnFailure(kConnection, "socket option", SOCKET_ERROR));
+}
+
+int WINAPI SpyConnect(SOCKET s, const sockaddr* address, int length) {
+  return Observe([&] { return nextConnect(s, address, length); }, [&](int result, DWORD error, double at) {
+    std::string peer = "?";
+    if (address != nullptr && length >= static_cast<int>(sizeof(sockaddr_in))) {
+      const auto* in = reinterpret_cast<const sockaddr_in*>(address);
+      const auto* port = reinterpret_cast<const unsigned char*>(&in->sin_port);
+      peer = Dotted(reinterpret_cast<const unsigned char*>(&in->sin_addr)) + ":" +
+             std::to_string(port[0] * 256 + port[1]);
+    }
+    state->event(at, kConnection, "connect " + peer + ": " + Outcome(result != SOCKET_ERROR, error));
+  });
+}
+
+int WINAPI SpySelect(int n, fd_set* readable, fd_set* writable, fd_set* failed, const PTIMEVAL timeout) {
+  return Observe([&] { return nextSelect(n, readable, writable, failed, timeout); },
+                 [&](int result, DWORD error, double at) {
+                   const long ms = timeout ? timeout->tv_sec * 1000 + timeout->tv_usec / 1000 : -1;
+                   const std::string what = readable ? "to receive" : "to send";
+                   if (result == SOCKET_ERROR) {
+                     state->event(at, kConnection, "wait " + what + " failed: " + ErrorText(error));
+                   } else if (result == 0 && ms != 0) {  // a poll finding nothing is no news
+                     state->event(at, kConnection,
+                                  "waited " + std::to_string(ms) + " ms " + what + ": time-out");
+                   }
+                 });
+}
+
+int WINAPI SpySend(SOCKET s, const char* buffer, int length, int flags) {
+  return Observe([&] { return nextSend(s, buffer, length, flags); }, [&](int result, DWORD error, double at) {
+    if (result == SOCKET_ERROR) {
+      state->event(at, kConnection, "send of " + std::to_string(length) + " bytes failed: " + ErrorText(error));
+    } else {
+      state->data(at, kConnection, '>', std::string(buffer, length > 0 ? length : 0),
+                  result < length ? "(" + std::to_string(result) + " taken)" : "");
+    }
+  });
+}
+
+int WINAPI SpyRecv(SOCKET s, char* buffer, int length, int flags) {
+  return Observe([&] { return nextRecv(s, buffer, length, flags); }, [&](int result, DWORD error, double at) {
+    if (result == SOCKET_ERROR) {
+      state->event(at, kConnection, "receive failed: " + ErrorText(error));
+    } else {
+      state->data(state->ms(), kConnection, '<', std::string(buffer, result),
+                  result == 0 ? "the peer closed the connection" : "");
+    }
+  });
+}
+
+int WINAPI SpyClosesocket(SOCKET s) {
+  return Observe([&] { return nextClosesocket(s); }, [&](int result, DWORD error, double at) {
+    state->event(at, kConnection, "close: " + Outcome(result != SOCKET_ERROR, error));
+  });
+}
+
+nbhooks::PortCalls SpyCalls() {
+  nbhooks::PortCalls calls;
+  calls.CreateFileA = &SpyCreateFileA;
+  calls.CloseHandle = &SpyCloseHandle;
+  calls.ReadFile = &SpyReadFile;
+  calls.WriteFile = &SpyWriteFile;
+  calls.GetCommState = &SpyGetCommState;
+  calls.SetCommState = &SpySetCommState;
+  calls.GetCommTimeouts = &SpyGetCommTimeouts;
+  calls.SetCommTimeouts = &SpySetCommTimeouts;
+  calls.ClearCommError = &SpyClearCommError;
+  calls.SetupComm = &SpySetupComm;
+  calls.GetCommProperties = &SpyGetCommProperties;
+  return calls;
+}
+
+std::vector<nbhooks::Hook> SpyHooks() {
+  std::vector<nbhooks::Hook> hooks = nbhooks::PortHooks(SpyCalls(), next);
+  hooks.insert(hooks.end(), {
+      nbhooks::Redirect("WSOCK32.DLL", "WSAStartup", &SpyWSAStartup, &nextWSAStartup),
+      nbhooks::Redirect("WSOCK32.DLL", "WSACleanup", &SpyWSACleanup, &nextWSACleanup),
+      nbhooks::Redirect("WSOCK32.DLL", "gethostbyname", &SpyGethostbyname, &nextGethostbyname),
+      nbhooks::Redirect("WSOCK32.DLL", "getservbyname", &SpyGetservbyname, &nextGetservbyname),
+      nbhooks::Redirect("WSOCK32.DLL", "gethostname", &SpyGethostname, &nextGethostname),
+      nbhooks::Redirect("WSOCK32.DLL", "socket", &SpySocket, &nextSocket),
+      nbhooks::Redirect("WSOCK32.DLL", "setsockopt", &SpySetsockopt, &nextSetsockopt),
+      nbhooks::Redirect("WSOCK32.DLL", "connect", &SpyConnect, &nextConnect),
+      nbhooks::Redirect("WSOCK32.DLL", "select", &SpySelect, &nextSelect),
+      nbhooks::Redirect("WSOCK32.DLL", "send", &SpySend, &nextSend),
+      nbhooks::Redirect("WSOCK32.DLL", "recv", &SpyRecv, &nextRecv),
+      nbhooks::Redirect("WSOCK32.DLL", "closesocket", &SpyClosesocket, &nextClosesocket),
+  });
+  return hooks;
+}
+
+}  // namespace
+
+Spy::Spy(std::FILE* out) {
+  state = std::make_unique<State>(out);
+  state->write("       ms where  what (> the plug-in sent, < came back)");
+}
+
+Spy::~Spy() {
+  redirections_.reset();
+  state->finish();
+  state.reset();
+}
+
+void Spy::attach(HMODULE module) {
+  redirections_ = std::make_unique<nbhooks::ImportRedirections>(module, SpyHooks());
+}
+
+void Spy::Flush() {
+  if (state) state->finish();
+}
+
+}  // namespace nbspy

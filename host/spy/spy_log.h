@@ -1,0 +1,120 @@
+// The spy's log: one short line for each exchange between a plug-in and the
+// outside world, aligned so that a dialogue reads from top to bottom.
+//
+//      time where  what
+//       0.0 COM1   open "COM1": ok
+//       0.4 COM1   settings 9600 8N1, no flow control
+//       1.1 COM1   >     4 "ID\r\n"
+//      16.9 COM1   <    14 "WL-SCALE,1.0\r\n"  (14 reads)
+//     140.2 COM1   <     0 nothing  (asked 1, waited 210 ms)
+//     211.7 COM1   close: ok
+//     212.0 TCP    connect 127.0.0.1:5000: error 10061, connection refused
+//
+// The time is in milliseconds since the spy started; ">" is what the
+// plug-in sent, "<" what came back, with its length and its bytes as the
+// runner shows them (\r, \n, \xHH). Reads that took bytes which arrived
+// together are one line: a line receive that reads a byte at a time shows
+// the answer in the pieces it came in, with the time it was first seen
+// waiting. The rest of a piece that an earlier line began (an LF a line
+// receive left in the port) shows when it was read, "waiting since" the
+// piece came. Pure code: no Windows here (the spy itself is spy_hooks.h).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+
+namespace nbspy {
+
+std::string EventLine(double ms, const std::string& where, const std::string& what);
+
+// A line of bytes in direction '>' or '<'; an empty `bytes` is shown by the
+// note alone.
+std::string DataLine(double ms, const std::string& where, char direction, const std::string& bytes,
+                     const std::string& note = std::string());
+
+// A line of the log read back.
+struct LogRecord {
+  double ms = 0;
+  std::string where;
+  char direction = ' ';  // '>', '<', or ' ' for an event
+  std::string bytes;     // of a data line
+  double cameMs = 0;     // when its bytes came: the time, or "waiting since"
+  std::string text;      // of an event line: "open \"COM1\": ok"
+};
+bool ParseLogLine(const std::string& line, LogRecord& record);
+
+// "error 2, no such file or device" (the name only for codes that come up
+// with ports, files and sockets).
+std::string ErrorText(uint32_t code);
+
+// A port's settings as a DCB holds them.
+struct LineSettings {
+  uint32_t baud = 0;
+  uint32_t byteSize = 8;
+  uint32_t parity = 0;    // 0 to 4: none, odd, even, mark, space
+  uint32_t stopBits = 0;  // 0, 1, 2: 1, 1.5, 2
+  bool ctsFlow = false;
+  bool dsrFlow = false;
+  uint32_t dtrControl = 0;  // 2: handshake
+  uint32_t rtsControl = 0;  // 2: handshake, 3: toggle
+  bool xonXoffOut = false;
+  bool xonXoffIn = false;
+};
+// "settings 9600 8N1, no flow control", "settings 19200 7E2, flow CTS, XON/XOFF in"
+std::string SettingsText(const LineSettings& settings);
+
+// "time-outs read interval 500, read 10 n + 200, write 1 n + 500" (max for
+// MAXDWORD).
+std::string TimeoutsText(uint32_t readInterval, uint32_t readMultiplier, uint32_t readConstant,
+                         uint32_t writeMultiplier, uint32_t writeConstant);
+
+// Gathers the reads of each channel into lines of the pieces they came in:
+// polls of the bytes waiting tell where one arrival ends and the next
+// begins. A read joins the open line when it takes bytes of the same
+// arrival as the read before it and nothing else was logged in between.
+class ReadJoiner {
+ public:
+  using Emit = std::function<void(const std::string& line)>;
+  explicit ReadJoiner(Emit emit) : emit_(std::move(emit)) {}
+
+  // A poll at `ms` found `waiting` bytes in `channel`'s receive queue.
+  void polled(uintptr_t channel, uint32_t waiting, double ms);
+  // A read that began at `ms`, asked for `asked` bytes, took `bytes` and
+  // lasted `tookMs`.
+  void read(uintptr_t channel, const std::string& where, const std::string& bytes, uint32_t asked,
+            double ms, double tookMs);
+  // Writes the open line, if any.
+  void flush();
+  // The channel closed.
+  void forget(uintptr_t channel);
+
+ private:
+  struct Arrival {
+    uint64_t id;
+    uint32_t size;
+    uint32_t left;  // bytes of it not read yet
+    double seenMs;
+  };
+  struct Line {
+    bool open = false;
+    uintptr_t channel = 0;
+    std::string where;
+    double ms = 0;                   // the time shown
+    double sinceMs = -1;             // when its first bytes came, if before they show
+    double startMs = 0, endMs = 0;  // from its first read's start to its last's end
+    std::string bytes;
+    int reads = 0;
+    uint32_t asked = 0;      // of a read that came back short
+    uint64_t lastPiece = 0;  // the arrival its last byte came from (0: unknown)
+  };
+
+  Emit emit_;
+  std::map<uintptr_t, std::deque<Arrival>> arrivals_;
+  uint64_t nextId_ = 0;
+  Line line_;
+};
+
+}  // namespace nbspy

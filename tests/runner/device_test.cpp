@@ -1,0 +1,238 @@
+// The simulated device's pure parts: its file format, request matching,
+// output scheduled against a clock the test moves, the receive queue, and
+// device files made from spy logs.
+#include <gtest/gtest.h>
+
+#include "host/device/device_from_log.h"
+#include "host/device/device_model.h"
+
+using nbdevice::Device;
+using nbdevice::DeviceFile;
+using nbdevice::ParseDeviceFile;
+using nbdevice::RequestKind;
+
+namespace {
+
+DeviceFile Parsed(const std::string& text) {
+  const nbdevice::ParsedFile parsed = ParseDeviceFile(text);
+  EXPECT_TRUE(parsed.ok) << parsed.error;
+  return parsed.device;
+}
+
+// A device opened at time 0 that has heard `request`, with its clock moved
+// to `now`: what waits in its queue then.
+std::string AnswerAt(Device& device, const std::string& request, nbdevice::Millis heard,
+                     nbdevice::Millis now) {
+  device.hear(request, heard);
+  device.advance(now);
+  return device.take(4096);
+}
+
+}  // namespace
+
+TEST(DeviceFile, EveryStatementIsRead) {
+  const DeviceFile file = Parsed(
+      "# a scale\n"
+      "requests end \"\\r\\n\" \";\"   # two endings\n"
+      "answers end none\r\n"
+      "on \"ID\" send \"WL-SCALE\"\n"
+      "\n"
+      "match \"E(.)\" send wait 40 \"a\" \"b\" wait 5 \"\\x00#\"\n"
+      "on \"Q\" silent\n"
+      "otherwise send \"ERR\"\n"
+      "every 1000 send \"tick\"\n"
+      "at 0 every 250 send \"x\"\n"
+      "at 500 send \"READY\"\n");
+  EXPECT_EQ(file.requestEnds, (std::vector<std::string>{"\r\n", ";"}));
+  EXPECT_EQ(file.answerEnd, "");
+  ASSERT_EQ(file.rules.size(), 4u);
+  EXPECT_EQ(file.rules[0].request, "ID");
+  EXPECT_EQ(file.rules[1].kind, RequestKind::Pattern);
+  ASSERT_EQ(file.rules[1].answer.size(), 3u);
+  EXPECT_EQ(file.rules[1].answer[0].waitMs, 40u);
+  EXPECT_EQ(file.rules[1].answer[1].waitMs, 0u);
+  EXPECT_EQ(file.rules[1].answer[2].waitMs, 5u);
+  EXPECT_EQ(file.rules[1].answer[2].bytes, std::string("\0#", 2));
+  EXPECT_TRUE(file.rules[2].answer.empty());
+  EXPECT_EQ(file.rules[3].kind, RequestKind::Otherwise);
+  ASSERT_EQ(file.timed.size(), 3u);
+  EXPECT_EQ(file.timed[0].atMs, 1000u);  // every P starts after P
+  EXPECT_EQ(file.timed[1].atMs, 0u);
+  EXPECT_EQ(file.timed[1].everyMs, 250u);
+  EXPECT_EQ(file.timed[2].everyMs, 0u);
+
+  const DeviceFile defaults = Parsed("\xEF\xBB\xBFon \"W\" send \"1\"");  // as Notepad saves it
+  EXPECT_EQ(defaults.requestEnds, (std::vector<std::string>{"\r", "\n"}));
+  EXPECT_EQ(defaults.answerEnd, "\r\n");
+}
+
+TEST(DeviceFile, MistakesSayWhereAndWhy) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"on \"W\" send \"x\"\non \"W\" reply \"x\"", "line 2: expected send or silent"},
+      {"on W send \"x\"", "line 1: expected the request in quotes"},
+      {"on \"W\" send \"x", "line 1: a double quote is never closed"},
+      {"on \"W\" send \"\\q\"", "line 1: a \\ in"},
+      {"on \"W\" send wait \"x\"", "line 1: wait takes a number"},
+      {"on \"W\" send wait 5", "line 1: a wait must be followed by a text"},
+      {"on \"W\" send", "line 1: send takes at least one text"},
+      {"on \"W\" silent \"x\"", "line 1: nothing may follow silent"},
+      {"match \"(\" send \"x\"", "line 1: the pattern \"(\" is not a regular expression"},
+      {"every 0 send \"x\"", "line 1: every takes a number of milliseconds from 1"},
+      {"at 5 silent", "line 1: timed output must send something"},
+      {"requests end \"\"", "line 1: an ending cannot be empty"},
+      {"answers end \"a\" \"b\"", "line 1: answers end takes one text"},
+      {"\n\nreply \"x\"", "line 3: a line starts with requests, answers, on, match"},
+  };
+  for (const auto& c : cases) {
+    const nbdevice::ParsedFile parsed = ParseDeviceFile(c.first);
+    EXPECT_FALSE(parsed.ok) << c.first;
+    EXPECT_EQ(parsed.error.rfind(c.second, 0), 0u) << c.first << " -> " << parsed.error;
+  }
+}
+
+TEST(DeviceFile, QuotedBytesAndPortNames) {
+  std::string all;
+  for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
+  const std::string quoted = nbdevice::Quoted(all);
+  std::string back;
+  ASSERT_TRUE(nbdevice::Unescape(quoted.substr(1, quoted.size() - 2), back));
+  EXPECT_EQ(back, all);
+  EXPECT_FALSE(nbdevice::Unescape("\\x4", back));
+  EXPECT_FALSE(nbdevice::Unescape("\\xZZ", back));
+  EXPECT_FALSE(nbdevice::Unescape("a\\", back));
+
+  EXPECT_EQ(nbdevice::PortName("COM1"), "COM1");
+  EXPECT_EQ(nbdevice::PortName("com9:"), "COM9");
+  EXPECT_EQ(nbdevice::PortName("\\\\.\\COM12"), "COM12");
+  EXPECT_EQ(nbdevice::PortName("\\\\.\\com3"), "COM3");
+  // Only COM1 to COM9 are device names without the prefix; where a port is
+  // expected any COMn names one.
+  EXPECT_EQ(nbdevice::PortName("COM12"), "");
+  EXPECT_EQ(nbdevice::NamedPort("COM12"), "COM12");
+  EXPECT_EQ(nbdevice::NamedPort("\\\\.\\COM12"), "COM12");
+  EXPECT_EQ(nbdevice::NamedPort("LPT1"), "");
+  for (const char* other : {"COM0", "\\\\.\\COM0", "COM01", "COM2.5", "COM", "C:\\COM1", "COM1x"}) {
+    EXPECT_EQ(nbdevice::PortName(other), "") << other;
+  }
+}
+
+TEST(Device, AnswersRequestsAsTheFileSays) {
+  Device device(Parsed("on \"ID\" send \"WL\"\n"
+                       "match \"ECHO (.*)\" send \"<$1>\"\n"
+                       "on \"W\" send \"1\"\n"
+                       "on \"HELLO\" silent\n"
+                       "on \"W\" send \"2\"\n"
+                       "on \"W\" silent\n"));
+  device.open(0);
+  EXPECT_EQ(AnswerAt(device, "ID\r\n", 0, 0), "WL\r\n");
+  EXPECT_EQ(AnswerAt(device, "ECHO a b\r", 0, 0), "<a b>\r\n");
+  // The three W lines take turns, then start again.
+  EXPECT_EQ(AnswerAt(device, "W\nW\nW\nW\n", 0, 0), "1\r\n2\r\n1\r\n");
+  EXPECT_EQ(AnswerAt(device, "HELLO\r\nOTHER\r\n", 0, 0), "");
+  // A request may come in pieces; empty requests are not heard.
+  EXPECT_EQ(AnswerAt(device, "I", 0, 0), "");
+  EXPECT_EQ(AnswerAt(device, "D\r\n\r\n", 0, 0), "WL\r\n");
+
+  Device other(Parsed("otherwise send \"ERR\"\non \"OK\" send \"yes\"\n"));
+  other.open(0);
+  EXPECT_EQ(AnswerAt(other, "OK\rX\r", 0, 0), "yes\r\nERR\r\n");
+}
+
+TEST(Device, WithoutEndingsARequestIsHeardWhenItsLastByteComes) {
+  Device device(Parsed("requests end none\nanswers end none\n"
+                       "on \"\\x05\" send \"\\x06\"\n"
+                       "match \"S[0-9]{2}\" send \"[$&]\"\n"
+                       "otherwise send \"never\"\n"));
+  device.open(0);
+  EXPECT_EQ(AnswerAt(device, "noise\x05", 0, 0), "\x06");
+  EXPECT_EQ(AnswerAt(device, "S1", 0, 0), "");
+  EXPECT_EQ(AnswerAt(device, "2xS34", 0, 0), "[S12][S34]");
+}
+
+TEST(Device, OutputFallsDueAsTheClockPasses) {
+  Device device(Parsed("on \"W\" send wait 40 \"ST,\" wait 10 \"12.3\"\n"
+                       "at 100 every 500 send \"tick\"\n"));
+  device.open(1000);
+  EXPECT_EQ(device.nextOutput(), 1100u);
+  device.hear("W\r", 1010);
+  EXPECT_EQ(device.nextOutput(), 1050u);
+  device.advance(1049);
+  EXPECT_EQ(device.waiting(), 0u);
+  device.advance(1050);
+  EXPECT_EQ(device.take(100), "ST,");
+  EXPECT_EQ(device.nextOutput(), 1060u);
+  device.advance(1100);
+  EXPECT_EQ(device.take(2), "12");
+  EXPECT_EQ(device.take(100), ".3\r\ntick\r\n");
+  // Output missed while nobody called comes all at once, in order.
+  device.advance(2100);
+  EXPECT_EQ(device.take(100), "tick\r\ntick\r\n");
+  EXPECT_EQ(device.nextOutput(), 2600u);
+
+  // A new open drops what waits and starts the timed output again.
+  device.hear("W\r", 2100);
+  device.open(5000);
+  device.advance(5060);
+  EXPECT_EQ(device.waiting(), 0u);
+  EXPECT_EQ(device.nextOutput(), 5100u);
+
+  // What does not fit the queue is lost and reported once.
+  device.setQueueSize(8);
+  device.advance(5600);
+  EXPECT_EQ(device.take(100), "tick\r\nti");
+  EXPECT_TRUE(device.takeOverflow());
+  EXPECT_FALSE(device.takeOverflow());
+
+  Device quiet(Parsed("on \"W\" silent"));
+  quiet.open(0);
+  EXPECT_EQ(quiet.nextOutput(), nbdevice::kNever);
+}
+
+TEST(DeviceFromLog, ReplaysTheDialogueInItsPiecesAndDelays) {
+  const std::string log =
+      "       ms where  what\n"
+      "      5.0 COM2   open \"COM2\": ok\n"
+      "     25.0 COM2   <     7 \"READY\\r\\n\"\n"
+      "     30.0 COM1   >     3 \"X\\r\\n\"\n"
+      "     40.0 COM2   >     1 \"W\"\n"
+      "     41.0 COM2   >     2 \"\\r\\n\"\n"
+      "     76.0 COM2   <     6 \"ST,GS,\"  (6 reads)\n"
+      "     86.4 COM2   <     4 \"1.5\\r\"\n"
+      "     90.0 COM2   <     0 nothing  (asked 1, waited 210 ms)\n"
+      "    100.0 COM2   >     4 \"W\\r\\n\"\n"
+      "    101.0 COM2   <     1 \"\\n\"  (waiting since 86.4)\n"
+      "    120.0 COM2   <     3 \"2\\r\\n\"\n"
+      "    130.0 COM2   >     4 \"Q\\r\\n\"\n"
+      "    140.0 COM2   close: ok\n";
+  const nbdevice::LogConversion made = nbdevice::DeviceFromLog(log, "\\\\.\\COM2", "spy.log");
+  ASSERT_TRUE(made.ok) << made.error;
+  EXPECT_EQ(made.port, "COM2");
+  Device device(Parsed(made.deviceFile));
+  device.open(0);
+  device.advance(19);
+  EXPECT_EQ(device.waiting(), 0u);
+  device.advance(20);
+  EXPECT_EQ(device.take(100), "READY\r\n");
+  device.hear("W\r\n", 1000);
+  device.advance(1034);
+  EXPECT_EQ(device.waiting(), 0u);
+  device.advance(1044);
+  EXPECT_EQ(device.take(100), "ST,GS,");
+  device.advance(1045);  // the LF read after the next request came with the rest
+  EXPECT_EQ(device.take(100), "1.5\r\n");
+  EXPECT_EQ(AnswerAt(device, "W\r\n", 2000, 2020), "2\r\n");
+  EXPECT_EQ(AnswerAt(device, "Q\r\n", 3000, 9000), "");
+  EXPECT_EQ(AnswerAt(device, "W\r\n", 4000, 9000), "ST,GS,1.5\r\n");  // the turns start again
+
+  // Writes without line endings are requests as they stand.
+  const nbdevice::LogConversion bytes = nbdevice::DeviceFromLog(
+      "      1.0 COM1   >     1 \"\\x05\"\n      2.0 COM1   <     1 \"\\x06\"\n", "", "b.log");
+  ASSERT_TRUE(bytes.ok) << bytes.error;
+  EXPECT_EQ(bytes.port, "COM1");
+  Device byteDevice(Parsed(bytes.deviceFile));
+  byteDevice.open(0);
+  EXPECT_EQ(AnswerAt(byteDevice, "\x05", 0, 1), "\x06");
+
+  EXPECT_FALSE(nbdevice::DeviceFromLog(log, "COM3", "spy.log").ok);
+  EXPECT_FALSE(nbdevice::DeviceFromLog("nothing here\n", "", "x.log").ok);
+}
