@@ -258,6 +258,16 @@ TEST_P(Runner, ThePollingExampleAsksAgainAfterATimeOutOrAnUnstableReading) {
         "reading 4: 2.70 kg\n", "average of 4 readings: 2.00 kg\n"}) {
     EXPECT_NE(run.out.find(line), std::string::npos) << line << run.out;
   }
+  // The same example against the demo scale's device file, whose readings
+  // are fixed and whose every fourth one is unstable.
+  const std::string examples = WL_EXAMPLES;
+  const Outcome played = RunNbrun("--device " + Quoted("COM1=" + examples + "\\scale.dev") + " " +
+                                  plugIn() + " " + Quoted(examples + "\\poll.nbs"));
+  EXPECT_EQ(played.exitCode, 0u) << played.out;
+  for (const char* line : {"reading 4, try 1: not stable (US,GS,+0012.36 kg)\n",
+                           "average of 4 readings: 12.34 kg\n"}) {
+    EXPECT_NE(played.out.find(line), std::string::npos) << line << played.out;
+  }
 }
 
 // The scale of the dialogues below: what the test program answers on the
