@@ -87,8 +87,7 @@ def main(source, target):
     body = converter.convert(text)
     heading = re.search(r"<h1[^>]*>(.*?)</h1>", body, re.S)
     title = re.sub(r"<[^>]+>", "", heading.group(1)) if heading else "Guide"
-    page = PAGE.format(title=title, style=STYLE.strip(),
-                       toc=converter.toc, body=body)
+    page = PAGE.format(title=title, style=STYLE.strip(), toc=converter.toc, body=body)
     with open(target, "w", encoding="utf-8", newline="\n") as f:
         f.write(page)
 
