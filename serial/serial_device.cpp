@@ -134,7 +134,9 @@ bool StreamLimitReached(DWORD start) {
 // returns short or the stream limit is reached; false (69 recorded) when
 // one failed.
 bool ReadFromDevice(Channel& port, DWORD count, std::string& bytes, int& errorNumber) {
-  const DWORD began = System().GetTickCount();
+  // Only a read of several pieces needs the clock (a line receive reads
+  // byte by byte and should not pay for it).
+  const DWORD began = count > kReadPieceBytes ? System().GetTickCount() : 0;
   while (count > 0) {
     const DWORD piece = count < kReadPieceBytes ? count : kReadPieceBytes;
     const size_t start = bytes.size();
