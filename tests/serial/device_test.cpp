@@ -554,6 +554,43 @@ TEST_F(DeviceReceive, RxLineRecordsAPendingLineErrorAndStillCollects) {
   EXPECT_EQ(fake.now() - start, 60u);
 }
 
+// The bounds of a line receive start with its data: an answer that comes
+// late within the idle time-out is one line, a CR right after a full
+// piece's 65,536th byte still ends that line (no empty line follows), a line
+// taken byte by byte never reads the clock, and a device that trickles a
+// line faster than the idle time-out but never ends it gets it handed over
+// in pieces, each no longer than a piece takes at the port's rate (6,827 ms
+// at 115,200 baud) from its first byte.
+TEST_F(DeviceReceive, LinePiecesAreBoundedFromTheirFirstByte) {
+  open("COM1", "1");
+  run("wlCommSetBaud", "1,115200");
+  fake.arrive("COM1", "OK\r", 7500);
+  run("wlCommRxLine", "1,l,1000");
+  EXPECT_EQ(var("l"), "OK");
+  EXPECT_EQ(var("wlCommEof"), "<unset>");
+
+  const std::string full(65536, 'x');
+  fake.arrive("COM1", full + "\r\nnext\r");
+  const long clockReads = fake.clockReads();
+  run("wlCommRxLine", "1,l,5");
+  EXPECT_TRUE(var("l") == full) << var("l").size() << " bytes";
+  EXPECT_LE(fake.clockReads() - clockReads, 1);  // the first byte starts the piece
+  run("wlCommRxLine", "1,l,5");
+  EXPECT_EQ(var("l"), "next");
+  EXPECT_EQ(var("wlCommEof"), "<unset>");
+
+  for (int i = 0; i < 40; ++i) fake.arrive("COM1", std::string(1, 'a' + i % 26), 500 * i);
+  std::string pieces[3];
+  for (std::string& piece : pieces) {
+    run("wlCommRxLine", "1,l,100");
+    piece = var("l");
+  }
+  EXPECT_EQ(pieces[0], "abcdefghijklmno");  // the bytes of 0 to 7,000 ms
+  EXPECT_EQ(pieces[1], "pqrstuvwxyzabcd");  // 7,500 to 14,500 ms
+  EXPECT_EQ(pieces[2], "efghijklmn");       // the rest, then an idle time-out
+  EXPECT_EQ(var("wlCommEof"), "1");
+}
+
 TEST_F(DeviceOpen, EachActionMakesItsDeviceCallsInOrder) {
   // Finite time-outs, so that no call is needed to bound a wait.
   FakePort& p = fake.addPort("COM7");

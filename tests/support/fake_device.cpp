@@ -314,7 +314,10 @@ void FakeDevice::Sleep(DWORD milliseconds) {
   settle();
 }
 
-DWORD FakeDevice::GetTickCount() { return now_; }
+DWORD FakeDevice::GetTickCount() {
+  ++clockReads_;
+  return now_;
+}
 
 BOOL FakeDevice::GetCommState(HANDLE handle, DCB* dcb) {
   FakePort* p = portOf(handle);

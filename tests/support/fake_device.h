@@ -83,6 +83,8 @@ class FakeDevice : public PassThroughSystem {
 
   // Fake time in milliseconds.
   DWORD now() const { return now_; }
+  // How often the engine read the clock (GetTickCount).
+  long clockReads() const { return clockReads_; }
 
   // A run-away loop guard: after this many port calls every port call
   // fails with error 6, so an engine loop that never ends still returns.
@@ -146,6 +148,7 @@ class FakeDevice : public PassThroughSystem {
   uintptr_t nextHandle_ = 0x7F000000;
   long budget_ = 2000000;
   long spent_ = 0;
+  long clockReads_ = 0;
   int fired_ = 0;
 };
 
