@@ -24,6 +24,8 @@
 #include <string>
 #include <vector>
 
+#include "wire/text.h"
+
 namespace nbrun {
 
 enum class StatementKind {
@@ -62,8 +64,7 @@ std::string VariableName(const std::string& argument);
 std::string LowerCase(std::string text);
 std::string UpperCase(std::string text);
 
-// The text with non-printable bytes made visible: \r, \n, \t, \\, \" and
-// \xHH for the rest.
-std::string Visible(const std::string& bytes);
+// Bytes made visible (\r, \xHH), as the wire library shows them.
+using nbwire::Visible;
 
 }  // namespace nbrun

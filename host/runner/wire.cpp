@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "host/device/device_from_log.h"
+#include "wire/device_from_log.h"
 #include "host/nbhost.h"
 
 namespace nbrun {

@@ -1,9 +1,9 @@
 // The runner's options for the wire between the plug-in and its devices:
 //
 //   --spy[=FILE]              log every exchange with ports, files and the
-//                             connection (host/spy), on the screen or in FILE
+//                             connection (wire/spy_hooks.h), on the screen or in FILE
 //   --device COMn=FILE        play the device FILE describes on port COMn
-//                             instead of the system (host/device); repeatable
+//                             instead of the system (wire/simulated_ports.h); repeatable
 //   --spy-to-device [COMn=]LOG  print a device file that answers as the
 //                             device in a spy log did
 //
@@ -19,8 +19,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/device/simulated_ports.h"
-#include "host/spy/spy_hooks.h"
+#include "wire/simulated_ports.h"
+#include "wire/spy_hooks.h"
 
 namespace nbrun {
 

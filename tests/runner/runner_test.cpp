@@ -13,7 +13,7 @@
 
 #include "host/nbhost.h"
 #include "host/runner/script.h"
-#include "host/spy/spy_log.h"
+#include "wire/spy_log.h"
 #include "peer.h"
 #include "scripted_peer.h"
 #include "support/paths.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <map>
 
-#include "host/hooks/port_calls.h"
+#include "wire/port_calls.h"
 
 namespace nbdevice {
 namespace {

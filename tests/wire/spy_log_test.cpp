@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "host/spy/spy_log.h"
+#include "wire/spy_log.h"
 
 using nbspy::LogRecord;
 using nbspy::ParseLogLine;

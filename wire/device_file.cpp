@@ -3,7 +3,7 @@
 #include <cctype>
 #include <regex>
 
-#include "host/runner/script.h"
+#include "wire/text.h"
 
 namespace nbdevice {
 namespace {
@@ -233,7 +233,7 @@ ParsedFile ParseDeviceFile(const std::string& text) {
   return parsed;
 }
 
-std::string Quoted(const std::string& bytes) { return "\"" + nbrun::Visible(bytes) + "\""; }
+std::string Quoted(const std::string& bytes) { return "\"" + nbwire::Visible(bytes) + "\""; }
 
 bool Unescape(const std::string& shown, std::string& bytes) {
   bytes.clear();

@@ -21,7 +21,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "host/hooks/import_redirect.h"
+#include "wire/import_redirect.h"
 
 namespace nbspy {
 

@@ -29,8 +29,8 @@
 #include <memory>
 #include <string>
 
-#include "host/device/device_model.h"
-#include "host/hooks/import_redirect.h"
+#include "wire/device_model.h"
+#include "wire/import_redirect.h"
 
 namespace nbdevice {
 

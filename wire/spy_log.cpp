@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "host/device/device_file.h"
-#include "host/runner/script.h"
+#include "wire/device_file.h"
+#include "wire/text.h"
 
 namespace nbspy {
 namespace {

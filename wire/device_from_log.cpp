@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "device_model.h"
-#include "host/spy/spy_log.h"
+#include "wire/spy_log.h"
 
 namespace nbdevice {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "host/device/device_file.h"
-#include "host/hooks/port_calls.h"
+#include "wire/device_file.h"
+#include "wire/port_calls.h"
 #include "spy_log.h"
 
 namespace nbspy {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "host/device/simulated_ports.h"
+#include "wire/simulated_ports.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include <vector>
 
-#include "host/hooks/import_redirect.h"
+#include "wire/import_redirect.h"
 
 namespace nbhooks {
 

@@ -3,8 +3,8 @@
 // device files made from spy logs.
 #include <gtest/gtest.h>
 
-#include "host/device/device_from_log.h"
-#include "host/device/device_model.h"
+#include "wire/device_from_log.h"
+#include "wire/device_model.h"
 
 using nbdevice::Device;
 using nbdevice::DeviceFile;
