@@ -5,6 +5,7 @@
 
 #include "wire/device_from_log.h"
 #include "wire/device_model.h"
+#include "wire/pattern.h"
 
 using nbdevice::Device;
 using nbdevice::DeviceFile;
@@ -64,6 +65,14 @@ TEST(DeviceFile, EveryStatementIsRead) {
   const DeviceFile defaults = Parsed("\xEF\xBB\xBFon \"W\" send \"1\"");  // as Notepad saves it
   EXPECT_EQ(defaults.requestEnds, (std::vector<std::string>{"\r", "\n"}));
   EXPECT_EQ(defaults.answerEnd, "\r\n");
+  // Lines ended by CR alone, LF alone or CR LF are lines all the same.
+  for (const char* end : {"\r", "\n", "\r\n"}) {
+    const nbdevice::ParsedFile lines =
+        ParseDeviceFile(std::string("on \"A\" send \"1\"") + end + "on \"B\" send \"2\"" + end + end +
+                        "reply");
+    EXPECT_EQ(lines.error, "line 4: a line starts with requests, answers, on, match, otherwise, at "
+                           "or every, not \"reply\"");
+  }
 }
 
 TEST(DeviceFile, MistakesSayWhereAndWhy) {
@@ -73,11 +82,21 @@ TEST(DeviceFile, MistakesSayWhereAndWhy) {
       {"on \"W\" send \"x", "line 1: a double quote is never closed"},
       {"on \"W\" send \"\\q\"", "line 1: a \\ in"},
       {"on \"W\" send wait \"x\"", "line 1: wait takes a number"},
+      {"on \"W\" send wait 1000000000 \"x\"", "line 1: wait takes a number of milliseconds, 0 to 999999999"},
       {"on \"W\" send wait 5", "line 1: a wait must be followed by a text"},
       {"on \"W\" send", "line 1: send takes at least one text"},
       {"on \"W\" silent \"x\"", "line 1: nothing may follow silent"},
-      {"match \"(\" send \"x\"", "line 1: the pattern \"(\" is not a regular expression"},
-      {"every 0 send \"x\"", "line 1: every takes a number of milliseconds from 1"},
+      {"match \"(\" send \"x\"", "line 1: the pattern \"(\" cannot be used: a ( is never closed"},
+      {"match \"a)\" send \"x\"", "line 1: the pattern \"a)\" cannot be used: a ) has no ( before it"},
+      {"match \"(a)\\\\1\" send \"x\"", "line 1: the pattern \"(a)\\\\1\" cannot be used: back references"},
+      {"match \"(?=a)\" send \"x\"", "line 1: the pattern \"(?=a)\" cannot be used: look-arounds"},
+      {"match \"*a\" send \"x\"", "line 1: the pattern \"*a\" cannot be used: there is nothing to repeat"},
+      {"match \"[b-a]\" send \"x\"", "line 1: the pattern \"[b-a]\" cannot be used: a range in [ ] goes backwards"},
+      {"match \"(a{1000}){1000}\" send \"x\"", "line 1: the pattern \"(a{1000}){1000}\" cannot be used: the pattern is too large"},
+      {"on \"\" send \"x\"", "line 1: on \"\" is never heard"},
+      {"otherwise send \"x\"\n\notherwise send \"y\"", "line 3: a second otherwise (the first is on line 1)"},
+      {"requests end none\nmatch \"x*\" send \"y\"", "line 2: the pattern \"x*\" matches no bytes at all"},
+      {"every 0 send \"x\"", "line 1: every takes a number of milliseconds, 1 to 999999999"},
       {"at 5 silent", "line 1: timed output must send something"},
       {"requests end \"\"", "line 1: an ending cannot be empty"},
       {"answers end \"a\" \"b\"", "line 1: answers end takes one text"},
@@ -88,6 +107,8 @@ TEST(DeviceFile, MistakesSayWhereAndWhy) {
     EXPECT_FALSE(parsed.ok) << c.first;
     EXPECT_EQ(parsed.error.rfind(c.second, 0), 0u) << c.first << " -> " << parsed.error;
   }
+  const std::string nul = std::string("on \"a\" send \"\\x00\"\non \"b\" send \"x\"") + '\0';
+  EXPECT_EQ(ParseDeviceFile(nul).error.rfind("line 2: a NUL byte", 0), 0u) << ParseDeviceFile(nul).error;
 }
 
 TEST(DeviceFile, QuotedBytesAndPortNames) {
@@ -136,6 +157,62 @@ TEST(Device, AnswersRequestsAsTheFileSays) {
   Device other(Parsed("otherwise send \"ERR\"\non \"OK\" send \"yes\"\n"));
   other.open(0);
   EXPECT_EQ(AnswerAt(other, "OK\rX\r", 0, 0), "yes\r\nERR\r\n");
+}
+
+// Patterns are matched in one pass, so neither a long request nor a pattern
+// that makes backtracking engines try every split of the request can crash
+// or hold the device (the guide's "ECHO (.*)" once overflowed the stack at
+// 9 KB; "(a+)+b" on 45 a's never finished). Groups capture what
+// left-to-right, greedy-first engines capture, and $ only means a group the
+// pattern has.
+TEST(Device, PatternsMatchInOnePassAndCaptureAsUsual) {
+  Device device(Parsed("match \"ECHO (.*)\" send \"$1\"\nmatch \"E.*\" send \"e\"\n"
+                       "match \"(a+)+b\" send \"b\"\n"
+                       "match \"P(\\\\d)\" send \"cost $5.00 and $1$$ for $&, $2\"\n"));
+  device.setQueueSize(1 << 20);
+  device.open(0);
+  const std::string big(60000, 'x');
+  device.hear("ECHO " + big + "\r", 0);
+  device.advance(0);
+  EXPECT_TRUE(device.take(1 << 20) == big + "\r\n");
+  EXPECT_EQ(AnswerAt(device, "E" + big + "\r", 0, 0), "e\r\n");
+  EXPECT_EQ(AnswerAt(device, std::string(45, 'a') + "\r", 0, 0), "");
+  EXPECT_EQ(AnswerAt(device, std::string(45, 'a') + "b\r", 0, 0), "b\r\n");
+  EXPECT_EQ(AnswerAt(device, "P7\r", 0, 0), "cost $5.00 and 7$ for P7, $2\r\n");
+
+  const struct {
+    const char* pattern;
+    const char* text;
+    std::vector<std::string> groups;  // "-" for a group that took no part
+  } cases[] = {
+      {"(a*)(a*)", "aaa", {"aaa", ""}},
+      {"(a*?)(a*)", "aaa", {"", "aaa"}},
+      {"(a|ab)(c|bcd)(d*)", "abcd", {"a", "bcd", ""}},
+      {"(\\d+)-(\\d{2,3})", "12-345", {"12", "345"}},
+      {"x(?:ab)+(y)?", "xabab", {"-"}},
+      {"(a)|b", "b", {"-"}},
+      {"\\bID\\b [^,]+,(\\w\\w)", "ID kg,GS", {"GS"}},
+      {"^\\s*[+-]?\\d+\\.\\d+$", " -12.5", {}},
+  };
+  for (const auto& c : cases) {
+    nbdevice::Pattern pattern;
+    std::string error;
+    ASSERT_TRUE(pattern.compile(c.pattern, error)) << c.pattern << ": " << error;
+    nbdevice::Captures captures;
+    ASSERT_TRUE(pattern.matchWhole(c.text, captures)) << c.pattern;
+    ASSERT_EQ(pattern.groups(), c.groups.size()) << c.pattern;
+    for (size_t k = 0; k < c.groups.size(); ++k) {
+      const int start = captures[2 * k + 2], end = captures[2 * k + 3];
+      EXPECT_EQ(start < 0 ? "-" : std::string(c.text).substr(start, end - start), c.groups[k])
+          << c.pattern << " group " << k + 1;
+    }
+  }
+  nbdevice::Pattern word;
+  std::string error;
+  nbdevice::Captures captures;
+  ASSERT_TRUE(word.compile("ID\\b.*", error));
+  EXPECT_FALSE(word.matchWhole("IDx", captures));
+  EXPECT_TRUE(word.matchWhole("ID x", captures));
 }
 
 TEST(Device, WithoutEndingsARequestIsHeardWhenItsLastByteComes) {
