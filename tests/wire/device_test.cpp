@@ -265,6 +265,44 @@ TEST(Device, OutputFallsDueAsTheClockPasses) {
   EXPECT_EQ(quiet.nextOutput(), nbdevice::kNever);
 }
 
+// A device made from a log has each answer ready by the time the script
+// read it: a script that wrote, paused and then read saw the answer at its
+// read, but it came after the write (no look in between), so it is sent
+// right away. Output nobody asked for that holds several lines stays a
+// stream that goes on after the log's end.
+TEST(DeviceFromLog, AnswersAreReadyWhenTheScriptReadsAndStreamsStayStreams) {
+  const nbdevice::LogConversion paused = nbdevice::DeviceFromLog(
+      "      0.0 COM1   open \"COM1\": ok\n"
+      "      1.0 COM1   >     3 \"P\\r\\n\"\n"
+      "     55.3 COM1   <     5 \"12.5\\r\"  (came after 0.0)\n",
+      "", "paused.log");
+  ASSERT_TRUE(paused.ok) << paused.error;
+  Device device(Parsed(paused.deviceFile));
+  device.open(0);
+  EXPECT_EQ(AnswerAt(device, "P\r\n", 1000, 1000), "12.5\r") << paused.deviceFile;
+
+  const nbdevice::LogConversion stream = nbdevice::DeviceFromLog(
+      "      0.0 COM1   open \"COM1\": ok\n"
+      "    365.0 COM1   <    18 \"ST,+1\\r\\nST,+1\\r\\nST,+1\\r\\n\"  (came after 0.0)\n"
+      "    700.0 COM1   close: ok\n",
+      "", "stream.log");
+  ASSERT_TRUE(stream.ok) << stream.error;
+  EXPECT_NE(stream.deviceFile.find("at 0 every 122 send \"ST,+1\\r\\n\""), std::string::npos)
+      << stream.deviceFile;
+  const nbdevice::LogConversion readings = nbdevice::DeviceFromLog(
+      "      0.0 COM1   open \"COM1\": ok\n"
+      "    100.0 COM1   <     6 \"ST,+1\\r\\n\"  (came after 90.0)\n"
+      "    200.0 COM1   <    12 \"US,+2\\r\\nST,+3\\r\\n\"  (came after 190.0)\n",
+      "", "readings.log");
+  ASSERT_TRUE(readings.ok) << readings.error;
+  Device scale(Parsed(readings.deviceFile));
+  scale.open(0);
+  scale.advance(190);
+  EXPECT_EQ(scale.take(100), "ST,+1\r\nUS,+2\r\nST,+3\r\n") << readings.deviceFile;
+  scale.advance(340);  // again after a cycle of three lines, 50 ms apart
+  EXPECT_EQ(scale.take(100), "ST,+1\r\nUS,+2\r\nST,+3\r\n") << readings.deviceFile;
+}
+
 TEST(DeviceFromLog, ReplaysTheDialogueInItsPiecesAndDelays) {
   const std::string log =
       "       ms where  what\n"
@@ -309,6 +347,13 @@ TEST(DeviceFromLog, ReplaysTheDialogueInItsPiecesAndDelays) {
   Device byteDevice(Parsed(bytes.deviceFile));
   byteDevice.open(0);
   EXPECT_EQ(AnswerAt(byteDevice, "\x05", 0, 1), "\x06");
+
+  // A write of nothing is no request.
+  const nbdevice::LogConversion empty = nbdevice::DeviceFromLog(
+      "      1.0 COM1   >     0 \n      2.0 COM1   >     1 \"A\"\n      3.0 COM1   <     1 \"B\"\n",
+      "", "e.log");
+  ASSERT_TRUE(empty.ok) << empty.error;
+  EXPECT_EQ(empty.deviceFile.find("on \"\""), std::string::npos) << empty.deviceFile;
 
   EXPECT_FALSE(nbdevice::DeviceFromLog(log, "COM3", "spy.log").ok);
   EXPECT_FALSE(nbdevice::DeviceFromLog("nothing here\n", "", "x.log").ok);
