@@ -69,7 +69,7 @@ class Reader {
   bool number(uint32_t& out) {
     if (done() || tokens_[at_].quoted) return false;
     const std::string& digits = tokens_[at_].text;
-    if (digits.empty() || digits.size() > 9) return false;
+    if (digits.empty() || digits.size() > 9) return false;  // at most kMostMilliseconds
     for (char c : digits) {
       if (!std::isdigit(static_cast<unsigned char>(c))) return false;
     }

@@ -58,6 +58,9 @@ using Answer = std::vector<Piece>;
 
 enum class RequestKind { Exact, Pattern, Otherwise };
 
+// The largest number of milliseconds a file may give (about 11.5 days).
+constexpr uint32_t kMostMilliseconds = 999999999;
+
 struct Rule {
   RequestKind kind = RequestKind::Exact;
   std::string request;  // the exact text, or the pattern

@@ -18,6 +18,13 @@ struct Exchange {
   double lastMs;  // of the request, then of the answer's latest piece
 };
 
+// A time as a device file can give it: whole, 0 to kMostMilliseconds
+// (a log may hold any number).
+uint32_t Milliseconds(double ms) {
+  if (!(ms > 0)) return 0;
+  return ms >= kMostMilliseconds ? kMostMilliseconds : static_cast<uint32_t>(std::round(ms));
+}
+
 std::string AnswerText(const Answer& answer) {
   if (answer.empty()) return "silent";
   std::string text = "send";
@@ -35,8 +42,8 @@ std::string AnswerText(const Answer& answer) {
 // in the port came with its line.
 void AddPiece(Answer& answer, double& lastMs, const nbspy::LogRecord& record) {
   const double came = record.afterMs >= 0 ? record.afterMs : record.cameMs;
-  const double wait = std::max(0.0, std::round(came - lastMs));
-  answer.push_back({static_cast<uint32_t>(wait), record.bytes});
+  const uint32_t wait = Milliseconds(came - lastMs);
+  answer.push_back({wait, record.bytes});
   lastMs += wait;  // where the device will have put it
 }
 
@@ -49,7 +56,7 @@ std::string TimedText(const Answer& pieces, double lastSeenMs, double openMs) {
   std::vector<std::pair<size_t, double>> starts;  // each piece's first byte and time
   double at = 0;
   for (const Piece& piece : pieces) {
-    at += piece.waitMs;
+    at = std::min<double>(at + piece.waitMs, kMostMilliseconds);
     starts.push_back({bytes.size(), at});
     bytes += piece.bytes;
   }
@@ -81,16 +88,17 @@ std::string TimedText(const Answer& pieces, double lastSeenMs, double openMs) {
   const double count = static_cast<double>(lines.size());
   const double span = times.back() > times.front() ? (times.back() - times.front()) / (count - 1)
                                                    : (lastSeenMs - openMs - times.front()) / count;
-  const double period = std::max(1.0, std::round(span));
-  const uint32_t cycle = static_cast<uint32_t>(period) * static_cast<uint32_t>(lines.size());
+  const uint32_t period = std::max(1u, Milliseconds(span));
+  const uint32_t cycle =
+      Milliseconds(static_cast<double>(period) * static_cast<double>(lines.size()));
   std::string text;
   if (std::all_of(lines.begin(), lines.end(), [&](const std::string& l) { return l == lines[0]; })) {
-    return "at " + std::to_string(static_cast<uint32_t>(times.front())) + " every " +
-           std::to_string(static_cast<uint32_t>(period)) + " send " + Quoted(lines[0]) + "\n";
+    return "at " + std::to_string(Milliseconds(times.front())) + " every " +
+           std::to_string(period) + " send " + Quoted(lines[0]) + "\n";
   }
   for (size_t k = 0; k < lines.size(); ++k) {
     const double even = times.front() + period * static_cast<double>(k);
-    const uint32_t first = static_cast<uint32_t>(std::min(times[k], even));
+    const uint32_t first = Milliseconds(std::min(times[k], even));
     text += "at " + std::to_string(first) + " every " + std::to_string(cycle) + " send " +
             Quoted(lines[k]) + "\n";
   }
