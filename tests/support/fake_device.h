@@ -26,7 +26,7 @@ namespace wltest {
 
 struct FakePort {
   std::string name;
-  DCB dcb{};                  // starts 9600 8N1, every flow control off
+  DCB dcb{};                  // starts as wire/port_model.h says: 9600 8N1, no flow control
   COMMPROP properties{};      // dwMaxTxQueue / dwMaxRxQueue 0: no limit
   COMMTIMEOUTS timeouts{};    // all 0, as after a fresh open
   std::string inQueue;        // bytes the device received and nobody read yet
@@ -35,7 +35,7 @@ struct FakePort {
   std::vector<std::string> writes;  // what each WriteFile took
   size_t room = static_cast<size_t>(-1);  // bytes the device can still take
   std::vector<std::pair<DWORD, DWORD>> setupComm;  // (receive, transmit) asked
-  bool refuseBadFraming = true;  // SetCommState refuses byte sizes 9+, parity 5+
+  bool refuseBadFraming = true;  // SetCommState refuses what a driver does (wire/port_model.h)
   int opens = 0;
 };
 
