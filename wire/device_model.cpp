@@ -55,6 +55,7 @@ Device::Device(const DeviceFile& file) : file_(file), cutter_(file.requestEnds) 
 void Device::open(Millis now) {
   queue_.clear();
   head_ = 0;
+  lineFreeUs_ = 0;
   pending_.clear();
   cutter_.clear();
   for (Group& group : groups_) {
@@ -142,22 +143,46 @@ void Device::schedule(const Answer& answer, const std::string* text, const Captu
 
 void Device::advance(Millis now) {
   for (Running& running : running_) {
+    const uint32_t every = running.timed->everyMs;
+    // Output of a stream missed while nobody called: at most the last
+    // kMostMissedRepeats of it (a queue holds no more anyway).
+    if (every != 0 && running.next <= now && (now - running.next) / every > kMostMissedRepeats) {
+      running.next += ((now - running.next) / every - kMostMissedRepeats) * every;
+    }
     while (running.next <= now) {
       schedule(running.timed->answer, nullptr, nullptr, 0, running.next);
-      running.next = running.timed->everyMs ? running.next + running.timed->everyMs : kNever;
+      running.next = every ? running.next + every : kNever;
     }
   }
+  const uint64_t nowUs = now * 1000;
   while (!pending_.empty() && pending_.begin()->first <= now) {
-    const std::string& bytes = pending_.begin()->second;
+    std::string& bytes = pending_.begin()->second;
+    // The line sends one byte after another from when the output is due.
+    const uint64_t start = std::max<uint64_t>(lineFreeUs_, pending_.begin()->first * 1000);
+    size_t count = bytes.size();
+    if (byteUs_ != 0) {
+      count = start + byteUs_ > nowUs ? 0 : std::min<uint64_t>(count, (nowUs - start) / byteUs_);
+      lineFreeUs_ = start + count * byteUs_;
+    }
+    if (count == 0) break;
     const size_t room = queueSize_ > waiting() ? queueSize_ - waiting() : 0;
-    queue_ += bytes.substr(0, room);
-    if (bytes.size() > room) overflow_ = true;
+    queue_.append(bytes, 0, std::min(count, room));
+    if (count > room) overflow_ = true;
+    bytes.erase(0, count);
+    if (!bytes.empty()) break;
     pending_.erase(pending_.begin());
   }
 }
 
 Millis Device::nextOutput() const {
-  Millis next = pending_.empty() ? kNever : pending_.begin()->first;
+  Millis next = kNever;
+  if (!pending_.empty()) {
+    next = pending_.begin()->first;
+    if (byteUs_ != 0) {  // when the next byte has been on the line
+      const uint64_t done = std::max<uint64_t>(lineFreeUs_, next * 1000) + byteUs_;
+      next = (done + 999) / 1000;
+    }
+  }
   for (const Running& running : running_) {
     if (running.next == kNever) continue;
     const Answer& answer = running.timed->answer;

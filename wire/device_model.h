@@ -27,6 +27,8 @@ constexpr Millis kNever = ~Millis(0);
 constexpr size_t kLongestRequest = 65536;
 // Without request endings a device keeps at most this much unheard input.
 constexpr size_t kMostPending = 4096;
+// A stream's output missed while nobody called is made up to this many times.
+constexpr uint64_t kMostMissedRepeats = 1000;
 
 // Cuts a byte stream into requests at the file's endings. Without endings
 // it only keeps the bytes since the last request heard (see Device::hear).
@@ -64,10 +66,15 @@ class Device {
   void open(Millis now);
   // The plug-in wrote `bytes` at `now`.
   void hear(const std::string& bytes, Millis now);
-  // Moves the output due by `now` into the receive queue.
+  // Moves the output due by `now` into the receive queue: at once, or, once
+  // the port's byte time is set, a byte at a time as each has been on the
+  // line, as a real port receives it.
   void advance(Millis now);
-  // When the next output falls due (kNever when none will).
+  // When the next byte of output can be in the queue (kNever when none will).
   Millis nextOutput() const;
+  // How long one byte takes on the line, in microseconds (wire/port_model.h);
+  // 0 delivers output the moment it is due.
+  void setByteTime(uint32_t microseconds) { byteUs_ = microseconds; }
 
   // The receive queue: what the device sent and nobody read yet. Bytes that
   // do not fit are lost and reported once by takeOverflow. Taking costs the
@@ -108,6 +115,8 @@ class Device {
   std::multimap<Millis, std::string> pending_;  // equal times keep their order
   std::string queue_;  // waiting bytes from head_ on
   size_t head_ = 0;
+  uint32_t byteUs_ = 0;
+  uint64_t lineFreeUs_ = 0;  // when the line has sent what it was given
   size_t queueSize_ = 4096;
   bool overflow_ = false;
 };

@@ -6,6 +6,7 @@
 #include "wire/device_from_log.h"
 #include "wire/device_model.h"
 #include "wire/pattern.h"
+#include "wire/port_model.h"
 
 using nbdevice::Device;
 using nbdevice::DeviceFile;
@@ -270,6 +271,33 @@ TEST(Device, OutputFallsDueAsTheClockPasses) {
 // read, but it came after the write (no look in between), so it is sent
 // right away. Output nobody asked for that holds several lines stays a
 // stream that goes on after the log's end.
+// Once the port's settings give the time of a byte, output reaches the
+// queue a byte at a time as the line carries it: a device streaming faster
+// than its rate backs up in the device instead of flooding the port.
+TEST(Device, OutputGoesAtThePortsRate) {
+  Device device(Parsed("answers end none\non \"W\" send wait 10 \"0123456789\"\n"));
+  device.setByteTime(nbport::ByteMicroseconds(9600, 8, 0, 0));  // 1,042 us: 10 bits
+  device.setQueueSize(1 << 20);
+  device.open(0);
+  device.hear("W\r", 0);
+  device.advance(10);
+  EXPECT_EQ(device.waiting(), 0u);
+  device.advance(20);
+  EXPECT_EQ(device.take(100), "012345678");  // 9 of 9.6 bytes' time
+  EXPECT_EQ(device.nextOutput(), 21u);
+  device.advance(21);
+  EXPECT_EQ(device.take(100), "9");
+
+  Device stream(Parsed("every 1 send \"0123456789012345678\"\n"));  // 21 bytes a millisecond
+  stream.setByteTime(nbport::ByteMicroseconds(115200, 8, 0, 0));
+  stream.setQueueSize(1 << 20);
+  stream.open(0);
+  for (nbdevice::Millis now = 0; now <= 1000; now += 7) stream.advance(now);
+  EXPECT_LE(stream.waiting(), 11521u);  // 115,200 bits a second, 10 a byte
+  EXPECT_GE(stream.waiting(), 11400u);
+  EXPECT_EQ(nbport::ByteMicroseconds(300, 7, 2, 2), 36667u);  // 11 bits
+}
+
 TEST(DeviceFromLog, AnswersAreReadyWhenTheScriptReadsAndStreamsStayStreams) {
   const nbdevice::LogConversion paused = nbdevice::DeviceFromLog(
       "      0.0 COM1   open \"COM1\": ok\n"
