@@ -84,11 +84,26 @@ class Reader {
   size_t at_ = 0;
 };
 
-// "send" followed by texts and "wait MS", or "silent"; nothing may follow.
-bool ReadAnswer(Reader& reader, Answer& answer, std::string& why) {
+// then "MODE" at the end of a rule's answer.
+bool ReadThen(Reader& reader, std::string* then, std::string& why) {
+  if (then == nullptr) {
+    why = "only a request's answer may change the mode (then)";
+    return false;
+  }
+  if (!reader.text(*then) || then->empty() || !reader.done()) {
+    why = "then takes the name of a mode in quotes, last on the line";
+    return false;
+  }
+  return true;
+}
+
+// "send" followed by texts and "wait MS", or "silent"; then "MODE" may end
+// a request's answer (`then` null: not allowed).
+bool ReadAnswer(Reader& reader, Answer& answer, std::string& why, std::string* then = nullptr) {
   if (reader.word("silent")) {
     if (reader.done()) return true;
-    why = "nothing may follow silent";
+    if (reader.word("then")) return ReadThen(reader, then, why);
+    why = "nothing may follow silent but then";
     return false;
   }
   if (!reader.word("send")) {
@@ -97,6 +112,10 @@ bool ReadAnswer(Reader& reader, Answer& answer, std::string& why) {
   }
   while (!reader.done()) {
     Piece piece;
+    if (reader.word("then")) {
+      if (!ReadThen(reader, then, why)) return false;
+      break;
+    }
     if (reader.word("wait")) {
       if (!reader.number(piece.waitMs)) {
         why = "wait takes a number of milliseconds, 0 to 999999999";
@@ -136,9 +155,11 @@ bool ReadEnds(Reader& reader, std::vector<std::string>& ends, std::string& why) 
   return reader.done() && !ends.empty();
 }
 
-bool ReadRule(Reader& reader, RequestKind kind, int line, DeviceFile& device, std::string& why) {
+bool ReadRule(Reader& reader, RequestKind kind, const std::string& mode, int line,
+              DeviceFile& device, std::string& why) {
   Rule rule;
   rule.kind = kind;
+  rule.mode = mode;
   rule.line = line;
   if (kind != RequestKind::Otherwise && !reader.text(rule.request)) {
     why = "expected the request in quotes, found " + reader.next();
@@ -155,12 +176,13 @@ bool ReadRule(Reader& reader, RequestKind kind, int line, DeviceFile& device, st
   }
   if (kind == RequestKind::Otherwise) {
     for (const Rule& other : device.rules) {
-      if (other.kind != RequestKind::Otherwise) continue;
-      why = "a second otherwise (the first is on line " + std::to_string(other.line) + ")";
+      if (other.kind != RequestKind::Otherwise || other.mode != mode) continue;
+      why = "a second otherwise" + (mode.empty() ? "" : " in " + Quoted(mode)) +
+            " (the first is on line " + std::to_string(other.line) + ")";
       return false;
     }
   }
-  if (!ReadAnswer(reader, rule.answer, why)) return false;
+  if (!ReadAnswer(reader, rule.answer, why, &rule.then)) return false;
   device.rules.push_back(rule);
   return true;
 }
@@ -204,14 +226,31 @@ bool ReadStatement(const std::vector<Token>& tokens, int line, DeviceFile& devic
     device.answerEnd = ends.empty() ? std::string() : ends[0];
     return true;
   }
-  if (reader.word("on")) return ReadRule(reader, RequestKind::Exact, line, device, why);
-  if (reader.word("match")) return ReadRule(reader, RequestKind::Pattern, line, device, why);
-  if (reader.word("otherwise")) return ReadRule(reader, RequestKind::Otherwise, line, device, why);
+  if (reader.word("starts")) {
+    if (reader.word("in") && reader.text(device.startMode) && !device.startMode.empty() &&
+        reader.done()) {
+      return true;
+    }
+    why = "starts takes in and the name of a mode in quotes";
+    return false;
+  }
+  std::string mode;
+  if (reader.word("in") && (!reader.text(mode) || mode.empty())) {
+    why = "in takes the name of a mode in quotes";
+    return false;
+  }
+  if (reader.word("on")) return ReadRule(reader, RequestKind::Exact, mode, line, device, why);
+  if (reader.word("match")) return ReadRule(reader, RequestKind::Pattern, mode, line, device, why);
+  if (reader.word("otherwise")) return ReadRule(reader, RequestKind::Otherwise, mode, line, device, why);
+  if (!mode.empty()) {
+    why = "in \"" + mode + "\" must be followed by on, match or otherwise, not " + reader.next();
+    return false;
+  }
   if (!tokens[0].quoted && (tokens[0].text == "at" || tokens[0].text == "every")) {
     return ReadTimed(reader, device, why);
   }
-  why = "a line starts with requests, answers, on, match, otherwise, at or every, not " +
-        reader.next();
+  why = "a line starts with requests, answers, on, match, otherwise, in, starts, at or every, "
+        "not " + reader.next();
   return false;
 }
 

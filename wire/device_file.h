@@ -26,6 +26,11 @@
 //   at 500 send "READY"       once, 500 ms after the port is opened
 //   every 1000 send "ST,GS,+0012.34 kg"  every second while it is open
 //   at 0 every 1000 send ...  the same, the first one at once
+//   starts in "echo"          the mode the device is in after each open
+//   in "echo" on "AT" send "AT\r\r\nOK"
+//                             a line that answers only in that mode
+//   on "ATE0" send "OK" then "quiet"
+//                             the device is in that mode from then on
 //
 // A request is answered by the first on or match line in the file that
 // names it, by otherwise only when none does. Several lines for the same
@@ -65,7 +70,9 @@ struct Rule {
   RequestKind kind = RequestKind::Exact;
   std::string request;  // the exact text, or the pattern
   Answer answer;
-  int line = 0;  // in the file, for messages
+  std::string mode;  // the mode the line answers in; empty: every mode
+  std::string then;  // the mode the device is in after answering; empty: the same
+  int line = 0;      // in the file, for messages
 };
 
 // Output nobody asked for, timed from the port's open.
@@ -80,6 +87,7 @@ struct DeviceFile {
   std::string answerEnd = "\r\n";
   std::vector<Rule> rules;
   std::vector<Timed> timed;
+  std::string startMode;  // the mode after each open (starts in); empty: none
 };
 
 struct ParsedFile {

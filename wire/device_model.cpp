@@ -34,7 +34,8 @@ bool RequestCutter::take(char byte, std::string& request) {
 Device::Device(const DeviceFile& file) : file_(file), cutter_(file.requestEnds) {
   for (const Rule& rule : file_.rules) {
     auto same = std::find_if(groups_.begin(), groups_.end(), [&](const Group& g) {
-      return g.first->kind == rule.kind && g.first->request == rule.request;
+      return g.first->kind == rule.kind && g.first->request == rule.request &&
+             g.first->mode == rule.mode;
     });
     if (same == groups_.end()) {
       Group group;
@@ -62,18 +63,24 @@ void Device::open(Millis now) {
     if (group.tail) group.tail->reset();
   }
   overflow_ = false;
+  mode_ = file_.startMode;
   running_.clear();
   for (const Timed& timed : file_.timed) running_.push_back({&timed, now + timed.atMs});
+}
+
+bool Device::inMode(const Group& group) const {
+  return group.first->mode.empty() || group.first->mode == mode_;
 }
 
 Device::Group* Device::find(const std::string& text, Captures& captures) {
   for (Group& group : groups_) {
     const Rule& rule = *group.first;
+    if (!inMode(group)) continue;
     if (rule.kind == RequestKind::Exact && text == rule.request) return &group;
     if (rule.kind == RequestKind::Pattern && group.pattern->matchWhole(text, captures)) return &group;
   }
   for (Group& group : groups_) {
-    if (group.first->kind == RequestKind::Otherwise) return &group;
+    if (group.first->kind == RequestKind::Otherwise && inMode(group)) return &group;
   }
   return nullptr;
 }
@@ -86,7 +93,7 @@ Device::Group* Device::findTail(unsigned char byte, Captures& captures) {
     const bool ends = rule.kind == RequestKind::Exact ? EndsWith(cutter_.pending(), rule.request)
                       : rule.kind == RequestKind::Pattern ? group.tail->feed(byte, mine)
                                                           : false;
-    if (ends && found == nullptr) {
+    if (ends && found == nullptr && inMode(group)) {
       found = &group;
       captures = mine;
     }
@@ -127,6 +134,7 @@ void Device::answer(Group& group, const std::string& text, const Captures& captu
   } else {
     schedule(rule.answer, nullptr, nullptr, 0, now);
   }
+  if (!rule.then.empty()) mode_ = rule.then;
 }
 
 void Device::schedule(const Answer& answer, const std::string* text, const Captures* captures,

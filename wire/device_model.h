@@ -101,6 +101,8 @@ class Device {
   // The group whose request `text` is, the first in the file; otherwise's
   // when none is. Its pattern's captures in `captures`.
   Group* find(const std::string& text, Captures& captures);
+  // Whether the group's lines answer in the mode the device is in.
+  bool inMode(const Group& group) const;
   // Without endings: takes the byte just heard and finds the first group
   // whose request the bytes heard since the last one end with.
   Group* findTail(unsigned char byte, Captures& captures);
@@ -115,6 +117,7 @@ class Device {
   std::multimap<Millis, std::string> pending_;  // equal times keep their order
   std::string queue_;  // waiting bytes from head_ on
   size_t head_ = 0;
+  std::string mode_;  // the mode the device is in
   uint32_t byteUs_ = 0;
   uint64_t lineFreeUs_ = 0;  // when the line has sent what it was given
   size_t queueSize_ = 4096;

@@ -71,8 +71,8 @@ TEST(DeviceFile, EveryStatementIsRead) {
     const nbdevice::ParsedFile lines =
         ParseDeviceFile(std::string("on \"A\" send \"1\"") + end + "on \"B\" send \"2\"" + end + end +
                         "reply");
-    EXPECT_EQ(lines.error, "line 4: a line starts with requests, answers, on, match, otherwise, at "
-                           "or every, not \"reply\"");
+    EXPECT_EQ(lines.error, "line 4: a line starts with requests, answers, on, match, otherwise, in, "
+                           "starts, at or every, not \"reply\"");
   }
 }
 
@@ -99,6 +99,12 @@ TEST(DeviceFile, MistakesSayWhereAndWhy) {
       {"requests end none\nmatch \"x*\" send \"y\"", "line 2: the pattern \"x*\" matches no bytes at all"},
       {"every 0 send \"x\"", "line 1: every takes a number of milliseconds, 1 to 999999999"},
       {"at 5 silent", "line 1: timed output must send something"},
+      {"at 5 send \"x\" then \"m\"", "line 1: only a request's answer may change the mode"},
+      {"on \"A\" send \"x\" then", "line 1: then takes the name of a mode"},
+      {"in \"m\" every 5 send \"x\"", "line 1: in \"m\" must be followed by on, match or otherwise"},
+      {"starts \"m\"", "line 1: starts takes in and the name of a mode"},
+      {"in \"m\" otherwise silent\notherwise silent\nin \"m\" otherwise silent",
+       "line 3: a second otherwise in \"m\" (the first is on line 1)"},
       {"requests end \"\"", "line 1: an ending cannot be empty"},
       {"answers end \"a\" \"b\"", "line 1: answers end takes one text"},
       {"\n\nreply \"x\"", "line 3: a line starts with requests, answers, on, match"},
@@ -214,6 +220,27 @@ TEST(Device, PatternsMatchInOnePassAndCaptureAsUsual) {
   ASSERT_TRUE(word.compile("ID\\b.*", error));
   EXPECT_FALSE(word.matchWhole("IDx", captures));
   EXPECT_TRUE(word.matchWhole("ID x", captures));
+}
+
+// Modes: a modem echoes commands until ATE0 turns the echo off, and an
+// open starts it in its first mode again.
+TEST(Device, LinesAnswerInTheirModeAndThenChangesIt) {
+  Device modem(Parsed("requests end \"\\r\"\nstarts in \"echo\"\n"
+                      "in \"echo\" on \"ATE0\" send \"ATE0\\r\\r\\nOK\" then \"quiet\"\n"
+                      "in \"echo\" match \"(.*)\" send \"$1\\r\\r\\nERROR\"\n"
+                      "on \"AT\" send \"\\r\\nOK\"\n"
+                      "in \"quiet\" on \"ATE1\" silent then \"echo\"\n"
+                      "in \"quiet\" otherwise send \"\\r\\nERROR\"\n"));
+  modem.open(0);
+  EXPECT_EQ(AnswerAt(modem, "AT\r", 0, 0), "AT\r\r\nERROR\r\n");  // the first line of its mode wins
+  EXPECT_EQ(AnswerAt(modem, "ATE0\r", 0, 0), "ATE0\r\r\nOK\r\n");
+  EXPECT_EQ(AnswerAt(modem, "AT\r", 0, 0), "\r\nOK\r\n");
+  EXPECT_EQ(AnswerAt(modem, "ATX\r", 0, 0), "\r\nERROR\r\n");
+  EXPECT_EQ(AnswerAt(modem, "ATE1\r", 0, 0), "");
+  EXPECT_EQ(AnswerAt(modem, "ATX\r", 0, 0), "ATX\r\r\nERROR\r\n");
+  EXPECT_EQ(AnswerAt(modem, "ATE0\r", 0, 0), "ATE0\r\r\nOK\r\n");
+  modem.open(10);
+  EXPECT_EQ(AnswerAt(modem, "ATX\r", 10, 10), "ATX\r\r\nERROR\r\n");
 }
 
 TEST(Device, WithoutEndingsARequestIsHeardWhenItsLastByteComes) {
