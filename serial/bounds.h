@@ -43,6 +43,14 @@ class Deadline {
   uint32_t elapsed() const { return started_ ? clock_->milliseconds() - start_ : 0; }
   // True once started and the limit has passed.
   bool expired() const { return started_ && elapsed() >= limit_; }
+  // For a bound that starts with the first of several events (bytes taken
+  // again and again): the first checkpoint starts the count, each later one
+  // says whether the limit has passed since.
+  bool checkpoint() {
+    if (started_) return expired();
+    restart();
+    return false;
+  }
   void setLimit(uint32_t milliseconds) { limit_ = milliseconds; }
 
  private:

@@ -138,9 +138,7 @@ bool ReadFromDevice(Channel& port, DWORD count, std::string& bytes, int& errorNu
       return false;
     }
     count -= piece;
-    if (read < piece || count == 0) break;
-    if (stream.started() && stream.expired()) break;
-    stream.start();
+    if (read < piece || count == 0 || stream.checkpoint()) break;
   }
   return true;
 }
@@ -163,9 +161,7 @@ void ReadBounded(Channel& port, DWORD count, std::string& bytes, int& errorNumbe
       const DWORD wanted = count - static_cast<DWORD>(bytes.size());
       if (!ReadFromDevice(port, waiting < wanted ? waiting : wanted, bytes, errorNumber)) return;
       quiet.stop();
-      if (bytes.size() == count) return;
-      if (stream.started() && stream.expired()) return;
-      stream.start();
+      if (bytes.size() == count || stream.checkpoint()) return;
     } else if (!quiet.started()) {
       quiet.start();  // the line fell quiet: look once more at once
     } else if (quiet.expired()) {
