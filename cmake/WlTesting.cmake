@@ -13,12 +13,13 @@ function(wl_ship target)
                      VERBATIM)
 endfunction()
 
-# wl_add_plugin(NAME EDITION_LIB RC_FILE): NAME.nbp in the output folder, its
-# export directory naming it NAME.dll, linked statically, shipped stripped.
-function(wl_add_plugin name edition_lib rc_file)
+# wl_add_plugin(NAME EDITION_LIB [RC_FILE]): NAME.nbp in the output folder,
+# its export directory naming it NAME.dll, linked statically, shipped
+# stripped.
+function(wl_add_plugin name edition_lib)
   set(EDITION_NAME ${name})
   configure_file(${CMAKE_SOURCE_DIR}/plugin/exports.def.in ${CMAKE_CURRENT_BINARY_DIR}/${name}.def @ONLY)
-  add_library(${name} SHARED ${CMAKE_SOURCE_DIR}/plugin/exports.cpp ${rc_file}
+  add_library(${name} SHARED ${CMAKE_SOURCE_DIR}/plugin/exports.cpp ${ARGN}
               ${CMAKE_CURRENT_BINARY_DIR}/${name}.def)
   target_link_libraries(${name} PRIVATE -Wl,--whole-archive ${edition_lib} -Wl,--no-whole-archive wlengine)
   set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".nbp" OUTPUT_NAME ${name}
