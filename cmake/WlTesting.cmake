@@ -5,11 +5,15 @@
 # debuggers); they go into FILE.debug beside it, which the file names in its
 # .gnu_debuglink, so addr2line resolves an author's crash address through it.
 # Done at link time so that every test runs against the shipped bytes.
+# objcopy writes a PE file's time stamp anew, from SOURCE_DATE_EPOCH when set:
+# 0, as the linker leaves it (--no-insert-timestamp), so both files are the
+# same bytes in every build of a commit.
 function(wl_ship target)
   set(file $<TARGET_FILE:${target}>)
+  set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
   add_custom_command(TARGET ${target} POST_BUILD
-                     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${file} ${file}.debug
-                     COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${file}.debug ${file}
+                     COMMAND ${objcopy} --only-keep-debug ${file} ${file}.debug
+                     COMMAND ${objcopy} --strip-all --add-gnu-debuglink=${file}.debug ${file}
                      VERBATIM)
 endfunction()
 
