@@ -21,7 +21,7 @@ commit=${WL_COMMIT:-$(git -C "$top" rev-parse HEAD 2>/dev/null)} || fail "no com
 export SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH:-$(git -C "$top" log -1 --format=%ct HEAD 2>/dev/null)}
 [ -n "$commit" ] && [ -n "$SOURCE_DATE_EPOCH" ] || fail "no commit: set WL_COMMIT and SOURCE_DATE_EPOCH"
 
-cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null &&
+cmake --no-warn-unused-cli -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null &&
   cmake --build "$build" -j "$(nproc)" --target "${shipped[@]%.*}" guide >/dev/null ||
   fail "the build failed"
 out=$build/out

@@ -46,7 +46,14 @@ class LineReader {
       size_t end;
       while ((end = pending.find('\n')) == std::string::npos) {
         DWORD got = 0;
+        SetLastError(0);
         if (!ReadFile(input, buffer, sizeof buffer, &got, nullptr) || got == 0) {
+          // Ctrl+C at a console ends the read this way, not the input: the
+          // stop it asks for is seen by the waiting thread.
+          if (GetLastError() == ERROR_OPERATION_ABORTED) {
+            Sleep(10);
+            continue;
+          }
           if (pending.empty()) {
             ended_ = true;
             SetEvent(ready_);

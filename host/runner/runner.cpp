@@ -90,6 +90,9 @@ Outcome Runner::guard(const std::function<Outcome(std::string&)>& run, std::stri
     // What the failed run held is freed by now: the ports can still close.
     message = RunnerFailure("out of memory");
     return Outcome::RunnerFailed;
+  } catch (const std::exception& e) {
+    message = RunnerFailure(e.what());
+    return Outcome::RunnerFailed;
   }
 }
 

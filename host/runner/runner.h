@@ -31,8 +31,9 @@ class Runner : public Host {
 
   Variables& variables() { return variables_; }
 
-  // Runs `run`; an allocation that fails in the runner's own code ends it
-  // as RunnerFailed, with the line that was running in `message`.
+  // Runs `run`; an allocation (or any C++ exception) that fails in the
+  // runner's own code ends it as RunnerFailed, naming the line that was
+  // running in `message`.
   Outcome guard(const std::function<Outcome(std::string& message)>& run, std::string& message);
 
   // Ends a run: prints `message` on stderr, closes every port and the
