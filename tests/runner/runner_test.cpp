@@ -294,14 +294,16 @@ TEST(RunnerLimits, MaxSecondsEndsALoopThatNeverEnds) {
   EXPECT_NE(run.out.find("ports and TCP connection are closed"), std::string::npos) << run.out;
 }
 
-// Every way a run ends, on its last line, with the port left open: the
-// port is closed through the plug-in's own wlCommClose (the spy sees it,
-// with the time-outs put back first), the line that ran is named and the
-// exit code is the documented one.
-TEST_P(Runner, EveryEndClosesThePortAndNamesTheLineThatRan) {
+// Every way a run ends, on its last line, with a port and the connection
+// left open: both are closed through the plug-in's own wlCommClose and
+// wlTCPclose (the spy sees the port get its time-outs back and close, the
+// server sees the client go), the line that ran is named and the exit code
+// is the documented one.
+TEST_P(Runner, EveryEndClosesWhatWasOpenAndNamesTheLineThatRan) {
   const std::string device = WriteScratch("ends.dev", "on \"W\" send \"ST,GS,+0012.34 kg\"\n");
   // A request the device never answers: nothing waits in the port.
-  const std::string open = "wlCommOpenStd \"1,9600\"\nwlCommSendCRLF \"1,HELLO\"\n";
+  const std::string open = "wlTCPopen \"127.0.0.1,[tcpport],3072\"\nwlCommOpenStd \"1,9600\"\n"
+                           "wlCommSendCRLF \"1,HELLO\"\n";
   const struct {
     const char* last;
     const char* options;
@@ -309,29 +311,35 @@ TEST_P(Runner, EveryEndClosesThePortAndNamesTheLineThatRan) {
     const char* message;
   } ends[] = {
       {"Print \"done\"", "", 0, ""},
-      {"Expect \"[wlCommErr]\" \"1\"", "", 1, ":3: expected [wlCommErr] to read \"1\""},
-      {"Math \"1/[wlCommErr]\" \"0\" \"[x]\"", "", 2, ":3: Math: cannot read \"1/ 0\""},
+      {"Expect \"[wlCommErr]\" \"1\"", "", 1, ":4: expected [wlCommErr] to read \"1\""},
+      {"Math \"1/[wlCommErr]\" \"0\" \"[x]\"", "", 2, ":4: Math: cannot read \"1/ 0\""},
       {"Pause \"20000\"", "--max-seconds 1 ", 3,
-       ":3: stopped: the run took longer than --max-seconds 1"},
+       ":4: stopped: the run took longer than --max-seconds 1"},
       // An action that outlasts the limit (a receive nothing answers) ends
       // as it would, then the run.
       {"wlCommRxLine \"1,nothing,150\"", "--max-seconds 1 ", 3,
-       ":3: stopped: the run took longer than --max-seconds 1"},
+       ":4: stopped: the run took longer than --max-seconds 1"},
   };
   for (const auto& end : ends) {
+    bool clientWent = false;
+    tcptest::ScriptedPeer service(
+        [&clientWent](tcptest::ScriptedPeer& peer) { clientWent = peer.clientClosed(30000); });
     const std::string script = WriteScratch("ends.nbs", open + end.last + "\n");
     const std::string log = wltest::ScratchDir("runner") + "\\ends.log";
-    const Outcome run = RunNbrun(std::string(end.options) + "--spy=" + Quoted(log) +
+    const Outcome run = RunNbrun(std::string(end.options) + "--set tcpport=" +
+                                 std::to_string(service.port()) + " --spy=" + Quoted(log) +
                                  " --device COM1=" + Quoted(device) + " " + plugIn() + " " +
                                  Quoted(script));
     EXPECT_EQ(run.exitCode, end.exitCode) << end.last << "\n" << run.out;
     EXPECT_TRUE(Has(run.out, end.message)) << end.message << "\n" << run.out;
+    EXPECT_EQ(Has(run.out, "ports and TCP connection are closed"), end.exitCode != 0) << run.out;
     const std::string spied = ReadAll(log);
     const size_t close = spied.find("COM1   close: ok");
     EXPECT_NE(close, std::string::npos) << end.last << "\n" << spied;
     // The plug-in's own close: the port gets its time-outs back first.
     EXPECT_LT(spied.rfind("COM1   time-outs", close), close) << spied;
-    EXPECT_EQ(Has(run.out, "ports and TCP connection are closed"), end.exitCode != 0) << run.out;
+    EXPECT_TRUE(Has(spied, "TCP    close: ok")) << end.last << "\n" << spied;
+    EXPECT_TRUE(service.finished(5000) && clientWent) << end.last;
   }
 }
 
