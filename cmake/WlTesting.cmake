@@ -5,20 +5,25 @@
 # debuggers); they go into FILE.debug beside it, which the file names in its
 # .gnu_debuglink, so addr2line resolves an author's crash address through it.
 # Done at link time so that every test runs against the shipped bytes.
+# objcopy writes a PE file's time stamp anew, from SOURCE_DATE_EPOCH when set:
+# 0, as the linker leaves it (--no-insert-timestamp), so both files are the
+# same bytes in every build of a commit.
 function(wl_ship target)
   set(file $<TARGET_FILE:${target}>)
+  set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
   add_custom_command(TARGET ${target} POST_BUILD
-                     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug ${file} ${file}.debug
-                     COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=${file}.debug ${file}
+                     COMMAND ${objcopy} --only-keep-debug ${file} ${file}.debug
+                     COMMAND ${objcopy} --strip-all --add-gnu-debuglink=${file}.debug ${file}
                      VERBATIM)
 endfunction()
 
-# wl_add_plugin(NAME EDITION_LIB RC_FILE): NAME.nbp in the output folder, its
-# export directory naming it NAME.dll, linked statically, shipped stripped.
-function(wl_add_plugin name edition_lib rc_file)
+# wl_add_plugin(NAME EDITION_LIB [RC_FILE]): NAME.nbp in the output folder,
+# its export directory naming it NAME.dll, linked statically, shipped
+# stripped.
+function(wl_add_plugin name edition_lib)
   set(EDITION_NAME ${name})
   configure_file(${CMAKE_SOURCE_DIR}/plugin/exports.def.in ${CMAKE_CURRENT_BINARY_DIR}/${name}.def @ONLY)
-  add_library(${name} SHARED ${CMAKE_SOURCE_DIR}/plugin/exports.cpp ${rc_file}
+  add_library(${name} SHARED ${CMAKE_SOURCE_DIR}/plugin/exports.cpp ${ARGN}
               ${CMAKE_CURRENT_BINARY_DIR}/${name}.def)
   target_link_libraries(${name} PRIVATE -Wl,--whole-archive ${edition_lib} -Wl,--no-whole-archive wlengine)
   set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".nbp" OUTPUT_NAME ${name}

@@ -2,22 +2,27 @@
 # Packs a release for Windows users and proves it works as they would use it:
 #   dist/wirelet-VERSION.zip        both plug-ins, nbrun.exe, guide.html, the
 #                                   README, the example scripts, the demo's
-#                                   device file and SHA256SUMS
+#                                   device file, COMMIT and SHA256SUMS
 #   dist/wirelet-VERSION-debug.zip  their debug files, to resolve crash addresses
 # Runs every test first (tools/test.sh); the build strips the files as it
 # links them, so the tests ran against the very bytes packed. Nothing is
-# packed when a test fails or the versions disagree. The zip is then unpacked
-# into an empty folder and used from there: its sums, its debug files, both
-# catalogues listed by its runner with an anchor in its guide for every
-# action, and the demo dialogue with both editions against the virtual devices.
+# packed when a test fails, the versions disagree or the tree holds changes
+# not committed (a release is the build of a commit). The commit is then
+# built again from git's own copy of it, in another folder, and both zips
+# must be the same bytes (tools/build-release.sh makes both). The zip is
+# then unpacked into an empty folder and used from there: its sums, its
+# debug files, both catalogues listed by its runner with an anchor in its
+# guide for every action, and the demo dialogue with both editions against
+# the virtual devices.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+fail() { echo "release: $*" >&2; exit 1; }
+[ -z "$(git -C "$top" status --porcelain --untracked-files=no)" ] ||
+  fail "the tree holds changes not committed: commit them, a release is the build of a commit"
 "$top/tools/test.sh" || { echo "tests failed: nothing packed" >&2; exit 1; }
 
 build=$top/build/win
 out=$build/out
-shipped=(Wirelet.nbp Quillport.nbp nbrun.exe)
-fail() { echo "release: $*" >&2; exit 1; }
 
 # resource_version FILE KEY: FILEVERSION or PRODUCTVERSION of the version
 # resource in the built FILE, as 1.8.0.2.
@@ -39,23 +44,28 @@ name=wirelet-$(resource_version "$out/Wirelet.nbp" FILEVERSION)
 others=$(grep -o 'wirelet-[0-9][0-9.]*[0-9]' "$top/README.md" | grep -vx "$name" | sort -u)
 [ -z "$others" ] || fail "the README names $(echo $others) where $name is packed"
 
-stage=$top/dist/stage
-rm -rf "$stage" "$top/dist/$name.zip" "$top/dist/$name-debug.zip"
-mkdir -p "$stage/$name/examples" "$stage/debug/$name"
-for file in "${shipped[@]}"; do
-  cp "$out/$file" "$stage/$name/"
-  cp "$out/$file.debug" "$stage/debug/$name/"
-done
-cp "$out/guide.html" "$top/README.md" "$stage/$name/"
-cp "$top/examples/"*.nbs "$top/examples/"*.dev "$stage/$name/examples/"
-sums=$(cd "$stage/$name" && find . -type f -printf '%P\n' | sort | xargs sha256sum) || exit 1
-echo "$sums" >"$stage/$name/SHA256SUMS"
-(cd "$stage" && zip -q -X -r "../$name.zip" "$name") || exit 1
-(cd "$stage/debug" && zip -q -X -r "../../$name-debug.zip" "$name") || exit 1
-rm -rf "$stage"
+"$top/tools/build-release.sh" "$build" "$top/dist" >/dev/null || fail "packing failed"
 echo "packed:"
 (cd "$top/dist" && ls -l "$name.zip" "$name-debug.zip" && sha256sum "$name.zip" "$name-debug.zip")
 unzip -l "$top/dist/$name.zip" | tail -n +4 | head -n -2
+
+# --- the same bytes again, from the commit alone, elsewhere ----------------
+again=$(mktemp -d /tmp/wirelet-rebuild.XXXXXX)
+mkdir -p "$again/src"
+git -C "$top" archive --format=tar HEAD | tar -x -C "$again/src" || fail "cannot copy the commit"
+echo "== built again from the commit in $again"
+WL_COMMIT=$(git -C "$top" rev-parse HEAD) SOURCE_DATE_EPOCH=$(git -C "$top" log -1 --format=%ct HEAD) \
+  "$again/src/tools/build-release.sh" "$again/build" "$again/dist" >/dev/null || fail "the second build failed"
+for file in "$out"/*.nbp "$out"/*.exe "$out"/*.debug "$out/guide.html"; do
+  other=$again/build/out/$(basename "$file")
+  [ -e "$other" ] || continue  # built for the tests only (wlbench.exe)
+  cmp -s "$file" "$other" || fail "$(basename "$file") differs between the two builds (both kept: $again)"
+done
+for zip in "$name.zip" "$name-debug.zip"; do
+  cmp -s "$top/dist/$zip" "$again/dist/$zip" || fail "$zip differs between the two builds (both kept: $again)"
+done
+echo "== the two builds are identical: $(cd "$top/dist" && sha256sum "$name.zip")"
+rm -rf "$again"
 
 # --- the zip as an author uses it -----------------------------------------
 check=$(mktemp -d)
@@ -68,8 +78,8 @@ echo "== unpacked into $check"
 listed=$(cut -c67- "$here/SHA256SUMS")
 unpacked=$(cd "$here" && find . -type f ! -name SHA256SUMS -printf '%P\n' | sort)
 [ "$listed" = "$unpacked" ] || fail "SHA256SUMS does not list exactly the files in the zip"
-for file in "${shipped[@]}"; do
-  cmp -s "$here/$file" "$out/$file" || fail "$file in the zip is not the tested file"
+for file in "$here"/*.nbp "$here"/*.exe; do
+  cmp -s "$file" "$out/$(basename "$file")" || fail "$(basename "$file") in the zip is not the tested file"
 done
 echo "SHA256SUMS matches, and the binaries are the tested ones:"
 cat "$here/SHA256SUMS"

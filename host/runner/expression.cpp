@@ -30,6 +30,9 @@ class Parser {
     if (at_ < text_.size()) {
       fail(text_[at_] == ')' ? "a \")\" without its \"(\"" : "expected an operator");
     }
+    // A text that cannot be read says so first, in the words the check at
+    // load uses; only a readable one divides by zero.
+    if (error_.empty() && dividedByZero_) error_ = "division by zero";
     error = error_;
     return error_.empty();
   }
@@ -53,7 +56,7 @@ class Parser {
       if (op == '*') {
         value *= right;
       } else if (right == 0 && !references_) {
-        if (error_.empty()) error_ = "division by zero";
+        dividedByZero_ = true;
       } else {
         value /= right;
       }
@@ -115,6 +118,7 @@ class Parser {
   const bool references_;
   size_t at_ = 0;
   int depth_ = 0;
+  bool dividedByZero_ = false;
   std::string error_;
 };
 

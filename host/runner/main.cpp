@@ -7,28 +7,34 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iostream>
+#include <sstream>
 #include <string>
 
 #include "host/nbhost.h"
 #include "host/runner/expression.h"
+#include "host/runner/failure.h"
 #include "host/runner/program.h"
+#include "host/runner/prompt.h"
+#include "host/runner/runner.h"
 #include "host/runner/script.h"
-#include "host/runner/stop.h"
+#include "host/runner/variables.h"
 #include "host/runner/wire.h"
 
 namespace {
 
+const int kDone = static_cast<int>(nbrun::Outcome::Done);
+const int kFailure = static_cast<int>(nbrun::Outcome::Failed);
+
 const char kUsage[] =
     "usage: nbrun [options] PLUGIN.nbp [SCRIPT]\n"
     "  Runs SCRIPT (one action or statement per line) against the plug-in;\n"
-    "  without SCRIPT, reads lines at a prompt.\n"
+    "  without SCRIPT, reads lines at a prompt (\"quit\" ends it).\n"
     "options:\n"
     "  --list             print the plug-in's actions under their categories\n"
     "  --ports            print the COM ports this machine has\n"
     "  --trace            print each action's number, parameter text, result and time\n"
-    "  --set NAME=VALUE   set a variable before the script runs\n"
-    "  --max-seconds N    end a script still running after N seconds (exit 3)\n"
+    "  --set NAME=VALUE   set a variable before the run (NAME or [NAME])\n"
+    "  --max-seconds N    end a run still going after N seconds (exit 3)\n"
     "  --spy[=FILE]       show every exchange with ports, files and the connection\n"
     "                     (bytes, times, pieces, settings), or write it to FILE\n"
     "  --device COMn=FILE play the device FILE describes on COMn (repeatable)\n"
@@ -44,9 +50,13 @@ const char kUsage[] =
     "  StrLen \"text\" \"[n]\"     SubStr \"text\" \"start\" \"length\" \"[part]\"\n"
     "  SearchStr \"find\" \"text\" \"[pos]\"     StrUpper / StrLower \"text\" \"[result]\"\n"
     "  # comment                  [name] anywhere is replaced by the variable's value\n"
-    "exit: 0 done, 1 an Expect failed, 2 failure, 3 --max-seconds ran out, 4 Ctrl+C\n";
+    "                             (names ignore case, as in NeoBook)\n"
+    "Every end of a run closes the ports and the connection it left open.\n"
+    "exit: 0 done, 1 an Expect failed, 2 a mistake in the script, its files or the\n"
+    "  options, or a run-time error, 3 --max-seconds ran out, 4 Ctrl+C,\n"
+    "  5 the runner failed (a crash, in the runner or a plug-in, or out of memory)\n";
 
-enum Exit { kDone = 0, kExpectationFailed = 1, kFailure = 2 };
+const int kMaxSeconds = 1000000;
 
 struct Options {
   bool list = false;
@@ -59,39 +69,66 @@ struct Options {
   nbrun::WireOptions wire;
 };
 
-bool ParseOptions(int argc, char** argv, Options& options) {
+// What a wire option takes, for the message when its value is malformed.
+std::string WireOptionForm(const std::string& option) {
+  if (option == "--device") return "--device takes COMn=FILE (COM1, COM12, ...)";
+  if (option == "--spy-to-device") return "--spy-to-device takes [COMn=]LOG";
+  return option + " is malformed";
+}
+
+// False with what was wrong in `error`.
+bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
   std::vector<std::string> positional;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
+    const bool valued = arg == "--set" || arg == "--max-seconds";
+    if (valued && i + 1 == argc) {
+      error = arg + " needs a value";
+      return false;
+    }
     if (arg == "--list") {
       options.list = true;
     } else if (arg == "--ports") {
       options.ports = true;
     } else if (arg == "--trace") {
       options.trace = true;
-    } else if (arg == "--set" && i + 1 < argc) {
-      const std::string assignment = argv[++i];
-      const size_t equals = assignment.find('=');
-      if (equals == std::string::npos) return false;
-      options.presets.emplace_back(assignment.substr(0, equals), assignment.substr(equals + 1));
-    } else if (arg == "--max-seconds" && i + 1 < argc) {
+    } else if (arg == "--set") {
+      std::string name, value;
+      if (!nbrun::ReadAssignment(argv[++i], name, value)) {
+        error = "--set takes NAME=VALUE, not \"" + std::string(argv[i]) + "\"";
+        return false;
+      }
+      options.presets.emplace_back(name, value);
+    } else if (arg == "--max-seconds") {
       if (!nbrun::ReadWholeNumber(argv[++i], options.maxSeconds) || options.maxSeconds < 1 ||
-          options.maxSeconds > 1000000) {
+          options.maxSeconds > kMaxSeconds) {
+        error = "--max-seconds takes a whole number of seconds from 1 to " +
+                std::to_string(kMaxSeconds) + ", not \"" + argv[i] + "\"";
         return false;
       }
     } else if (const int taken = nbrun::TakeWireOption(argc, argv, i, options.wire)) {
-      if (taken < 0) return false;
+      if (taken < 0) {
+        error = WireOptionForm(arg) +
+                (i + 1 < argc ? ", not \"" + std::string(argv[i + 1]) + "\"" : "");
+        return false;
+      }
       i += taken - 1;
     } else if (arg.rfind("--", 0) == 0) {
+      error = "there is no option " + arg;
       return false;
     } else {
       positional.push_back(arg);
     }
   }
-  if (positional.size() > 2) return false;
+  if (positional.size() > 2) {
+    error = "one plug-in and one script at most: \"" + positional[2] + "\" is one too many";
+    return false;
+  }
   if (!positional.empty()) options.plugIn = positional[0];
   if (positional.size() == 2) options.script = positional[1];
-  return options.ports || !options.plugIn.empty() || !options.wire.spyToDevice.empty();
+  if (options.ports || !options.plugIn.empty() || !options.wire.spyToDevice.empty()) return true;
+  error = "name a plug-in";
+  return false;
 }
 
 // COM ports the machine names, read from the device namespace; no port is
@@ -122,135 +159,42 @@ void ListCatalogue(const nbhost::PlugIn& plugIn) {
   std::printf("%d actions\n", actions);
 }
 
-class Runner : public nbrun::Host {
- public:
-  Runner(nbhost::PlugIn& plugIn, bool trace) : plugIn_(plugIn), trace_(trace) {
-    plugIn_.onSetVariable = [](const nbhost::VariableSet& set) {
-      std::printf("  %s = \"%s\"\n", set.name.c_str(), nbrun::Visible(set.value).c_str());
-      std::fflush(stdout);
-    };
-  }
-
-  // Ctrl+C and --max-seconds, while a script runs.
-  void watch(const nbrun::StopSignal* stop) { stop_ = stop; }
-
-  bool action(const std::string& name, const std::string& parameters) override {
-    const int32_t number = numberOf(name);
-    if (number <= 0) return false;
-    LARGE_INTEGER frequency, start, end;
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    const int32_t result = plugIn_.exec(number, parameters);
-    QueryPerformanceCounter(&end);
-    if (trace_) {
-      const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
-                        static_cast<double>(frequency.QuadPart);
-      std::printf("> %s (%d) \"%s\" -> %d in %.3f ms\n", name.c_str(), number,
-                  nbrun::Visible(parameters).c_str(), result, ms);
-      std::fflush(stdout);
-    }
-    return true;
-  }
-
-  void print(const std::string& text) override {
-    std::printf("%s\n", text.c_str());
-    std::fflush(stdout);
-  }
-
-  void pause(int milliseconds) override {
-    if (stop_) {
-      stop_->wait(milliseconds);
-    } else {
-      Sleep(static_cast<DWORD>(milliseconds));
-    }
-  }
-
-  nbrun::Outcome stop(std::string& why) override {
-    return stop_ ? stop_->check(why) : nbrun::Outcome::Done;
-  }
-
-  std::string variable(const std::string& name) override { return plugIn_.variable(name); }
-
-  void setVariable(const std::string& name, const std::string& value) override {
-    plugIn_.variables()[name] = value;
-  }
-
-  // Closes every port and the connection a stopped script may have left
-  // open, so a device gets its own time-outs back; quietly.
-  void closeAll() {
-    const auto shown = plugIn_.onSetVariable;
-    plugIn_.onSetVariable = nullptr;
-    for (int port = 1; port <= 16; ++port) plugIn_.exec("wlCommClose", std::to_string(port));
-    plugIn_.exec("wlTCPclose", "");
-    plugIn_.onSetVariable = shown;
-  }
-
- private:
-  // The action's number from the registrations; names match regardless of case.
-  int32_t numberOf(const std::string& name) const {
-    for (const nbhost::Registration& entry : plugIn_.registrations()) {
-      if (entry.number > 0 && _stricmp(entry.name.c_str(), name.c_str()) == 0) return entry.number;
-    }
-    return 0;
-  }
-
-  nbhost::PlugIn& plugIn_;
-  bool trace_;
-  const nbrun::StopSignal* stop_ = nullptr;
-};
-
-// Loads and runs lines, saying on stderr what went wrong.
-nbrun::Outcome RunLines(Runner& runner, const std::vector<std::string>& lines,
-                        const std::string& source, int firstNumber) {
-  nbrun::Program program;
-  std::string message;
-  nbrun::Outcome outcome = nbrun::Outcome::Failed;
-  if (nbrun::Load(lines, source, firstNumber, program, message)) {
-    outcome = nbrun::Run(program, runner, message);
-  }
-  if (!message.empty()) std::fprintf(stderr, "%s\n", message.c_str());
-  return outcome;
-}
-
-int RunScript(Runner& runner, const std::string& path, int maxSeconds) {
-  std::ifstream script(path, std::ios::binary);
-  if (!script) {
+int RunScript(nbrun::Runner& runner, const std::string& path, int maxSeconds) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << file.rdbuf();
+  if (!file) {
     std::fprintf(stderr, "cannot read the script %s\n", path.c_str());
     return kFailure;
   }
   std::vector<std::string> lines;
-  for (std::string line; std::getline(script, line);) lines.push_back(line);
+  nbrun::Program program;
+  std::string message;
+  if (!nbrun::SplitScript(bytes.str(), lines, message)) {
+    std::fprintf(stderr, "%s: %s\n", path.c_str(), message.c_str());
+    return kFailure;
+  }
+  if (!nbrun::Load(lines, path, 1, program, message, runner.knows())) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+    return kFailure;
+  }
   nbrun::StopSignal stop(maxSeconds);
   runner.watch(&stop);
-  const nbrun::Outcome outcome = RunLines(runner, lines, path, 1);
-  if (outcome == nbrun::Outcome::Interrupted || outcome == nbrun::Outcome::OutOfTime) {
-    runner.closeAll();
-    std::fprintf(stderr, "nbrun: the plug-in's ports and TCP connection are closed\n");
-  }
+  const nbrun::Outcome outcome = runner.guard(
+      [&](std::string& why) { return nbrun::Run(program, runner, why); }, message);
+  const int code = runner.finish(outcome, message);
   runner.watch(nullptr);
-  return static_cast<int>(outcome);
-}
-
-// Each line is a script of its own: blocks and jumps need a script file.
-int RunPrompt(Runner& runner) {
-  std::printf("Type actions or statements, one per line; \"quit\" ends.\n");
-  std::string line;
-  for (int number = 1;; ++number) {
-    std::printf("nbrun> ");
-    std::fflush(stdout);
-    if (!std::getline(std::cin, line) || line == "quit" || line == "exit") break;
-    RunLines(runner, {line}, "", number);  // the prompt goes on after a failure
-  }
-  std::printf("\n");
-  return kDone;
+  return code;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  nbrun::InstallCrashGuard();
   Options options;
-  if (!ParseOptions(argc, argv, options)) {
-    std::fputs(kUsage, stderr);
+  std::string error;
+  if (!ParseOptions(argc, argv, options, error)) {
+    std::fprintf(stderr, "nbrun: %s\n%s", error.c_str(), kUsage);
     return kFailure;
   }
   if (!options.wire.spyToDevice.empty()) return nbrun::PrintDeviceFromLog(options.wire.spyToDevice);
@@ -259,7 +203,6 @@ int main(int argc, char** argv) {
     if (options.plugIn.empty()) return kDone;
   }
   nbhost::PlugIn plugIn;
-  std::string error;
   if (!plugIn.load(options.plugIn, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return kFailure;
@@ -277,8 +220,8 @@ int main(int argc, char** argv) {
     ListCatalogue(plugIn);
     return kDone;
   }
-  for (const auto& preset : options.presets) plugIn.variables()[preset.first] = preset.second;
-  Runner runner(plugIn, options.trace);
-  return options.script.empty() ? RunPrompt(runner)
+  nbrun::Runner runner({&plugIn}, options.trace);
+  for (const auto& preset : options.presets) runner.variables().set(preset.first, preset.second);
+  return options.script.empty() ? nbrun::RunPrompt(runner, options.maxSeconds)
                                 : RunScript(runner, options.script, options.maxSeconds);
 }

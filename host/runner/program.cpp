@@ -172,13 +172,16 @@ class Interpreter {
   Interpreter(const Program& program, Host& host)
       : program_(program), host_(host), counts_(program.lines.size()) {}
 
-  Outcome run(std::string& message) {
-    size_t next = 0;
+  Outcome run(size_t next, std::string& message) {
     while (next < program_.lines.size()) {
       const Line& line = program_.lines[next];
+      host_.running(program_.where(line));
       std::string why;
-      Outcome outcome = host_.stop(why);
-      if (outcome == Outcome::Done) outcome = step(next, why);
+      Outcome outcome = step(next, why);
+      // Asked after the line, so a stop during it (a Pause cut short, an
+      // action that took long) names that line, and the last line is no
+      // exception.
+      if (outcome == Outcome::Done) outcome = host_.stop(why);
       if (outcome != Outcome::Done) {
         message = program_.where(line) + ": " + why;
         return outcome;
@@ -208,7 +211,7 @@ class Interpreter {
       case Kind::EndIf: break;
       case Kind::Action:
         if (!host_.action(statement.name, values.empty() ? "" : values[0])) {
-          why = "the plug-in has no action named " + statement.name;
+          why = "no loaded plug-in has an action " + statement.name;
           return Outcome::Failed;
         }
         break;
@@ -316,19 +319,27 @@ std::string Program::where(const Line& line) const {
   return source.empty() ? "line " + number : source + ":" + number;
 }
 
+std::string CheckLine(const std::string& text, const ActionKnown& known, ParsedLine& parsed) {
+  parsed = ParseLine(text);
+  if (!parsed.ok) return parsed.error;
+  const Statement& statement = parsed.statement;
+  if (statement.kind == Kind::Action && known && !known(statement.name)) {
+    return "no loaded plug-in has an action " + statement.name;
+  }
+  return ArgumentProblem(statement, statement.arguments, true);
+}
+
 bool Load(const std::vector<std::string>& text, const std::string& source, int firstNumber,
-          Program& program, std::string& error) {
+          Program& program, std::string& error, const ActionKnown& known) {
   program = Program();
   program.source = source;
   error.clear();
   for (size_t i = 0; i < text.size() && error.empty(); ++i) {
     Line line;
     line.number = firstNumber + static_cast<int>(i);
-    const ParsedLine parsed = ParseLine(text[i]);
+    ParsedLine parsed;
+    std::string why = CheckLine(text[i], known, parsed);
     line.statement = parsed.statement;
-    std::string why = parsed.ok
-                          ? ArgumentProblem(parsed.statement, parsed.statement.arguments, true)
-                          : parsed.error;
     if (parsed.statement.kind == Kind::Label) {
       const auto added =
           program.labels.emplace(LowerCase(parsed.statement.name), program.lines.size());
@@ -352,8 +363,8 @@ bool Load(const std::vector<std::string>& text, const std::string& source, int f
   return error.empty();
 }
 
-Outcome Run(const Program& program, Host& host, std::string& message) {
-  return Interpreter(program, host).run(message);
+Outcome Run(const Program& program, Host& host, std::string& message, size_t start) {
+  return Interpreter(program, host).run(start, message);
 }
 
 }  // namespace nbrun

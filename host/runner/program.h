@@ -1,6 +1,7 @@
 // A script loaded whole, then run.
 //
-// Loading reads every line (script.h), matches the blocks (If with its Else
+// Loading reads every line (script.h), checks that a loaded plug-in has each
+// action named, matches the blocks (If with its Else
 // and EndIf, While with EndWhile, Loop with EndLoop, ExitLoop with the loop
 // around it), collects the :labels and checks every argument that holds no
 // [name] (operators, Math expressions, numbers, GotoLine's label). So a
@@ -16,6 +17,7 @@
 // Windows here.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -24,8 +26,11 @@
 
 namespace nbrun {
 
-// How a run ended; the values are nbrun's exit codes.
-enum class Outcome { Done = 0, ExpectFailed = 1, Failed = 2, OutOfTime = 3, Interrupted = 4 };
+// How a run ended; the values are nbrun's exit codes. RunnerFailed is the
+// runner's own failure (a crash, memory exhausted), never the script's.
+enum class Outcome {
+  Done = 0, ExpectFailed = 1, Failed = 2, OutOfTime = 3, Interrupted = 4, RunnerFailed = 5,
+};
 
 struct Line {
   int number = 0;  // in the file, from 1
@@ -45,10 +50,19 @@ struct Program {
   std::string where(const Line& line) const;
 };
 
+// Whether a loaded plug-in has an action by this name (in any case).
+using ActionKnown = std::function<bool(const std::string& name)>;
+
+// What is wrong with one line taken alone (its form, its literal arguments,
+// its action's name when `known` is given), or empty text. Blocks, labels
+// and jumps need the whole script: Load checks those.
+std::string CheckLine(const std::string& text, const ActionKnown& known, ParsedLine& parsed);
+
 // Loads the script's lines, numbered from `firstNumber`. False with the first
-// problem in `error`, naming its line.
+// problem in `error`, naming its line. Without `known`, action names are
+// checked only when they run.
 bool Load(const std::vector<std::string>& text, const std::string& source, int firstNumber,
-          Program& program, std::string& error);
+          Program& program, std::string& error, const ActionKnown& known = nullptr);
 
 class Host {
  public:
@@ -62,10 +76,13 @@ class Host {
   virtual Outcome stop(std::string& why) = 0;
   virtual std::string variable(const std::string& name) = 0;
   virtual void setVariable(const std::string& name, const std::string& value) = 0;
+  // Called before each statement runs, with its place ("demo.nbs:12").
+  virtual void running(const std::string& /*where*/) {}
 };
 
-// Runs the program to its end: Done, or how it ended with `message` naming
-// the line.
-Outcome Run(const Program& program, Host& host, std::string& message);
+// Runs the program from its line at index `start` to its end: Done, or how
+// it ended with `message` naming the line. A stop asked for while a line
+// runs ends the run when that line is done and names it, the last line too.
+Outcome Run(const Program& program, Host& host, std::string& message, size_t start = 0);
 
 }  // namespace nbrun

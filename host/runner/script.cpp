@@ -62,6 +62,11 @@ ParsedLine Malformed(const std::string& why) {
 }  // namespace
 
 ParsedLine ParseLine(const std::string& line) {
+  const size_t nul = line.find('\0');
+  if (nul != std::string::npos) {
+    return Malformed("a NUL byte at column " + std::to_string(nul + 1) +
+                     ": save the script as text");
+  }
   size_t at = 0;
   while (at < line.size() && IsBlank(line[at])) ++at;
   ParsedLine parsed;
@@ -101,6 +106,25 @@ ParsedLine ParseLine(const std::string& line) {
     return Malformed("an action takes one parameter text in double quotes");
   }
   return parsed;
+}
+
+bool SplitScript(const std::string& bytes, std::vector<std::string>& lines, std::string& error) {
+  lines.clear();
+  if (bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0) {
+    error = "the script is saved as UTF-16 (\"Unicode\"): save it as UTF-8 or ANSI";
+    return false;
+  }
+  size_t at = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  while (at < bytes.size()) {
+    const size_t end = bytes.find_first_of("\r\n", at);
+    if (end == std::string::npos) {
+      lines.push_back(bytes.substr(at));
+      break;
+    }
+    lines.push_back(bytes.substr(at, end - at));
+    at = end + (bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+  }
+  return true;
 }
 
 std::string Substitute(const std::string& text, const Lookup& lookup) {

@@ -48,7 +48,15 @@ struct ParsedLine {
   std::string error;  // why the line is malformed, when !ok
 };
 
+// A line holding a NUL byte is malformed: no text with one can reach a
+// plug-in whole.
 ParsedLine ParseLine(const std::string& line);
+
+// The lines of a script file as Notepad saves it: a UTF-8 byte order mark at
+// the start is skipped, and a line ends at CR LF, LF or a lone CR. False,
+// with the reason in `error`, for a file saved as UTF-16 (Notepad's
+// "Unicode"), whose every other byte is a NUL.
+bool SplitScript(const std::string& bytes, std::vector<std::string>& lines, std::string& error);
 
 // The value of a variable; empty text for one that is not set.
 using Lookup = std::function<std::string(const std::string& name)>;

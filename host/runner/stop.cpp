@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "host/runner/failure.h"
+
 namespace nbrun {
 namespace {
 
@@ -59,6 +61,11 @@ void StopSignal::wait(int milliseconds) const {
   WaitForSingleObject(g_interrupted, asked < left() ? asked : left());
 }
 
+bool StopSignal::waitFor(HANDLE ready) const {
+  const HANDLE handles[2] = {g_interrupted, ready};
+  return WaitForMultipleObjects(2, handles, FALSE, left()) == WAIT_OBJECT_0 + 1;
+}
+
 DWORD StopSignal::left() const {
   if (maxSeconds_ <= 0) return INFINITE;
   const ULONGLONG now = GetTickCount64();
@@ -68,10 +75,12 @@ DWORD StopSignal::left() const {
 DWORD WINAPI StopSignal::Watch(void* self) {
   const StopSignal& stop = *static_cast<const StopSignal*>(self);
   if (WaitForSingleObject(stop.finished_, stop.left() + kGraceMilliseconds) == WAIT_TIMEOUT) {
+    const std::string where = RunningLine();
     std::fprintf(stderr,
-                 "nbrun: an action is still running %lu s after --max-seconds %d ran out; "
+                 "nbrun: %s%san action is still running %lu s after --max-seconds %d ran out; "
                  "the process ends\n",
-                 kGraceMilliseconds / 1000, stop.maxSeconds_);
+                 where.c_str(), where.empty() ? "" : ": ", kGraceMilliseconds / 1000,
+                 stop.maxSeconds_);
     std::fflush(stderr);
     ExitProcess(static_cast<UINT>(Outcome::OutOfTime));
   }

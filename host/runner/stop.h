@@ -1,7 +1,8 @@
-// Ending a script run from outside: Ctrl+C (or Ctrl+Break) at the console,
-// and --max-seconds. Both are asked for here and honoured by the run before
-// its next statement (a Pause is cut short), so the action running at the
-// time ends as it would and the runner can close the plug-in's ports.
+// Ending a run from outside: Ctrl+C (or Ctrl+Break) at the console, and
+// --max-seconds. Both are asked for here and honoured by the run when the
+// line running at the time is done (a Pause is cut short, a prompt waiting
+// for a line stops waiting), so the action running ends as it would and the
+// runner can close the plug-ins' ports.
 // A second Ctrl+C ends the process at once (Windows' own handling), and an
 // action still running 5 s after the time is up ends it too, with the
 // time-out's exit code: nothing the plug-in does can keep a run going.
@@ -27,6 +28,8 @@ class StopSignal {
   Outcome check(std::string& why) const;
   // Waits `milliseconds`, less when a stop comes first.
   void wait(int milliseconds) const;
+  // Waits until `ready` is signalled (true) or a stop comes first (false).
+  bool waitFor(HANDLE ready) const;
 
  private:
   static DWORD WINAPI Watch(void* self);

@@ -71,6 +71,10 @@ TEST(MathExpressions, PrecedenceParenthesesAndSigns) {
   EXPECT_EQ(MathValue("48/4/2"), 6);
 
   EXPECT_EQ(MathError("1/(2-2)"), "division by zero");
+  // A text that cannot be read says so in the words of the check at load,
+  // even where it also divides by zero.
+  EXPECT_EQ(MathError("1/0 2"), "expected an operator at \"2\"");
+  EXPECT_EQ(nbrun::CheckExpression("1/0 2"), "expected an operator at \"2\"");
   EXPECT_EQ(MathError("2+*3"), "expected a number at \"*3\"");
   EXPECT_EQ(MathError("(1+2"), "a \"(\" is never closed at the end");
   EXPECT_EQ(MathError("1+2)"), "a \")\" without its \"(\" at \")\"");

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "host/runner/program.h"
+#include "host/runner/session.h"
 
 namespace {
 
@@ -97,6 +98,19 @@ TEST(Loading, BlocksJumpsAndArgumentsThatDoNotFitNameTheirLine) {
   EXPECT_EQ(LoadError("Print \"ok\"\nwlCommSend \"1,abc"),
             "t.nbs:2: a double quote is never closed");
 
+  // Every action name is checked against the loaded catalogues before
+  // anything runs, in any case.
+  const nbrun::ActionKnown known = [](const std::string& name) {
+    return name == "wlCommSend" || name == "WLCOMMSEND";
+  };
+  nbrun::Program loaded;
+  std::string why;
+  EXPECT_FALSE(nbrun::Load(Lines("Print \"a\"\nwlCommSend \"1,x\"\nwlCommSnd \"1,x\""), "t.nbs", 1,
+                           loaded, why, known));
+  EXPECT_EQ(why, "t.nbs:3: no loaded plug-in has an action wlCommSnd");
+  EXPECT_EQ(LoadError(std::string("Print \"a\"\nPrint \"\0\"", 20)),
+            "t.nbs:2: a NUL byte at column 8: save the script as text");
+
   // What holds a variable waits until it runs.
   nbrun::Program program;
   std::string error;
@@ -172,7 +186,7 @@ TEST(Running, FailuresAtRunTimeNameTheLineAndStopThere) {
        "t.nbs:1: Math: cannot read \"1/0\": division by zero"},
       {"Loop \"1\" \"[n]\" \"[i]\"\nEndLoop", Outcome::Failed,
        "t.nbs:1: Loop: \"\" is not a whole number"},
-      {"wlNoSuch \"1\"", Outcome::Failed, "t.nbs:1: the plug-in has no action named wlNoSuch"},
+      {"wlNoSuch \"1\"", Outcome::Failed, "t.nbs:1: no loaded plug-in has an action wlNoSuch"},
       {"GotoLine \"[to]\"", Outcome::Failed, "t.nbs:1: GotoLine: there is no label :"},
       {"GotoLine \"in\"\nLoop \"1\" \"2\" \"[i]\"\n:in\nEndLoop", Outcome::Failed,
        "t.nbs:4: EndLoop reached without running its Loop (a GotoLine into the loop?)"},
@@ -188,14 +202,87 @@ TEST(Running, FailuresAtRunTimeNameTheLineAndStopThere) {
   }
 }
 
-TEST(Running, AStopEndsTheRunBeforeTheNextStatement) {
+TEST(Running, AStopEndsTheRunWithTheLineThatRanTheLastOneToo) {
   RecordingHost host;
-  host.stopAfter = 5;
+  host.stopAfter = 4;
   std::string message;
   EXPECT_EQ(RunText("While \"1\" \"=\" \"1\"\n  wlCommRxCount \"1,n\"\nEndWhile", host, message),
             Outcome::Interrupted);
-  EXPECT_EQ(message, "t.nbs:3: stopped");
+  EXPECT_EQ(message, "t.nbs:2: stopped");  // asked for during the 5th statement, the 2nd action
   EXPECT_EQ(host.log, "wlCommRxCount(1,n) wlCommRxCount(1,n) ");
+
+  // A stop asked for during the last line (a Pause cut short) is no run
+  // that ended well; it names that line, not the one before or after.
+  for (int lastLine : {1, 3}) {
+    RecordingHost last;
+    const std::string script =
+        lastLine == 1 ? "Pause \"60000\"" : "Print \"a\"\n# two\nPause \"60000\"";
+    last.stopAfter = lastLine == 1 ? 0 : 1;
+    EXPECT_EQ(RunText(script, last, message), Outcome::Interrupted) << script;
+    EXPECT_EQ(message, "t.nbs:" + std::to_string(lastLine) + ": stopped");
+  }
+
+  // Run from a later line: what comes before it does not run.
+  RecordingHost from;
+  nbrun::Program program;
+  ASSERT_TRUE(nbrun::Load(Lines("Print \"a\"\nPrint \"b\""), "", 1, program, message));
+  EXPECT_EQ(nbrun::Run(program, from, message, 1), Outcome::Done);
+  EXPECT_EQ(from.log, "b ");
+}
+
+// Feeds typed lines to a session; what each returned and said, one a line.
+std::string Typed(nbrun::Session& session, RecordingHost& host,
+                  const std::vector<std::string>& lines) {
+  std::string said;
+  for (const std::string& line : lines) {
+    std::string message;
+    const Outcome outcome = session.feed(line, host, message);
+    said += std::to_string(static_cast<int>(outcome)) + (session.open() ? "+" : "") +
+            (message.empty() ? "" : " " + message) + "\n";
+  }
+  return said;
+}
+
+TEST(Prompt, BlocksRunWhenCompleteAndMistakesAreRefusedAsTyped) {
+  const nbrun::ActionKnown known = [](const std::string& name) { return name == "wlCommSend"; };
+  nbrun::Session session(known);
+  RecordingHost host;
+  // An If that does not hold runs nothing: not even the Print inside it.
+  EXPECT_EQ(Typed(session, host, {"If \"1\" \"=\" \"2\"", "  Print \"body\"", "EndIf"}),
+            "0+\n0+\n0\n");
+  EXPECT_EQ(host.log, "");
+  // A mistake inside a block is refused at once and the block goes on;
+  // lines keep the numbers they were typed with.
+  EXPECT_EQ(Typed(session, host,
+                  {"Loop \"1\" \"2\" \"[i]\"", "  wlCommSnd \"1,[i]\"", "  Pause \"soon\"",
+                   "  wlCommSend \"1,[i]\"", "EndLoop"}),
+            "0+\n2+ line 5: no loaded plug-in has an action wlCommSnd\n"
+            "2+ line 6: Pause: \"soon\" is not a number of milliseconds\n0+\n0\n");
+  EXPECT_EQ(host.log, "wlCommSend(1,1) wlCommSend(1,2) ");
+  // A block that cannot be matched is refused whole; a run-time error ends
+  // what was typed but not the prompt; an Expect that fails says so.
+  EXPECT_EQ(Typed(session, host,
+                  {"EndWhile", "Math \"1/[zero]0\" \"0\" \"[x]\"", "Expect \"[got]\" \"1,3\""}),
+            "2 line 9: EndWhile without While\n"
+            "2 line 10: Math: cannot read \"1/0\": division by zero\n"
+            "1 line 11: expected [got] to read \"1,3\", it reads \"1,2\"\n");
+  EXPECT_EQ(session.end(), "");
+  EXPECT_EQ(Typed(session, host, {"While \"1\" \"=\" \"1\""}), "0+\n");
+  EXPECT_EQ(session.end(), "line 12: While without EndWhile");
+}
+
+TEST(Prompt, LabelsStayKnownAndAJumpBackGoesOnThroughTheLinesTypedSince) {
+  nbrun::Session session(nullptr);
+  RecordingHost host;
+  EXPECT_EQ(Typed(session, host,
+                  {"SetVar \"n\" \"0\"", ":again", "Math \"[n]+1\" \"0\" \"[n]\"", "Print \"n=[n]\"",
+                   "If \"[n]\" \"<\" \"3\"", "  GotoLine \"again\"", "EndIf", "Print \"done\"",
+                   "GotoLine \"later\"", ":again"}),
+            "0\n0\n0\n0\n0+\n0+\n0\n0\n2 line 9: GotoLine: there is no label :later\n"
+            "2 line 10: the label :again is already on line 2\n");
+  EXPECT_EQ(host.log, "n=1 n=2 n=3 done ");
+  EXPECT_TRUE(nbrun::IsQuit("quit") && nbrun::IsQuit(" QUIT ") && nbrun::IsQuit("Quit\t"));
+  EXPECT_FALSE(nbrun::IsQuit("exit") || nbrun::IsQuit("quit now") || nbrun::IsQuit(""));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "host/runner/script.h"
+#include "host/runner/variables.h"
 
 using nbrun::ParseLine;
 using nbrun::StatementKind;
@@ -48,6 +49,30 @@ TEST(ScriptLines, StatementsCommentsAndBlankLines) {
   EXPECT_EQ(parsed.statement.arguments[0], "x");
 }
 
+TEST(ScriptLines, FilesReadAsNotepadSavesThem) {
+  std::vector<std::string> lines;
+  std::string error;
+  // A byte order mark, then CR LF, LF and lone CR endings mixed; the last
+  // line has none. An empty line between two endings stays a line.
+  ASSERT_TRUE(nbrun::SplitScript("\xEF\xBB\xBFPrint \"a\"\r\nPrint \"b\"\n\rPrint \"c\"\rEnd",
+                                 lines, error));
+  EXPECT_EQ(lines, (std::vector<std::string>{"Print \"a\"", "Print \"b\"", "", "Print \"c\"",
+                                             "End"}));
+  ASSERT_TRUE(nbrun::SplitScript("one\r\n\r\n", lines, error));
+  EXPECT_EQ(lines, (std::vector<std::string>{"one", ""}));
+  ASSERT_TRUE(nbrun::SplitScript("", lines, error));
+  EXPECT_TRUE(lines.empty());
+  // A byte order mark anywhere else is text.
+  ASSERT_TRUE(nbrun::SplitScript("a\n\xEF\xBB\xBF", lines, error));
+  EXPECT_EQ(lines[1], "\xEF\xBB\xBF");
+  EXPECT_FALSE(nbrun::SplitScript(std::string("\xFF\xFEP\0r\0", 6), lines, error));
+  EXPECT_EQ(error, "the script is saved as UTF-16 (\"Unicode\"): save it as UTF-8 or ANSI");
+
+  const auto nul = ParseLine(std::string("Print \"a\0b\"", 11));
+  EXPECT_FALSE(nul.ok);
+  EXPECT_EQ(nul.error, "a NUL byte at column 9: save the script as text");
+}
+
 TEST(ScriptLines, MalformedLinesSayWhy) {
   EXPECT_EQ(ParseLine("wlCommSend \"1,abc").error, "a double quote is never closed");
   EXPECT_FALSE(ParseLine("wlCommSend \"1\" \"2\"").ok);
@@ -72,6 +97,30 @@ TEST(Substitution, VariablesInBracketsAreReplaced) {
   EXPECT_EQ(nbrun::Substitute("] [port]", lookup), "] 3");
   EXPECT_EQ(nbrun::VariableName("[a]"), "a");
   EXPECT_EQ(nbrun::VariableName("a"), "a");
+}
+
+TEST(Variables, NamesIgnoreCaseAndSetTakesBracketsOrNot) {
+  nbrun::Variables variables;
+  variables.set("wlCommErr", " 0");
+  EXPECT_EQ(variables.get("WLCOMMERR"), " 0");
+  variables.set("WlCommErr", " 52");
+  EXPECT_EQ(variables.get("wlcommerr"), " 52");
+  EXPECT_EQ(variables.get("wlCommEof"), "");
+  variables.set("\xC4x", "1");  // only A to Z fold: other bytes differ by code page
+  EXPECT_EQ(variables.get("\xE4x"), "");
+
+  std::string name, value;
+  ASSERT_TRUE(nbrun::ReadAssignment("[port]=3", name, value));
+  EXPECT_EQ(name, "port");
+  EXPECT_EQ(value, "3");
+  ASSERT_TRUE(nbrun::ReadAssignment("line=a=b", name, value));
+  EXPECT_EQ(name, "line");
+  EXPECT_EQ(value, "a=b");
+  ASSERT_TRUE(nbrun::ReadAssignment("empty=", name, value));
+  EXPECT_EQ(value, "");
+  EXPECT_FALSE(nbrun::ReadAssignment("port", name, value));
+  EXPECT_FALSE(nbrun::ReadAssignment("=3", name, value));
+  EXPECT_FALSE(nbrun::ReadAssignment("[]=3", name, value));
 }
 
 TEST(Visible, NonPrintableBytesAreShown) {

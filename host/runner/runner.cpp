@@ -1,0 +1,124 @@
+#include "host/runner/runner.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <new>
+
+#include "host/runner/failure.h"
+#include "host/runner/script.h"
+
+namespace nbrun {
+namespace {
+
+// The ports a plug-in's wlCommClose takes; closing one that is not open
+// makes no system call.
+const int kLastPort = 16;
+
+}  // namespace
+
+Runner::Runner(std::vector<nbhost::PlugIn*> plugIns, bool trace)
+    : plugIns_(std::move(plugIns)), trace_(trace) {
+  for (nbhost::PlugIn* plugIn : plugIns_) {
+    plugIn->onSetVariable = [this](const nbhost::VariableSet& set) {
+      variables_.set(set.name, set.value);
+      std::printf("  %s = \"%s\"\n", set.name.c_str(), Visible(set.value).c_str());
+      std::fflush(stdout);
+    };
+  }
+}
+
+ActionKnown Runner::knows() const {
+  return [this](const std::string& name) {
+    int32_t number = 0;
+    return owner(name, number) != nullptr;
+  };
+}
+
+nbhost::PlugIn* Runner::owner(const std::string& name, int32_t& number) const {
+  for (nbhost::PlugIn* plugIn : plugIns_) {
+    for (const nbhost::Registration& entry : plugIn->registrations()) {
+      if (entry.number > 0 && _stricmp(entry.name.c_str(), name.c_str()) == 0) {
+        number = entry.number;
+        return plugIn;
+      }
+    }
+  }
+  return nullptr;
+}
+
+bool Runner::action(const std::string& name, const std::string& parameters) {
+  int32_t number = 0;
+  nbhost::PlugIn* plugIn = owner(name, number);
+  if (plugIn == nullptr) return false;
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  const int32_t result = plugIn->exec(number, parameters);
+  QueryPerformanceCounter(&end);
+  if (trace_) {
+    const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
+                      static_cast<double>(frequency.QuadPart);
+    std::printf("> %s (%d) \"%s\" -> %d in %.3f ms\n", name.c_str(), number,
+                Visible(parameters).c_str(), result, ms);
+    std::fflush(stdout);
+  }
+  return true;
+}
+
+void Runner::print(const std::string& text) {
+  std::printf("%s\n", text.c_str());
+  std::fflush(stdout);
+}
+
+void Runner::pause(int milliseconds) {
+  if (stop_) {
+    stop_->wait(milliseconds);
+  } else {
+    Sleep(static_cast<DWORD>(milliseconds));
+  }
+}
+
+Outcome Runner::stop(std::string& why) { return stop_ ? stop_->check(why) : Outcome::Done; }
+
+void Runner::running(const std::string& where) { NoteRunningLine(where); }
+
+Outcome Runner::guard(const std::function<Outcome(std::string&)>& run, std::string& message) {
+  try {
+    return run(message);
+  } catch (const std::bad_alloc&) {
+    // What the failed run held is freed by now: the ports can still close.
+    message = RunnerFailure("out of memory");
+    return Outcome::RunnerFailed;
+  } catch (const std::exception& e) {
+    message = RunnerFailure(e.what());
+    return Outcome::RunnerFailed;
+  }
+}
+
+int Runner::finish(Outcome outcome, const std::string& message) {
+  NoteRunningLine("");
+  if (!message.empty()) std::fprintf(stderr, "%s\n", message.c_str());
+  closeAll();
+  if (outcome != Outcome::Done) {
+    std::fprintf(stderr, "nbrun: the plug-ins' ports and TCP connection are closed\n");
+  }
+  return static_cast<int>(outcome);
+}
+
+// Quietly: what the close actions set is no news once the run is over.
+void Runner::closeAll() {
+  for (nbhost::PlugIn* plugIn : plugIns_) {
+    const auto shown = plugIn->onSetVariable;
+    plugIn->onSetVariable = nullptr;
+    if (plugIn->number("wlCommClose") > 0) {
+      for (int port = 1; port <= kLastPort; ++port) {
+        plugIn->exec("wlCommClose", std::to_string(port));
+      }
+    }
+    if (plugIn->number("wlTCPclose") > 0) plugIn->exec("wlTCPclose", "");
+    plugIn->onSetVariable = shown;
+  }
+}
+
+}  // namespace nbrun
