@@ -83,15 +83,28 @@ class Reader {
   size_t at_ = 0;
 };
 
-// "send" followed by texts and "wait MS", or "silent"; nothing may follow.
+// "close" ends an answer: nothing may follow it.
+bool ReadClose(Reader& reader, Piece& piece, std::string& why) {
+  piece.close = true;
+  if (reader.done()) return true;
+  why = "nothing may follow close";
+  return false;
+}
+
+// "send" followed by texts and "wait MS", perhaps ending in "close"; or
+// "silent", or "close" alone.
 bool ReadAnswer(Reader& reader, Answer& answer, std::string& why) {
   if (reader.word("silent")) {
     if (reader.done()) return true;
     why = "nothing may follow silent";
     return false;
   }
+  if (reader.word("close")) {
+    answer.emplace_back();
+    return ReadClose(reader, answer.back(), why);
+  }
   if (!reader.word("send")) {
-    why = "expected send or silent, found " + reader.next();
+    why = "expected send, silent or close, found " + reader.next();
     return false;
   }
   while (!reader.done()) {
@@ -101,12 +114,19 @@ bool ReadAnswer(Reader& reader, Answer& answer, std::string& why) {
         why = "wait takes a number of milliseconds";
         return false;
       }
+      if (reader.word("close")) {
+        answer.push_back(piece);
+        return ReadClose(reader, answer.back(), why);
+      }
       if (!reader.text(piece.bytes)) {
-        why = "a wait must be followed by a text";
+        why = "a wait must be followed by a text or close";
         return false;
       }
+    } else if (reader.word("close")) {
+      answer.push_back(piece);
+      return ReadClose(reader, answer.back(), why);
     } else if (!reader.text(piece.bytes)) {
-      why = "expected a text or wait, found " + reader.next();
+      why = "expected a text, wait or close, found " + reader.next();
       return false;
     }
     answer.push_back(piece);
@@ -261,26 +281,6 @@ bool Unescape(const std::string& shown, std::string& bytes) {
     }
   }
   return true;
-}
-
-std::string PortName(const std::string& fileName) {
-  std::string name = fileName;
-  const bool device = name.rfind("\\\\.\\", 0) == 0;
-  if (device) name.erase(0, 4);
-  if (!device && !name.empty() && name.back() == ':') name.pop_back();
-  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (name.size() < 4 || name.size() > 8 || name.compare(0, 3, "COM") != 0 || name[3] == '0') {
-    return std::string();
-  }
-  for (size_t k = 3; k < name.size(); ++k) {
-    if (!std::isdigit(static_cast<unsigned char>(name[k]))) return std::string();
-  }
-  // Without the device prefix only COM1 to COM9 are reserved names.
-  return device || name.size() == 4 ? name : std::string();
-}
-
-std::string NamedPort(const std::string& text) {
-  return PortName(text.rfind("\\\\.\\", 0) == 0 ? text : "\\\\.\\" + text);
 }
 
 }  // namespace nbdevice

@@ -50,6 +50,7 @@ void Device::open(Millis now) {
   pending_.clear();
   cutter_.clear();
   overflow_ = false;
+  closed_ = false;
   running_.clear();
   for (const Timed& timed : file_.timed) running_.push_back({&timed, now + timed.atMs});
 }
@@ -79,6 +80,7 @@ Device::Group* Device::find(const std::string& text, bool whole, std::smatch& ma
 }
 
 void Device::hear(const std::string& bytes, Millis now) {
+  if (closed_) return;
   const bool cut = !file_.requestEnds.empty();
   for (char byte : bytes) {
     std::string request;
@@ -104,16 +106,19 @@ void Device::answer(Group& group, const std::smatch& match, Millis now) {
 }
 
 void Device::schedule(const Answer& answer, const std::smatch* match, Millis from) {
+  // The answer's ending goes after its last text, before a close.
+  const size_t texts = !answer.empty() && answer.back().close ? answer.size() - 1 : answer.size();
   Millis at = from;
   for (size_t k = 0; k < answer.size(); ++k) {
     at += answer[k].waitMs;
     std::string bytes = match ? match->format(answer[k].bytes) : answer[k].bytes;
-    if (k + 1 == answer.size()) bytes += file_.answerEnd;
-    pending_.emplace(at, bytes);
+    if (k + 1 == texts) bytes += file_.answerEnd;
+    pending_.emplace(at, Output{bytes, answer[k].close});
   }
 }
 
 void Device::advance(Millis now) {
+  if (closed_) return;
   for (Running& running : running_) {
     while (running.next <= now) {
       schedule(running.timed->answer, nullptr, running.next);
@@ -121,10 +126,16 @@ void Device::advance(Millis now) {
     }
   }
   while (!pending_.empty() && pending_.begin()->first <= now) {
-    const std::string& bytes = pending_.begin()->second;
+    const Output& output = pending_.begin()->second;
+    if (output.close) {
+      closed_ = true;
+      pending_.clear();
+      running_.clear();
+      return;
+    }
     const size_t room = queueSize_ > queue_.size() ? queueSize_ - queue_.size() : 0;
-    queue_ += bytes.substr(0, room);
-    if (bytes.size() > room) overflow_ = true;
+    queue_ += output.bytes.substr(0, room);
+    if (output.bytes.size() > room) overflow_ = true;
     pending_.erase(pending_.begin());
   }
 }

@@ -49,15 +49,21 @@ class Device {
   void open(Millis now);
   // The plug-in wrote `bytes` at `now`.
   void hear(const std::string& bytes, Millis now);
-  // Moves the output due by `now` into the receive queue.
+  // Moves the output due by `now` into the receive queue; a close that
+  // falls due ends the connection (see closed).
   void advance(Millis now);
   // When the next output falls due (kNever when none will).
   Millis nextOutput() const;
+  // The device ended the connection (a "close" in its file fell due): it
+  // hears nothing and sends nothing more until it is opened again; what it
+  // sent before stays in the receive queue.
+  bool closed() const { return closed_; }
 
   // The receive queue: what the device sent and nobody read yet. Bytes that
   // do not fit are lost and reported once by takeOverflow.
   size_t waiting() const { return queue_.size(); }
   std::string take(size_t most);
+  std::string peek(size_t most) const { return queue_.substr(0, most); }
   void setQueueSize(size_t bytes) { queueSize_ = bytes; }
   bool takeOverflow();
 
@@ -74,6 +80,11 @@ class Device {
     const Timed* timed;
     Millis next;
   };
+  // Bytes falling due, or the end of the connection.
+  struct Output {
+    std::string bytes;
+    bool close;
+  };
 
   // The group whose request `text` is (or, without endings, ends with);
   // its groups in `match`.
@@ -85,10 +96,11 @@ class Device {
   RequestCutter cutter_;
   std::vector<Group> groups_;
   std::vector<Running> running_;
-  std::multimap<Millis, std::string> pending_;  // equal times keep their order
+  std::multimap<Millis, Output> pending_;  // equal times keep their order
   std::string queue_;
   size_t queueSize_ = 4096;
   bool overflow_ = false;
+  bool closed_ = false;
 };
 
 }  // namespace nbdevice

@@ -1,8 +1,9 @@
-// nbrun: plays the authoring application's part for a plug-in, so a device
-// dialogue can be tried without the application. It loads a .nbp, registers
-// it, and runs a script of actions (or a prompt, one line at a time),
-// printing every variable the plug-in sets as it is set. Its wire options
-// (wire.h) show the bytes the plug-in exchanges and play devices for it.
+// nbrun: plays the authoring application's part for plug-ins, so a device
+// dialogue can be tried without the application. It loads one or more
+// .nbp files (plugins.h), registers them, and runs a script of actions (or
+// a prompt, one line at a time), printing every variable a plug-in sets as
+// it is set. Its wire options (wire.h) show the bytes the comm plug-ins
+// exchange and play devices for them.
 #include <windows.h>
 
 #include <cstdio>
@@ -12,6 +13,7 @@
 
 #include "host/nbhost.h"
 #include "host/runner/expression.h"
+#include "host/runner/plugins.h"
 #include "host/runner/program.h"
 #include "host/runner/script.h"
 #include "host/runner/stop.h"
@@ -20,19 +22,21 @@
 namespace {
 
 const char kUsage[] =
-    "usage: nbrun [options] PLUGIN.nbp [SCRIPT]\n"
-    "  Runs SCRIPT (one action or statement per line) against the plug-in;\n"
+    "usage: nbrun [options] PLUGIN.nbp [PLUGIN.nbp...] [SCRIPT]\n"
+    "  Runs SCRIPT (one action or statement per line, the last argument)\n"
+    "  against the plug-ins, each action on the plug-in that has it;\n"
     "  without SCRIPT, reads lines at a prompt.\n"
     "options:\n"
-    "  --list             print the plug-in's actions under their categories\n"
+    "  --list             print each plug-in's actions under their categories\n"
     "  --ports            print the COM ports this machine has\n"
     "  --trace            print each action's number, parameter text, result and time\n"
     "  --set NAME=VALUE   set a variable before the script runs\n"
     "  --max-seconds N    end a script still running after N seconds (exit 3)\n"
     "  --spy[=FILE]       show every exchange with ports, files and the connection\n"
     "                     (bytes, times, pieces, settings), or write it to FILE\n"
-    "  --device COMn=FILE play the device FILE describes on COMn (repeatable)\n"
-    "  --spy-to-device [COMn=]LOG  print a device file that answers as the\n"
+    "  --device PLACE=FILE  play the device FILE describes on PLACE, a port\n"
+    "                     (COM3) or a TCP server (127.0.0.7:5000); repeatable\n"
+    "  --spy-to-device [PLACE=]LOG  print a device file that answers as the\n"
     "                     device in a --spy log did\n"
     "script lines:\n"
     "  wlCommOpenStd \"1,9600\"     an action; \"\" inside the quotes is one double quote\n"
@@ -53,7 +57,7 @@ struct Options {
   bool ports = false;
   bool trace = false;
   int maxSeconds = 0;
-  std::string plugIn;
+  std::vector<std::string> plugIns;
   std::string script;
   std::vector<std::pair<std::string, std::string>> presets;
   nbrun::WireOptions wire;
@@ -88,10 +92,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       positional.push_back(arg);
     }
   }
-  if (positional.size() > 2) return false;
-  if (!positional.empty()) options.plugIn = positional[0];
-  if (positional.size() == 2) options.script = positional[1];
-  return options.ports || !options.plugIn.empty() || !options.wire.spyToDevice.empty();
+  nbrun::PlugInsAndScript(positional, options.plugIns, options.script);
+  return options.ports || !options.plugIns.empty() || !options.wire.spyToDevice.empty();
 }
 
 // COM ports the machine names, read from the device namespace; no port is
@@ -109,23 +111,10 @@ void ListPorts() {
   if (found == 0) std::printf("no COM ports\n");
 }
 
-void ListCatalogue(const nbhost::PlugIn& plugIn) {
-  int actions = 0;
-  for (const nbhost::Registration& entry : plugIn.registrations()) {
-    if (entry.number == 0) {
-      std::printf("%s\n", entry.name.c_str());
-    } else {
-      std::printf("  %3d  %-18s %s\n", entry.number, entry.name.c_str(), entry.hint.c_str());
-      ++actions;
-    }
-  }
-  std::printf("%d actions\n", actions);
-}
-
 class Runner : public nbrun::Host {
  public:
-  Runner(nbhost::PlugIn& plugIn, bool trace) : plugIn_(plugIn), trace_(trace) {
-    plugIn_.onSetVariable = [](const nbhost::VariableSet& set) {
+  Runner(nbhost::Host& host, bool trace) : host_(host), trace_(trace) {
+    host_.variables().onSet = [](const nbhost::VariableSet& set) {
       std::printf("  %s = \"%s\"\n", set.name.c_str(), nbrun::Visible(set.value).c_str());
       std::fflush(stdout);
     };
@@ -135,12 +124,13 @@ class Runner : public nbrun::Host {
   void watch(const nbrun::StopSignal* stop) { stop_ = stop; }
 
   bool action(const std::string& name, const std::string& parameters) override {
-    const int32_t number = numberOf(name);
-    if (number <= 0) return false;
+    int32_t number = 0;
+    nbhost::PlugIn* plugIn = host_.find(name, &number);
+    if (plugIn == nullptr) return false;
     LARGE_INTEGER frequency, start, end;
     QueryPerformanceFrequency(&frequency);
     QueryPerformanceCounter(&start);
-    const int32_t result = plugIn_.exec(number, parameters);
+    const int32_t result = plugIn->exec(number, parameters);
     QueryPerformanceCounter(&end);
     if (trace_) {
       const double ms = 1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) /
@@ -169,32 +159,14 @@ class Runner : public nbrun::Host {
     return stop_ ? stop_->check(why) : nbrun::Outcome::Done;
   }
 
-  std::string variable(const std::string& name) override { return plugIn_.variable(name); }
+  std::string variable(const std::string& name) override { return host_.variable(name); }
 
   void setVariable(const std::string& name, const std::string& value) override {
-    plugIn_.variables()[name] = value;
-  }
-
-  // Closes every port and the connection a stopped script may have left
-  // open, so a device gets its own time-outs back; quietly.
-  void closeAll() {
-    const auto shown = plugIn_.onSetVariable;
-    plugIn_.onSetVariable = nullptr;
-    for (int port = 1; port <= 16; ++port) plugIn_.exec("wlCommClose", std::to_string(port));
-    plugIn_.exec("wlTCPclose", "");
-    plugIn_.onSetVariable = shown;
+    host_.variables().values[name] = value;
   }
 
  private:
-  // The action's number from the registrations; names match regardless of case.
-  int32_t numberOf(const std::string& name) const {
-    for (const nbhost::Registration& entry : plugIn_.registrations()) {
-      if (entry.number > 0 && _stricmp(entry.name.c_str(), name.c_str()) == 0) return entry.number;
-    }
-    return 0;
-  }
-
-  nbhost::PlugIn& plugIn_;
+  nbhost::Host& host_;
   bool trace_;
   const nbrun::StopSignal* stop_ = nullptr;
 };
@@ -212,7 +184,7 @@ nbrun::Outcome RunLines(Runner& runner, const std::vector<std::string>& lines,
   return outcome;
 }
 
-int RunScript(Runner& runner, const std::string& path, int maxSeconds) {
+int RunScript(Runner& runner, nbhost::Host& host, const std::string& path, int maxSeconds) {
   std::ifstream script(path, std::ios::binary);
   if (!script) {
     std::fprintf(stderr, "cannot read the script %s\n", path.c_str());
@@ -224,7 +196,7 @@ int RunScript(Runner& runner, const std::string& path, int maxSeconds) {
   runner.watch(&stop);
   const nbrun::Outcome outcome = RunLines(runner, lines, path, 1);
   if (outcome == nbrun::Outcome::Interrupted || outcome == nbrun::Outcome::OutOfTime) {
-    runner.closeAll();
+    nbrun::CloseEverything(host);
     std::fprintf(stderr, "nbrun: the plug-in's ports and TCP connection are closed\n");
   }
   runner.watch(nullptr);
@@ -256,29 +228,25 @@ int main(int argc, char** argv) {
   if (!options.wire.spyToDevice.empty()) return nbrun::PrintDeviceFromLog(options.wire.spyToDevice);
   if (options.ports) {
     ListPorts();
-    if (options.plugIn.empty()) return kDone;
+    if (options.plugIns.empty()) return kDone;
   }
-  nbhost::PlugIn plugIn;
+  nbhost::Host host;
   std::string error;
-  if (!plugIn.load(options.plugIn, &error)) {
+  if (!nbrun::LoadPlugIns(host, options.plugIns, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return kFailure;
   }
-  const std::unique_ptr<nbrun::Wire> wire = nbrun::AttachWire(plugIn.module(), options.wire, &error);
+  const std::unique_ptr<nbrun::Wire> wire = nbrun::AttachWire(host.modules(), options.wire, &error);
   if (!wire) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return kFailure;
   }
-  char *title = nullptr, *publisher = nullptr, *hint = nullptr;
-  plugIn.init(&title, &publisher, &hint);
-  plugIn.registerPlugIn();
   if (options.list) {
-    std::printf("%s (%s): %s\n", title ? title : "", publisher ? publisher : "", hint ? hint : "");
-    ListCatalogue(plugIn);
+    nbrun::ListCatalogues(host);
     return kDone;
   }
-  for (const auto& preset : options.presets) plugIn.variables()[preset.first] = preset.second;
-  Runner runner(plugIn, options.trace);
+  for (const auto& preset : options.presets) host.variables().values[preset.first] = preset.second;
+  Runner runner(host, options.trace);
   return options.script.empty() ? RunPrompt(runner)
-                                : RunScript(runner, options.script, options.maxSeconds);
+                                : RunScript(runner, host, options.script, options.maxSeconds);
 }
