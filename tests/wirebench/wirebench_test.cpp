@@ -289,6 +289,65 @@ TEST(WirebenchErrors, EachMistakeHasItsNumberAndItsWords) {
   EXPECT_EQ(b.var("wbErr"), " 64");
 }
 
+// The frame as the host sees it: identification, one category of three
+// actions, edit answers, unknown numbers and the host's marker form.
+TEST(WirebenchFrame, ItIdentifiesAndRegistersAsAPlugInOfItsOwn) {
+  Bench b;
+  b.load("Wirebench.nbp");
+  const nbhost::Host::Loaded& loaded = b.host.plugIns().back();
+  EXPECT_EQ(loaded.title, "Wirebench V1.0.0.0 PlugIn");
+  EXPECT_EQ(loaded.publisher, "Norvale");
+  EXPECT_EQ(loaded.hint, "Played devices and a byte spy for the Wirelet and Quillport plug-ins.");
+  nbhost::PlugIn& bench = *loaded.plugIn;
+  const std::vector<nbhost::Registration>& r = bench.registrations();
+  ASSERT_EQ(r.size(), 4u);
+  EXPECT_EQ(r[0].number, 0);
+  EXPECT_EQ(r[0].name, "Wirebench");
+  EXPECT_TRUE(r[0].hintNull);
+  const char* const names[] = {"wbPlay", "wbSpy", "wbSpyToDevice"};
+  for (int k = 1; k <= 3; ++k) {
+    EXPECT_EQ(r[k].number, k);
+    EXPECT_EQ(r[k].name, names[k - 1]);
+    EXPECT_EQ(r[k].hint.rfind(names[k - 1], 0), 0u) << r[k].hint;
+    EXPECT_EQ(r[k].parameterTypes, "ACTIONPARAM_ALPHA");
+    EXPECT_EQ(r[k].count, 1u);
+    EXPECT_EQ(bench.edit(k), 1);
+  }
+  EXPECT_EQ(bench.edit(0), 0);
+  EXPECT_EQ(bench.edit(4), 0);
+  b.host.variables().values.clear();
+  EXPECT_EQ(bench.exec(4, "COM1,x"), 0);
+  EXPECT_EQ(bench.exec(1, "<#COM1,x#>"), 1);
+  EXPECT_TRUE(b.host.variables().values.empty());
+}
+
+// Texts no author means: nothing crashes or hangs, and each gets a number.
+TEST(WirebenchHostile, EveryActionSurvivesEveryShapeOfText) {
+  Bench b;
+  b.load("Wirelet.nbp");
+  b.load("Wirebench.nbp");
+  SetCurrentDirectoryA(wltest::ScratchDir("wirebench-hostile").c_str());
+  const std::vector<std::string> texts = {
+      std::string(16 * 1024 * 1024 - 1, 'A'),
+      std::string(1000000, ','),
+      std::string("COM14\xFF,\xFE"),
+      "COM14,\"unclosed",
+      "\"COM14,x",
+      "127.0.0.7:,x",
+      ":7000,x",
+  };
+  for (const char* action : {"wbPlay", "wbSpy", "wbSpyToDevice"}) {
+    for (const std::string& text : texts) {
+      // wbSpy takes its text whole, as a file name: the short ones may well
+      // be names of files.
+      if (std::string(action) == "wbSpy" && text.size() < 1000) continue;
+      b.run(action, text);
+      EXPECT_NE(b.var("wbErr"), " 0") << action << " with " << text.substr(0, 40);
+      EXPECT_NE(b.var("wbErrText"), "") << action << " with " << text.substr(0, 40);
+    }
+  }
+}
+
 // Alone, Wirebench says that it has nothing to serve yet.
 TEST(WirebenchAlone, WithoutACommPlugInItSaysSo) {
   Bench b;
