@@ -61,7 +61,8 @@ devices_dialogue() {
   rm -f "$logfile"
   local service=()
   [ -s "$rig/demo.port" ] && service=(--set "tcpport=$(cat "$rig/demo.port")")
-  "$devices_build/wine-run" "$(winpath "$1")" "${@:4}" "${service[@]}" \
+  # The caller's options come after the service's port: a --set of theirs wins.
+  "$devices_build/wine-run" "$(winpath "$1")" "${service[@]}" "${@:4}" \
     --set "logfile=$(winpath "$logfile")" "$(winpath "$2")" "$(winpath "$3")"
   status=$?
   if [ $status = 0 ]; then

@@ -1,22 +1,23 @@
 #!/bin/bash
 # Packs a release for Windows users and proves it works as they would use it:
-#   dist/wirelet-VERSION.zip        both plug-ins, nbrun.exe, guide.html, the
-#                                   README, the example scripts, the demo's
-#                                   device file and SHA256SUMS
+#   dist/wirelet-VERSION.zip        both plug-ins, Wirebench, nbrun.exe,
+#                                   guide.html, the README, the example scripts,
+#                                   the demo's device files and SHA256SUMS
 #   dist/wirelet-VERSION-debug.zip  their debug files, to resolve crash addresses
 # Runs every test first (tools/test.sh); the build strips the files as it
 # links them, so the tests ran against the very bytes packed. Nothing is
 # packed when a test fails or the versions disagree. The zip is then unpacked
-# into an empty folder and used from there: its sums, its debug files, both
-# catalogues listed by its runner with an anchor in its guide for every
-# action, and the demo dialogue with both editions against the virtual devices.
+# into an empty folder and used from there: its sums, its debug files, the
+# three catalogues listed by its runner with an anchor in its guide for every
+# action, the demo dialogue with both editions against the virtual devices,
+# and with both devices played from the zip's device files.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 "$top/tools/test.sh" || { echo "tests failed: nothing packed" >&2; exit 1; }
 
 build=$top/build/win
 out=$build/out
-shipped=(Wirelet.nbp Quillport.nbp nbrun.exe)
+shipped=(Wirelet.nbp Quillport.nbp Wirebench.nbp nbrun.exe)
 fail() { echo "release: $*" >&2; exit 1; }
 
 # resource_version FILE KEY: FILEVERSION or PRODUCTVERSION of the version
@@ -28,7 +29,7 @@ resource_version() {
 
 # The zip is named after Wirelet's version; the README's layout names each
 # plug-in's version and the zip's names.
-for file in Wirelet.nbp Quillport.nbp; do
+for file in Wirelet.nbp Quillport.nbp Wirebench.nbp; do
   v=$(resource_version "$out/$file" FILEVERSION)
   [ -n "$v" ] || fail "$file has no version resource"
   [ "$(resource_version "$out/$file" PRODUCTVERSION)" = "$v" ] || fail "$file: product and file versions differ"
@@ -75,7 +76,7 @@ echo "SHA256SUMS matches, and the binaries are the tested ones:"
 cat "$here/SHA256SUMS"
 
 devices_start "$build" || fail "the virtual devices did not start"
-for edition in Wirelet Quillport; do
+for edition in Wirelet Quillport Wirebench; do
   catalogue=$("$build/wine-run" "$(winpath "$here/nbrun.exe")" --list "$(winpath "$here/$edition.nbp")" |
               tr -d '\r') || fail "nbrun --list $edition.nbp failed"
   actions=$(awk '/^ +[0-9]+ / { print $2 }' <<<"$catalogue")
@@ -84,10 +85,15 @@ for edition in Wirelet Quillport; do
     grep -q "<h3 id=\"$action\"" "$here/guide.html" || fail "guide.html has no anchor for $edition's $action"
   done
   echo "== $edition.nbp from the zip: $(wc -w <<<"$actions") actions listed, each with its anchor in guide.html"
+  [ $edition = Wirebench ] && continue
   echo "== nbrun $edition.nbp examples/demo.nbs, all from the zip"
   devices_dialogue "$here/nbrun.exe" "$here/$edition.nbp" "$here/examples/demo.nbs" ||
     fail "the demo dialogue failed with the unpacked $edition.nbp"
 done
+echo "== the demo with both devices played from the zip's device files"
+devices_played_options "$here/examples"
+devices_dialogue "$here/nbrun.exe" "$here/Wirelet.nbp" "$here/examples/demo.nbs" "${devices_played[@]}" ||
+  fail "the demo dialogue failed with its devices played"
 
 # The debug archive unpacked over the release puts each debug file beside its file.
 unzip -q "$top/dist/$name-debug.zip" -d "$check" || fail "cannot unpack $name-debug.zip"
