@@ -87,33 +87,24 @@ struct Call<R(WINAPI*)(A...)> {
   }
 };
 
-#define NBWIRE_TABLE(name, kind) c.name = &Call<decltype(WireCalls::name)>::template kind<&WireCalls::name>;
-
-const WireCalls& FrontCalls() {
+// The front functions (for the slots), or those that pass a call to what
+// the calling module imported (below the last layer): one for each call.
+template <bool kFront>
+const WireCalls& Functions() {
   static const WireCalls calls = [] {
     WireCalls c;
-#define NBWIRE_FRONT(name) NBWIRE_TABLE(name, Front)
-    NBWIRE_PORT_CALLS(NBWIRE_FRONT)
-    NBWIRE_SOCKET_CALLS(NBWIRE_FRONT)
-#undef NBWIRE_FRONT
+#define NBWIRE_FUNCTION(name)                                                        \
+  c.name = kFront ? &Call<decltype(WireCalls::name)>::template Front<&WireCalls::name> \
+                  : &Call<decltype(WireCalls::name)>::template Original<&WireCalls::name>;
+    NBWIRE_PORT_CALLS(NBWIRE_FUNCTION)
+    NBWIRE_SOCKET_CALLS(NBWIRE_FUNCTION)
+#undef NBWIRE_FUNCTION
     return c;
   }();
   return calls;
 }
-
-const WireCalls& OriginalCalls() {
-  static const WireCalls calls = [] {
-    WireCalls c;
-#define NBWIRE_ORIGINAL(name) NBWIRE_TABLE(name, Original)
-    NBWIRE_PORT_CALLS(NBWIRE_ORIGINAL)
-    NBWIRE_SOCKET_CALLS(NBWIRE_ORIGINAL)
-#undef NBWIRE_ORIGINAL
-    return c;
-  }();
-  return calls;
-}
-
-#undef NBWIRE_TABLE
+const WireCalls& FrontCalls() { return Functions<true>(); }
+const WireCalls& OriginalCalls() { return Functions<false>(); }
 
 // Every slot of the list in `s` leads to the front functions.
 std::vector<Hook> FrontHooks(Served& s) {
@@ -205,20 +196,11 @@ void Serve(HMODULE module) {
   Apply();
 }
 
-bool Redirected(HMODULE module) {
-  for (const auto& s : served) {
-    if (s->module == module) return s->redirections != nullptr;
-  }
-  return false;
-}
-
 void SpyTo(std::FILE* out) {
   spy.reset();  // one spy at a time: the old one writes its last lines first
   if (out != nullptr) spy = std::make_unique<nbspy::Spy>(out);
   Apply();
 }
-
-bool Spying() { return spy != nullptr; }
 
 void FlushSpy() { nbspy::Spy::Flush(); }
 
@@ -249,8 +231,6 @@ bool StopPlaying(const std::string& place) {
   Apply();
   return true;
 }
-
-bool Playing() { return nbdevice::PortsActive() || ServersActive(); }
 
 void Detach() {
   spy.reset();

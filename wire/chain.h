@@ -25,14 +25,10 @@ namespace nbwire {
 // redirected whenever the spy or a device is on.
 void Serve(HMODULE module);
 
-// Whether `module`'s slots lead to the chain now.
-bool Redirected(HMODULE module);
-
 // The spy logs every exchange of the served modules to `out` from now on,
 // in the spy log's format (spy_log.h); nullptr ends it. The file stays the
 // caller's. The log shows the time from this call.
 void SpyTo(std::FILE* out);
-bool Spying();
 // Writes what the spy holds back (see nbspy::Spy::Flush).
 void FlushSpy();
 
@@ -43,11 +39,10 @@ void FlushSpy();
 bool Play(const std::string& place, const nbdevice::DeviceFile& file);
 // Gives `place` back to the system from its next open.
 bool StopPlaying(const std::string& place);
-// Whether a device is played, or a played port or connection is still open.
-bool Playing();
 
 // Ends the spy and every device and puts every slot back (the runner, at
-// its end).
+// its end); a played port or connection still open keeps its module's
+// slots until it is closed and the chain changes again.
 void Detach();
 
 }  // namespace nbwire

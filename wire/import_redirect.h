@@ -39,9 +39,6 @@ class ImportRedirections {
   ImportRedirections(const ImportRedirections&) = delete;
   ImportRedirections& operator=(const ImportRedirections&) = delete;
 
-  // How many of the hooks found their slot.
-  size_t redirected() const { return slots_.size(); }
-
  private:
   struct Slot {
     void** address;
