@@ -1,5 +1,7 @@
 #include "channel_table.h"
 
+#include "error_table.h"
+
 namespace wl {
 
 Channel* ChannelTable::find(int16_t number) {
@@ -36,9 +38,9 @@ ChannelTable& Channels() {
 Channel* FindChannel(int16_t number, ChannelKind kind, int& errorNumber) {
   Channel* channel = Channels().find(number);
   if (channel == nullptr) {
-    errorNumber = 52;
+    errorNumber = kNotOpen;
   } else if (channel->channelKind != kind) {
-    errorNumber = 54;
+    errorNumber = kWrongKind;
     channel = nullptr;
   }
   return channel;

@@ -29,7 +29,7 @@ void WriteAtPosition(Channel& file, const char* data, size_t length, int& errorN
   if (error != 0) {
     errorNumber = TranslateWindowsError(error);
   } else if (written != length) {
-    errorNumber = static_cast<DiskFileData*>(file.data.get())->isDisk ? 61 : 57;
+    errorNumber = static_cast<DiskFileData*>(file.data.get())->isDisk ? kDiskFull : kDeviceError;
   }
 }
 
@@ -38,7 +38,7 @@ void WriteAtPosition(Channel& file, const char* data, size_t length, int& errorN
 bool diskFileOpen(int16_t channel, const std::string& fullName, FileMode mode, int& errorNumber) {
   const std::string name = fullName.substr(0, kMaxFileName);
   if (name.empty() || name.find_first_of("*?") != std::string::npos) {
-    errorNumber = 64;
+    errorNumber = kBadFileName;
     return false;
   }
   const DWORD access = mode == FileMode::Replace ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE;
@@ -71,7 +71,7 @@ bool diskFileOpen(int16_t channel, const std::string& fullName, FileMode mode, i
   entry->data = std::move(data);
   if (!Channels().insert(std::move(entry))) {
     OsCall([&](SystemApi& sys) { sys.CloseHandle(handle); });
-    errorNumber = 55;
+    errorNumber = kAlreadyOpen;
     return false;
   }
   return true;

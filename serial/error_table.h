@@ -1,9 +1,23 @@
-// Windows error codes turned into the error numbers scripts see.
+// The error numbers scripts see in wlOpenCommErr, wlCommErr and wlTcpErr,
+// named once, and the table that turns Windows error codes into them.
 #pragma once
 
 #include <cstdint>
 
 namespace wl {
+
+constexpr int kRefused = 5;          // the device refused a setting or a queue size
+constexpr int kNoMemory = 7;         // no memory for a result or record; a negative count
+constexpr int kTimedOut = 24;        // a TCP wait ran out before anything was transferred
+constexpr int kNotOpen = 52;         // the channel number is free
+constexpr int kWrongKind = 54;       // the channel is of another kind
+constexpr int kAlreadyOpen = 55;     // the channel number is taken
+constexpr int kDeviceError = 57;     // a line error; a socket call failed; a short write to a device
+constexpr int kDiskFull = 61;        // a disk file took fewer bytes than given
+constexpr int kBadFileName = 64;     // an empty name, or one holding "*" or "?"
+constexpr int kNetworkRefused = 68;  // the network stack did not start in version 2
+constexpr int kPortFailed = 69;      // a port read or write failed, or a write was cut short
+constexpr int kInProgress = 70;      // a socket call said WSAEINPROGRESS
 
 // The error number for a Windows error code read after a failed call.
 int TranslateWindowsError(uint32_t code);

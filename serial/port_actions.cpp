@@ -131,10 +131,10 @@ void wlCommRxFlush(const std::string& parameters) {
   // read that takes nothing (a device that keeps refusing reads while it
   // reports bytes waiting would otherwise hold the host for ever). A device
   // that never stops sending is drained for the flush limit at most.
-  const DWORD start = System().GetTickCount();
+  Deadline flush(SystemClock(), kFlushLimitMilliseconds);
   while (serialQuery(frame.port, CommValue::RxWaiting, frame.errorNumber) > 0) {
-    if (serialRead(frame.port, 1, frame.errorNumber).empty()) break;
-    if (System().GetTickCount() - start >= kFlushLimitMilliseconds) break;
+    flush.start();
+    if (serialRead(frame.port, 1, frame.errorNumber).empty() || flush.expired()) break;
     System().Sleep(0);
   }
   frame.publish();

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "bounds.h"
 #include "serial_device.h"
 
 namespace wl {
@@ -53,27 +54,41 @@ bool RunCommOpen(const std::string& parameters, int16_t& port);
 void RunSetBuffer(const std::string& parameters, CommOption option, int32_t limit);
 
 // A line being collected by wlCommRxLine, with the bounds that make it hand
-// over a piece of a line that does not end: at most kLinePieceBytes, and no
-// longer than such a piece takes at the port's rate. The rest of the line
-// stays in the port for the next call.
+// over a piece of a line that does not end: at most kLinePieceBytes stored
+// bytes, and, from its first stored byte, no longer than such a piece takes
+// at the port's rate (the wait for that byte is the idle time-out's alone).
+// The rest of the line stays in the port for the next call, in order.
 class LinePiece {
  public:
   explicit LinePiece(int16_t port);
-  // True once the piece must be handed over, even without its CR.
-  bool full();
+
+  // Stores a byte of the line and restarts the idle count. When the piece is
+  // full the byte goes back to the port instead, to start the next piece,
+  // and the piece is complete: true.
+  bool add(char byte);
+  // Counts a byte the line drops (an LF). True when a piece's worth of them
+  // came without the piece ending, and its time bound has run: a device
+  // that sends nothing else cannot hold the action either.
+  bool drop();
+  bool full() const { return line.size() >= kLinePieceBytes; }
+  // True once the piece has run its time bound. Reads the clock once, and
+  // only once a byte is stored; the port's rate only when the piece is old
+  // enough to need it.
+  bool timeUp();
 
   std::string line;
   uint32_t idle = 0;  // quiet 10 ms polls, reset by every stored character
 
  private:
   int16_t port_;
-  uint32_t start_;
-  uint32_t limit_ = 0;  // the time bound; 0 until the port's rate was read
+  Deadline deadline_;
+  bool rateRead_ = false;
+  size_t dropped_ = 0;
 };
 
 // Takes bytes of a line into the piece while bytes are waiting; true when
 // the piece is complete (its line ended, or it is full), false when it
-// should wait for more.
+// should wait for more. It never reads the clock.
 using LineCollector = bool (*)(int16_t port, LinePiece& piece, int& errorNumber);
 
 // wlCommRxLine's frame, idle wait and results around an edition's collector.

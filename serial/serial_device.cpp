@@ -50,7 +50,7 @@ void ChangeState(Channel& port, int& errorNumber, Change change) {
   }
   change(dcb);
   error = OsCall([&](SystemApi& sys) { sys.SetCommState(HandleOf(port), &dcb); });
-  if (error != 0) errorNumber = 5;
+  if (error != 0) errorNumber = kRefused;
 }
 
 void ChangeDataBits(DCB& dcb, int32_t value) {
@@ -94,7 +94,7 @@ void SetQueueSize(Channel& port, CommOption option, int32_t value, int& errorNum
   const DWORD receive = option == CommOption::RxBuffer ? size : properties.dwCurrentRxQueue;
   const DWORD transmit = option == CommOption::TxBuffer ? size : properties.dwCurrentTxQueue;
   error = OsCall([&](SystemApi& sys) { sys.SetupComm(HandleOf(port), receive, transmit); });
-  if (error != 0) errorNumber = 5;
+  if (error != 0) errorNumber = kRefused;
 }
 
 // The bytes waiting in the device's input queue; false when the query
@@ -110,33 +110,21 @@ bool DeviceWaiting(Channel& port, DWORD& waiting, int& errorNumber) {
     return false;
   }
   if (errors & kLineErrorMask) {
-    errorNumber = 57;
+    errorNumber = kDeviceError;
     return false;
   }
   waiting = status.cbInQue;
   return true;
 }
 
-// The largest buffer one ReadFile gets. A read asked for more takes it in
-// pieces, so that a huge count costs no huge buffer (a failed allocation
-// would throw out of the action); a piece that comes back short ends it.
-constexpr DWORD kReadPieceBytes = 65536;
-// The most one read returns: a device that never stops sending must not
-// grow the action's memory for as long as it talks.
-constexpr DWORD kMostReadBytes = 16 * 1024 * 1024;
-
-// True once a read that began at `start` has run for the stream limit.
-bool StreamLimitReached(DWORD start) {
-  return System().GetTickCount() - start >= kStreamLimitMilliseconds;
-}
-
-// ReadFile calls appending to `bytes` until `count` bytes are in, one
-// returns short or the stream limit is reached; false (69 recorded) when
-// one failed.
+// ReadFile calls appending to `bytes` until `count` bytes are in or one
+// returns short; false (69 recorded) when one failed. A huge count is read
+// in pieces of kReadPieceBytes, so it costs no huge buffer (a failed
+// allocation would throw out of the action), and a device that keeps every
+// piece full is read for the stream limit from its first piece. A read of
+// one piece never reads the clock.
 bool ReadFromDevice(Channel& port, DWORD count, std::string& bytes, int& errorNumber) {
-  // Only a read of several pieces needs the clock (a line receive reads
-  // byte by byte and should not pay for it).
-  const DWORD began = count > kReadPieceBytes ? System().GetTickCount() : 0;
+  Deadline stream(SystemClock(), kStreamLimitMilliseconds);
   while (count > 0) {
     const DWORD piece = count < kReadPieceBytes ? count : kReadPieceBytes;
     const size_t start = bytes.size();
@@ -146,33 +134,37 @@ bool ReadFromDevice(Channel& port, DWORD count, std::string& bytes, int& errorNu
         [&](SystemApi& sys) { sys.ReadFile(HandleOf(port), &bytes[start], piece, &read); });
     bytes.resize(start + (error == 0 ? read : 0));
     if (error != 0) {
-      errorNumber = 69;
+      errorNumber = kPortFailed;
       return false;
     }
-    if (read < piece || StreamLimitReached(began)) break;
     count -= piece;
+    if (read < piece || count == 0 || stream.checkpoint()) break;
   }
   return true;
 }
 
 // A read on a port whose time-outs would let it wait for ever: only what is
 // waiting is read, so each ReadFile returns at once, until `count` bytes are
-// in, the line has been quiet for the quiet limit, or bytes have kept coming
-// for the stream limit.
+// in, the line has been quiet for the quiet limit (the wait for the first
+// byte included), or bytes have kept coming for the stream limit from the
+// first one taken. Bytes already waiting are read without the clock.
 void ReadBounded(Channel& port, DWORD count, std::string& bytes, int& errorNumber) {
-  const DWORD start = System().GetTickCount();
-  DWORD quietSince = start;
-  while (bytes.size() < count && !StreamLimitReached(start)) {
+  Deadline quiet(SystemClock(), kQuietLimitMilliseconds);
+  Deadline stream(SystemClock(), kStreamLimitMilliseconds);
+  while (bytes.size() < count) {
     DWORD waiting = 0;
     if (!DeviceWaiting(port, waiting, errorNumber)) {
-      if (errorNumber != 57) errorNumber = 69;  // the port failed under the read
+      if (errorNumber != kDeviceError) errorNumber = kPortFailed;  // the port failed under the read
       return;
     }
     if (waiting > 0) {
       const DWORD wanted = count - static_cast<DWORD>(bytes.size());
       if (!ReadFromDevice(port, waiting < wanted ? waiting : wanted, bytes, errorNumber)) return;
-      quietSince = System().GetTickCount();
-    } else if (System().GetTickCount() - quietSince >= kQuietLimitMilliseconds) {
+      quiet.stop();
+      if (bytes.size() == count || stream.checkpoint()) return;
+    } else if (!quiet.started()) {
+      quiet.start();  // the line fell quiet: look once more at once
+    } else if (quiet.expired()) {
       return;
     } else {
       System().Sleep(kPollMilliseconds);
@@ -224,15 +216,15 @@ void CloseHandleOf(Channel& channel, int& errorNumber) {
 void serialOpen(int16_t number, const std::string& fullName, int& errorNumber) {
   const std::string name = fullName.substr(0, kMaxDeviceName);
   if (name.empty() || name.find_first_of("*?") != std::string::npos) {
-    errorNumber = 64;
+    errorNumber = kBadFileName;
     return;
   }
   if (number < 0) {
-    errorNumber = 52;
+    errorNumber = kNotOpen;
     return;
   }
   if (Channels().find(number) != nullptr) {
-    errorNumber = 55;
+    errorNumber = kAlreadyOpen;
     return;
   }
   // OPEN_EXISTING: a name that is no device fails instead of becoming a new file.
@@ -305,14 +297,14 @@ void serialWrite(int16_t number, const std::string& bytes, int& errorNumber) {
   if (port == nullptr) return;
   const DWORD length = static_cast<DWORD>(bytes.size());
   if (length > 0 && !BoundWrite(*port, StateOf(*port), length)) {
-    errorNumber = 69;  // unbounded, the write could hold the host for ever: not made
+    errorNumber = kPortFailed;  // unbounded, the write could hold the host for ever: not made
     return;
   }
   DWORD written = 0;
   const DWORD error = OsCall(
       [&](SystemApi& sys) { sys.WriteFile(HandleOf(*port), bytes.data(), length, &written); });
   if (error != 0 || written != length) {
-    errorNumber = 69;
+    errorNumber = kPortFailed;
   } else {
     port->endOfData = false;
   }
@@ -322,7 +314,7 @@ std::string serialRead(int16_t number, int32_t count, int& errorNumber) {
   Channel* port = FindPort(number, errorNumber);
   if (port == nullptr) return std::string();
   if (count < 0) {
-    errorNumber = 7;
+    errorNumber = kNoMemory;
     return std::string();
   }
   port->endOfData = false;
@@ -347,7 +339,7 @@ void channelClose(int16_t number, ChannelKind kind, int& errorNumber) {
   Channel* channel = Channels().find(number);
   if (channel == nullptr) return;
   if (channel->channelKind != kind) {
-    errorNumber = 54;
+    errorNumber = kWrongKind;
     return;
   }
   std::unique_ptr<Channel> entry = Channels().remove(number);

@@ -13,7 +13,8 @@
 // flow control holds the line. The layer reads a port's time-outs once, at
 // the open, and where they would allow that it bounds the call itself:
 //  - a read asking for more than is waiting takes what arrives and returns
-//    once the line has been quiet for kQuietLimitMilliseconds (1 s);
+//    once the line has been quiet for kQuietLimitMilliseconds (1 s), the
+//    wait for its first byte included;
 //  - a write runs under a total write time-out of 3 s plus the time its
 //    bytes need on the line at the port's rate (12 bits a byte, rounded up
 //    to whole seconds); a write cut short by it records 69, and so does a
@@ -24,7 +25,8 @@
 // the device's previous user) keep them and get exactly one ReadFile or
 // WriteFile per call (per 64 KiB piece of a larger read).
 // A device that never stops sending cannot hold a read either: one read
-// returns at most 16 MiB and stops taking pieces after kStreamLimitMilliseconds.
+// returns at most kMostReadBytes (16 MiB) and stops taking pieces
+// kStreamLimitMilliseconds after its first byte (bounds.h).
 #pragma once
 
 #include <cstdint>

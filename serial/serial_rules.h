@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "bounds.h"
+
 namespace wl {
 
 // The rates the open and set-baud actions take as asked; any other becomes 9600.
@@ -48,30 +50,11 @@ bool WriteCanWaitForever(uint32_t multiplier, uint32_t constant);
 // that writes of similar sizes share one bound.
 uint32_t WriteBoundMilliseconds(uint32_t length, uint32_t baud);
 
-// A read that must not wait without end gives up after the line has been
-// quiet this long.
-constexpr uint32_t kQuietLimitMilliseconds = 1000;
-constexpr uint32_t kWriteStartMilliseconds = 3000;
-
-// Bounds on a device that never stops sending. Whatever an action does not
-// take stays in the port's queue for the next one.
-//  - A line receive hands its line over in pieces of at most this many
-//    bytes, as the TCP line receive does.
-constexpr uint32_t kLinePieceBytes = 65536;
-//  - Loops that take bytes for as long as they keep coming (the receive to a
-//    file, a bounded read) end after this long.
-constexpr uint32_t kStreamLimitMilliseconds = 10000;
-//  - A flush discards for at most this long.
-constexpr uint32_t kFlushLimitMilliseconds = 1000;
-//  - A line receive that has run this long reads the port's rate once to
-//    know its own time bound (below); a shorter one never asks.
-constexpr uint32_t kLineRateCheckMilliseconds = 2000;
-
-// How long a line receive may collect one piece: the time a full piece
-// needs on the line at `baud` (12 bits a byte, the slowest a device can send
-// it), never below kLineRateCheckMilliseconds. A device sending at its rate
-// is never cut short by it; one that trickles bytes just faster than the
-// idle time-out is.
+// How long a line receive may collect one piece, from its first stored
+// byte: the time a full piece needs on the line at `baud` (12 bits a byte,
+// the slowest a device can send it), never below kLineRateCheckMilliseconds.
+// A device sending at its rate is never cut short by it; one that trickles
+// bytes just faster than the idle time-out is.
 uint32_t LinePieceMilliseconds(uint32_t baud);
 
 }  // namespace wl

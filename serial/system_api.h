@@ -17,6 +17,8 @@
 
 #include <cstdint>
 
+#include "bounds.h"
+
 namespace wl {
 
 class SystemApi {
@@ -60,6 +62,7 @@ class SystemApi {
   virtual SOCKET socket(int family, int type, int protocol) = 0;
   virtual int setsockopt(SOCKET s, int level, int option, const char* value, int length) = 0;
   virtual int connect(SOCKET s, const sockaddr* address, int length) = 0;
+  virtual int ioctlsocket(SOCKET s, long command, u_long* argument) = 0;
   virtual int select(int ignored, fd_set* readable, fd_set* writable, fd_set* failed,
                      timeval* timeout) = 0;
   virtual int send(SOCKET s, const char* buffer, int length, int flags) = 0;
@@ -75,6 +78,9 @@ void UseSystem(SystemApi* api);
 
 // The real one, for fakes that pass some calls through.
 SystemApi& RealSystemApi();
+
+// The tick count (GetTickCount) of the SystemApi in use, for deadlines.
+Clock& SystemClock();
 
 // Runs call(System()) under callLock with the error mode and last-error
 // handling described above; returns the Windows error read right after it

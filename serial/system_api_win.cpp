@@ -68,6 +68,9 @@ class RealSystem final : public SystemApi {
   int connect(SOCKET s, const sockaddr* address, int length) override {
     return ::connect(s, address, length);
   }
+  int ioctlsocket(SOCKET s, long command, u_long* argument) override {
+    return ::ioctlsocket(s, command, argument);
+  }
   int select(int ignored, fd_set* readable, fd_set* writable, fd_set* failed,
              timeval* timeout) override {
     return ::select(ignored, readable, writable, failed, timeout);
@@ -85,6 +88,14 @@ RealSystem realSystem;
 SystemApi* current = &realSystem;
 std::mutex callLock;
 
+// The tick count of the SystemApi in use, so a test's fake clock drives
+// every deadline.
+class TickClock final : public Clock {
+ public:
+  uint32_t milliseconds() override { return System().GetTickCount(); }
+};
+TickClock tickClock;
+
 }  // namespace
 
 SystemApi& System() { return *current; }
@@ -92,6 +103,8 @@ SystemApi& System() { return *current; }
 void UseSystem(SystemApi* api) { current = api ? api : &realSystem; }
 
 SystemApi& RealSystemApi() { return realSystem; }
+
+Clock& SystemClock() { return tickClock; }
 
 void LockCalls() { callLock.lock(); }
 void UnlockCalls() { callLock.unlock(); }

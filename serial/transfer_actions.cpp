@@ -30,22 +30,15 @@ void SendField(const std::string& parameters, const std::string& delimiter, cons
 
 // Takes bytes up to a CR; an LF is dropped where it stands.
 bool CollectToCarriageReturn(int16_t port, LinePiece& piece, int& errorNumber) {
-  while (!piece.full()) {
-    if (serialQuery(port, CommValue::RxWaiting, errorNumber) == 0) return false;
+  while (serialQuery(port, CommValue::RxWaiting, errorNumber) > 0) {
     const std::string last = serialRead(port, 1, errorNumber);
     // A read that takes nothing while bytes are waiting failed: the line
     // ends rather than the action spinning for ever.
     if (last.empty() || last == "\r") return true;
-    if (last != "\n") {
-      piece.line += last;
-      piece.idle = 0;
-    }
+    if (last == "\n" ? piece.drop() : piece.add(last[0])) return true;
   }
-  return true;
+  return false;
 }
-
-// Milliseconds since `start` on the system's tick count.
-uint32_t Since(uint32_t start) { return System().GetTickCount() - start; }
 
 }  // namespace
 
@@ -113,12 +106,14 @@ void wlCommRxF(const std::string& parameters) {
     const int32_t pause = frame.number(2);
     const DWORD pauseMilliseconds = pause > 0 ? static_cast<DWORD>(pause) : 0;  // below 0: none
     // A device that never falls quiet would keep the action polling for
-    // ever: it ends after the stream limit, the rest left in the port.
-    const uint32_t start = System().GetTickCount();
+    // ever: it ends the stream limit after the first byte, the rest left in
+    // the port.
+    Deadline stream(SystemClock(), kStreamLimitMilliseconds);
     uint32_t waiting = 0;
     do {
       waiting = Waiting(frame);
       if (waiting > 0) {
+        stream.start();
         const std::string bytes = Read(frame, waiting);
         if (bytes.empty()) break;  // the read failed: polling again would never end
         int fileError = 0;
@@ -132,23 +127,39 @@ void wlCommRxF(const std::string& parameters) {
         System().Sleep(1);
       }
       System().Sleep(pauseMilliseconds);
-    } while (waiting > 0 && Since(start) < kStreamLimitMilliseconds);
+    } while (waiting > 0 && !stream.expired());
     diskFileClose(kCommRxFFileChannel, frame.errorNumber);
   }
   frame.publish();
 }
 
-LinePiece::LinePiece(int16_t port) : port_(port), start_(System().GetTickCount()) {}
+LinePiece::LinePiece(int16_t port)
+    : port_(port), deadline_(SystemClock(), kLineRateCheckMilliseconds) {}
 
-bool LinePiece::full() {
-  if (line.size() >= kLinePieceBytes) return true;
-  const uint32_t elapsed = Since(start_);
-  if (elapsed < kLineRateCheckMilliseconds) return false;
-  if (limit_ == 0) {
-    int ignored = 0;  // the rate only sizes the bound: its query is no failure of the action
-    limit_ = LinePieceMilliseconds(serialQuery(port_, CommValue::Baud, ignored));
+bool LinePiece::add(char byte) {
+  if (full()) {
+    serialUnread(port_, byte);
+    return true;
   }
-  return elapsed >= limit_;
+  if (line.empty()) deadline_.start();
+  line += byte;
+  idle = 0;
+  return false;
+}
+
+bool LinePiece::drop() {
+  if (++dropped_ % kLinePieceBytes != 0) return false;
+  deadline_.start();
+  return timeUp();
+}
+
+bool LinePiece::timeUp() {
+  if (!deadline_.expired()) return false;
+  if (rateRead_) return true;
+  rateRead_ = true;
+  int ignored = 0;  // the rate only sizes the bound: its query is no failure of the action
+  deadline_.setLimit(LinePieceMilliseconds(serialQuery(port_, CommValue::Baud, ignored)));
+  return deadline_.expired();
 }
 
 void RunRxLine(const std::string& parameters, LineCollector collect) {
@@ -157,7 +168,8 @@ void RunRxLine(const std::string& parameters, LineCollector collect) {
   const uint32_t timeout = LineTimeoutPolls(frame.number(2));
   LinePiece piece(frame.port);
   Waiting(frame);  // records and clears a line error pending before collection
-  while (!collect(frame.port, piece, frame.errorNumber)) {
+  // The piece's time bound is looked at once per wait for more bytes.
+  while (!collect(frame.port, piece, frame.errorNumber) && !piece.timeUp()) {
     bool timedOut = false;
     while (Waiting(frame) == 0) {
       System().Sleep(10);

@@ -6,19 +6,23 @@
 namespace wl {
 namespace {
 
-// A flush takes what the socket holds, which is far less than this; a peer
-// that keeps sending faster than it is discarded cannot hold the script.
-constexpr int kMostDiscardedBuffers = 256;
-
-// Appends `n` bytes to `line`, leaving out every CR.
-void AppendWithoutCr(std::string& line, const char* from, size_t n) {
+// Appends the `n` bytes at `from` to `line`, leaving out every CR, while
+// `room` lasts; returns how many bytes it went through. A byte that found
+// no room is not taken, and neither is anything after it.
+size_t AppendWithoutCr(std::string& line, const char* from, size_t n, size_t& room) {
+  const char* at = from;
   const char* end = from + n;
-  while (from < end) {
-    const char* cr = static_cast<const char*>(std::memchr(from, '\r', end - from));
+  while (at < end) {
+    const char* cr = static_cast<const char*>(std::memchr(at, '\r', end - at));
     const char* stop = cr ? cr : end;
-    line.append(from, stop - from);
-    from = cr ? cr + 1 : end;
+    const size_t take = std::min(static_cast<size_t>(stop - at), room);
+    line.append(at, take);
+    room -= take;
+    at += take;
+    if (at < stop) break;  // the piece is full
+    if (cr) ++at;          // the CR is dropped
   }
+  return static_cast<size_t>(at - from);
 }
 
 }  // namespace
@@ -75,27 +79,38 @@ int ReceiveBuffer::receive(ByteSource& source, size_t count, std::string& bytes,
   }
 }
 
-int ReceiveBuffer::receiveLine(ByteSource& source, std::string& line, bool& endOfData) {
+int ReceiveBuffer::receiveLine(ByteSource& source, std::string& line, bool& endOfData,
+                               LineEnd& end, Deadline* stream) {
   const size_t start = line.size();
-  size_t consumed = 0;  // a line takes at most one buffer's worth of bytes
-  const uint32_t began = source.milliseconds();
+  size_t room = kLinePieceBytes;  // stored bytes the piece may still take
+  Deadline piece(source, kTcpLinePieceMilliseconds);
   endOfData = false;
+  end = LineEnd::Whole;
   for (;;) {
     if (count_ > 0) {
+      piece.start();
+      if (stream) stream->start();
       const char* from = bytes_.get() + head_;
-      const size_t k = std::min(count_, kReceiveBufferSize - consumed);
-      const char* lf = static_cast<const char*>(std::memchr(from, '\n', k));
-      const size_t taken = lf ? static_cast<size_t>(lf - from) + 1 : k;
-      AppendWithoutCr(line, from, lf ? taken - 1 : taken);
-      consume(taken);
-      consumed += taken;
+      const char* lf = static_cast<const char*>(std::memchr(from, '\n', count_));
+      const size_t span = lf ? static_cast<size_t>(lf - from) : count_;
+      const size_t through = AppendWithoutCr(line, from, span, room);
+      if (through < span) {  // a byte that is not the end found the piece full
+        consume(through);
+        end = LineEnd::Piece;
+        return 0;
+      }
       if (lf) {
+        consume(span + 1);
         if (count_ == 0 && shortRead_) endOfData = true;
         return 0;
       }
+      consume(span);
     }
-    if (consumed == kReceiveBufferSize) return 0;
-    if (consumed > 0 && source.milliseconds() - began >= kLinePieceMilliseconds) return 0;
+    // Read once per wait: a line taken from the buffer never asks.
+    if (piece.expired()) {
+      end = LineEnd::Piece;
+      return 0;
+    }
     const int wait = source.waitReadable(false);
     if (wait == kTimedOut && line.size() > start) {
       // A partial line, then silence: deliver it as the last of the data.

@@ -13,21 +13,16 @@
 #include <memory>
 #include <string>
 
+#include "serial/bounds.h"
+#include "serial/error_table.h"
+
 namespace wl {
 
 constexpr size_t kReceiveBufferSize = 65536;
-// A line whose bytes keep trickling in without its end is handed over in
-// pieces: once a line receive has taken bytes for this long it returns what
-// it has, and the rest of the line comes with the next one.
-constexpr uint32_t kLinePieceMilliseconds = 10000;
 
-// Error numbers of the receive rules (socket errors come from the source).
-constexpr int kNoMemory = 7;
-constexpr int kTimedOut = 24;
-
-class ByteSource {
+// Where the bytes come from, and the clock that bounds a line piece.
+class ByteSource : public Clock {
  public:
-  virtual ~ByteSource() = default;
   // Waits until bytes, or the peer's close, can be read: 0; kTimedOut when
   // the wait ran out; otherwise the error number of the failed wait. With
   // `poll` it only looks and never waits.
@@ -35,9 +30,14 @@ class ByteSource {
   // Receives at most `capacity` bytes: the count, 0 when the peer closed,
   // or -1 with the error number in `errorNumber`.
   virtual int receive(char* buffer, size_t capacity, int& errorNumber) = 0;
-  // A millisecond clock for the line bound; a source without one never has
-  // a line cut short by time.
-  virtual uint32_t milliseconds() { return 0; }
+  // A source without a clock never has a line cut short by time.
+  uint32_t milliseconds() override { return 0; }
+};
+
+// How a line receive ended.
+enum class LineEnd {
+  Whole,  // its LF came, or the data ended (silence, the peer's close)
+  Piece,  // handed over for a bound: the rest of the line follows
 };
 
 class ReceiveBuffer {
@@ -48,10 +48,14 @@ class ReceiveBuffer {
   // number; after an error `bytes` is empty.
   int receive(ByteSource& source, size_t count, std::string& bytes, bool& endOfData);
 
-  // One line without its CR and LF bytes, appended to `line`. A line longer
-  // than the buffer, or still arriving after kLinePieceMilliseconds, comes in
-  // pieces. After an error `line` is as it was.
-  int receiveLine(ByteSource& source, std::string& line, bool& endOfData);
+  // One line without its CR and LF bytes, appended to `line`. A line of more
+  // than kLinePieceBytes stored bytes, or still arriving
+  // kTcpLinePieceMilliseconds after its first byte, comes in pieces; a byte
+  // looked at to find the end and found not to be one stays unread. `stream`,
+  // when given, is started with the first byte taken. After an error `line`
+  // is as it was.
+  int receiveLine(ByteSource& source, std::string& line, bool& endOfData, LineEnd& end,
+                  Deadline* stream = nullptr);
 
   // Drops the unread bytes and everything the source holds at the moment.
   int discard(ByteSource& source, bool& endOfData);

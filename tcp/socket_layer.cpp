@@ -1,29 +1,20 @@
 #include "socket_layer.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <new>
 
 #include "receive_buffer.h"
 #include "serial/channel_table.h"
+#include "serial/error_table.h"
 #include "serial/system_api.h"
 
 namespace wl {
 namespace {
 
-constexpr int kNotOpen = 52;
-constexpr int kWrongKind = 54;
-constexpr int kAlreadyOpen = 55;
-constexpr int kSocketFailed = 57;
-constexpr int kStackRefused = 68;
-constexpr int kInProgress = 70;
-
 constexpr WORD kSocketsVersion = 0x0002;  // 2.0
-// The most one send call is given. Each piece waits for the socket to be
-// ready for writing, within the connection's time-out, so a peer that stops
-// reading ends the send with 24 instead of holding it for ever.
-constexpr size_t kSendPieceBytes = 4096;
 constexpr size_t kMaxHostName = 256;
 constexpr size_t kMaxDeviceName = 255;
 
@@ -37,7 +28,7 @@ struct TcpConnection : ChannelData {
 };
 
 int SocketError() {
-  return System().WSAGetLastError() == WSAEINPROGRESS ? kInProgress : kSocketFailed;
+  return System().WSAGetLastError() == WSAEINPROGRESS ? kInProgress : kDeviceError;
 }
 
 uint16_t NetworkOrder(uint16_t port) { return static_cast<uint16_t>((port >> 8) | (port << 8)); }
@@ -65,7 +56,7 @@ class SocketSource final : public ByteSource {
     if (n == SOCKET_ERROR) errorNumber = SocketError();
     return n == SOCKET_ERROR ? -1 : n;
   }
-  uint32_t milliseconds() override { return System().GetTickCount(); }
+  uint32_t milliseconds() override { return SystemClock().milliseconds(); }
 
  private:
   const TcpConnection& c_;
@@ -101,7 +92,7 @@ int Connect(TcpConnection& c, const std::string& host, int32_t port) {
   const hostent* entry = sys.gethostbyname(host.c_str());
   if (entry == nullptr) return SocketError();
   if (entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr || entry->h_length < 4) {
-    return kSocketFailed;
+    return kDeviceError;
   }
   std::memcpy(&c.remoteAddress, entry->h_addr_list[0], sizeof c.remoteAddress);
 
@@ -114,12 +105,21 @@ int Connect(TcpConnection& c, const std::string& host, int32_t port) {
   address.sin_family = AF_INET;
   address.sin_port = c.port;
   address.sin_addr.s_addr = c.remoteAddress;
+  // Connected, the socket stops blocking: Windows documents that a send on a
+  // blocking socket can block even when select called it writable, if it
+  // is given more than the buffer space free, which would let a peer that
+  // stops reading hold a send for ever. A send on a non-blocking socket
+  // takes what fits and returns, so every wait is a select under the
+  // connection's time-out. Receives follow a select that found bytes and
+  // never wait in recv either way.
+  u_long nonBlocking = 1;
   int error = 0;
   if (sys.setsockopt(c.socket, SOL_SOCKET, SO_DONTLINGER, reinterpret_cast<const char*>(&dontLinger),
                      sizeof dontLinger) == SOCKET_ERROR ||
       sys.gethostname(name, kMaxHostName) == SOCKET_ERROR ||
       sys.connect(c.socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
-          SOCKET_ERROR) {
+          SOCKET_ERROR ||
+      sys.ioctlsocket(c.socket, FIONBIO, &nonBlocking) == SOCKET_ERROR) {
     error = SocketError();
     sys.closesocket(c.socket);
     return error;
@@ -135,10 +135,10 @@ int tcpOpen(const std::string& hostText, int32_t port, int32_t timeout) {
   const std::string host = hostText.substr(0, kMaxHostName);
   SystemApi& sys = System();
   WSADATA data = {};
-  if (sys.WSAStartup(kSocketsVersion, &data) != 0) return kStackRefused;
+  if (sys.WSAStartup(kSocketsVersion, &data) != 0) return kNetworkRefused;
   if (LOBYTE(data.wVersion) != 2) {
     sys.WSACleanup();  // it did start: every start is matched by one cleanup
-    return kStackRefused;
+    return kNetworkRefused;
   }
   std::unique_ptr<Channel> channel;
   TcpConnection* connection = nullptr;
@@ -169,15 +169,25 @@ int tcpSend(const std::string& data) {
   Channel* channel = FindConnection(errorNumber);
   if (channel == nullptr) return errorNumber;
   const TcpConnection& c = ConnectionOf(*channel);
+  // Each pass waits for room within the time-out and sends what fits; one
+  // that finds none although the wait said there was some counts as a wait
+  // of its own, under the same time-out.
+  Deadline stalled(SystemClock(), c.timeoutMs);
   size_t sent = 0;
   do {
     if (const int wait = Wait(c, true, false)) return wait;
-    // A socket ready for writing takes a small piece without blocking; a
-    // larger one could block for as long as the peer does not read.
-    const size_t rest = std::min(data.size() - sent, kSendPieceBytes);
-    const int n = System().send(c.socket, data.data() + sent, static_cast<int>(rest), 0);
-    if (n == SOCKET_ERROR) return SocketError();
-    sent += static_cast<size_t>(n);
+    const int rest = static_cast<int>(std::min<size_t>(data.size() - sent, INT_MAX));
+    const int n = System().send(c.socket, data.data() + sent, rest, 0);
+    if (n != SOCKET_ERROR) {
+      sent += static_cast<size_t>(n);
+      stalled = Deadline(SystemClock(), c.timeoutMs);
+    } else if (System().WSAGetLastError() != WSAEWOULDBLOCK) {
+      return SocketError();
+    } else if (stalled.started() && stalled.expired()) {
+      return kTimedOut;
+    } else {
+      stalled.start();
+    }
   } while (sent < data.size());
   channel->endOfData = false;
   return 0;
@@ -200,8 +210,9 @@ int tcpReceive(int32_t count, std::string& bytes) {
   }
 }
 
-int tcpReceiveLine(std::string& line) {
+int tcpReceiveLine(std::string& line, LineEnd& end, Deadline* stream) {
   const size_t start = line.size();
+  end = LineEnd::Whole;
   try {
     line.reserve(start + kReceiveBufferSize);
     int errorNumber = 0;
@@ -209,7 +220,7 @@ int tcpReceiveLine(std::string& line) {
     if (channel == nullptr) return errorNumber;
     TcpConnection& c = ConnectionOf(*channel);
     SocketSource source(c);
-    return c.rx.receiveLine(source, line, channel->endOfData);
+    return c.rx.receiveLine(source, line, channel->endOfData, end, stream);
   } catch (const std::bad_alloc&) {
     line.resize(start);
     return kNoMemory;

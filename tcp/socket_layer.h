@@ -1,7 +1,8 @@
 // The socket layer: the plug-in's one TCP client connection (channel 21).
 //
-// Blocking Windows Sockets from WSOCK32, every call made through System().
-// Each wait is one select on the connection's socket, its time-out built
+// Windows Sockets from WSOCK32, every call made through System(). The
+// connect blocks; the connected socket does not (see Connect), and every
+// wait is one select on the connection's socket, its time-out built
 // from the connection's millisecond count by shifts: t >> 10 seconds and
 // (t & 1023) << 10 microseconds, so 1,024 waits 1 s and 1,023 waits
 // 1.047552 s. Every operation returns an error number, 0 for success:
@@ -9,11 +10,14 @@
 //   54 channel 21 is something else              55 already open
 //   57 a socket call failed (70 when it said WSAEINPROGRESS)
 //   68 the network stack did not start in version 2
+// (named in serial/error_table.h).
 // The layer never touches host variables.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "receive_buffer.h"
 
 namespace wl {
 
@@ -28,8 +32,10 @@ int tcpSend(const std::string& data);
 int tcpReceive(int32_t count, std::string& bytes);
 
 // Receives one line and appends it, without CR and LF, to `line`; after an
-// error `line` is as it was.
-int tcpReceiveLine(std::string& line);
+// error `line` is as it was. `end` says whether the line came whole or as a
+// piece handed over for a bound; `stream`, when given, is started with the
+// first byte taken.
+int tcpReceiveLine(std::string& line, LineEnd& end, Deadline* stream = nullptr);
 
 // Discards the unread bytes and what the socket already holds, without
 // waiting, then sets the end flag (left clear while a peer keeps sending).

@@ -10,7 +10,6 @@
 #include "receive_buffer.h"
 #include "serial/channel_table.h"
 #include "serial/disk_file.h"
-#include "serial/serial_rules.h"
 #include "serial/system_api.h"
 #include "socket_layer.h"
 
@@ -37,16 +36,19 @@ void WriteBatch(std::string& batch, int& errorNumber) {
 
 // Receives lines into the open file until the end flag is set or a line
 // receive fails; the failed receive writes nothing and its number is the
-// result (0 when none failed). A peer that keeps the connection full never
-// gives the flag: after the stream limit the action ends with the flag
-// clear, and what is left stays in the connection.
+// result (0 when none failed). Each whole line is written with CR LF; a
+// piece handed over for a bound is written as it came, and the next receive
+// goes on with the rest of its line. A peer that keeps the connection full
+// never gives the flag: the stream limit after the first byte ends the
+// action with the flag clear, and what is left stays in the connection.
 int ReceiveLinesInto(std::string& batch, int& errorNumber) {
-  const uint32_t start = System().GetTickCount();
+  Deadline stream(SystemClock(), kStreamLimitMilliseconds);
   do {
-    if (const int receiveError = tcpReceiveLine(batch)) return receiveError;
-    batch += kLineEnd;
+    LineEnd end = LineEnd::Whole;
+    if (const int receiveError = tcpReceiveLine(batch, end, &stream)) return receiveError;
+    if (end == LineEnd::Whole) batch += kLineEnd;
     if (batch.size() >= kFileBatch) WriteBatch(batch, errorNumber);
-  } while (!tcpAtEnd() && System().GetTickCount() - start < kStreamLimitMilliseconds);
+  } while (!tcpAtEnd() && !stream.expired());
   return 0;
 }
 
@@ -73,7 +75,8 @@ void wlTCPrxbyte(const std::string& variable) {
 
 void wlTCPrxline(const std::string& variable) {
   std::string line;
-  const int errorNumber = tcpReceiveLine(line);
+  LineEnd end = LineEnd::Whole;
+  const int errorNumber = tcpReceiveLine(line, end);
   SetHostVariable(variable, line);
   PublishReceive(errorNumber);
 }
@@ -102,8 +105,11 @@ void wlTCPrxFT(const std::string& fileName) {
   int errorNumber = 0;
   if (diskFileOpen(kTcpFileChannel, fileName, FileMode::Append, errorNumber)) {
     std::string line;
-    if (const int receiveError = tcpReceiveLine(line)) errorNumber = receiveError;
-    line += kLineEnd;  // a failed receive still appends an empty line
+    LineEnd end = LineEnd::Whole;
+    if (const int receiveError = tcpReceiveLine(line, end)) errorNumber = receiveError;
+    // A failed receive still appends an empty line; a piece handed over for
+    // a bound gets no line end, so the next call completes its line.
+    if (end == LineEnd::Whole) line += kLineEnd;
     diskFileWrite(kTcpFileChannel, line.data(), line.size(), errorNumber);
     diskFileClose(kTcpFileChannel, errorNumber);
   }

@@ -1,8 +1,8 @@
 #include "device_file.h"
 
 #include <cctype>
-#include <regex>
 
+#include "wire/pattern.h"
 #include "wire/text.h"
 
 namespace nbdevice {
@@ -65,10 +65,11 @@ class Reader {
     out = tokens_[at_++].text;
     return true;
   }
+  // A whole number of milliseconds, 0 to 999,999,999.
   bool number(uint32_t& out) {
     if (done() || tokens_[at_].quoted) return false;
     const std::string& digits = tokens_[at_].text;
-    if (digits.empty() || digits.size() > 9) return false;
+    if (digits.empty() || digits.size() > 9) return false;  // at most kMostMilliseconds
     for (char c : digits) {
       if (!std::isdigit(static_cast<unsigned char>(c))) return false;
     }
@@ -83,7 +84,8 @@ class Reader {
   size_t at_ = 0;
 };
 
-// "close" ends an answer: nothing may follow it.
+// "close" ends an answer: nothing may follow it (a device that closed
+// hears nothing more, so a mode it would change to could not matter).
 bool ReadClose(Reader& reader, Piece& piece, std::string& why) {
   piece.close = true;
   if (reader.done()) return true;
@@ -91,12 +93,27 @@ bool ReadClose(Reader& reader, Piece& piece, std::string& why) {
   return false;
 }
 
+// then "MODE" at the end of a rule's answer.
+bool ReadThen(Reader& reader, std::string* then, std::string& why) {
+  if (then == nullptr) {
+    why = "only a request's answer may change the mode (then)";
+    return false;
+  }
+  if (!reader.text(*then) || then->empty() || !reader.done()) {
+    why = "then takes the name of a mode in quotes, last on the line";
+    return false;
+  }
+  return true;
+}
+
 // "send" followed by texts and "wait MS", perhaps ending in "close"; or
-// "silent", or "close" alone.
-bool ReadAnswer(Reader& reader, Answer& answer, std::string& why) {
+// "silent", or "close" alone. then "MODE" may end a request's answer that
+// does not close (`then` null: not allowed).
+bool ReadAnswer(Reader& reader, Answer& answer, std::string& why, std::string* then = nullptr) {
   if (reader.word("silent")) {
     if (reader.done()) return true;
-    why = "nothing may follow silent";
+    if (reader.word("then")) return ReadThen(reader, then, why);
+    why = "nothing may follow silent but then";
     return false;
   }
   if (reader.word("close")) {
@@ -109,9 +126,13 @@ bool ReadAnswer(Reader& reader, Answer& answer, std::string& why) {
   }
   while (!reader.done()) {
     Piece piece;
+    if (reader.word("then")) {
+      if (!ReadThen(reader, then, why)) return false;
+      break;
+    }
     if (reader.word("wait")) {
       if (!reader.number(piece.waitMs)) {
-        why = "wait takes a number of milliseconds";
+        why = "wait takes a number of milliseconds, 0 to 999999999";
         return false;
       }
       if (reader.word("close")) {
@@ -155,22 +176,34 @@ bool ReadEnds(Reader& reader, std::vector<std::string>& ends, std::string& why) 
   return reader.done() && !ends.empty();
 }
 
-bool ReadRule(Reader& reader, RequestKind kind, DeviceFile& device, std::string& why) {
+bool ReadRule(Reader& reader, RequestKind kind, const std::string& mode, int line,
+              DeviceFile& device, std::string& why) {
   Rule rule;
   rule.kind = kind;
+  rule.mode = mode;
+  rule.line = line;
   if (kind != RequestKind::Otherwise && !reader.text(rule.request)) {
     why = "expected the request in quotes, found " + reader.next();
     return false;
   }
-  if (kind == RequestKind::Pattern) {
-    try {
-      std::regex check(rule.request);
-    } catch (const std::regex_error& e) {
-      why = "the pattern \"" + rule.request + "\" is not a regular expression (" + e.what() + ")";
+  if (kind == RequestKind::Exact && rule.request.empty()) {
+    why = "on \"\" is never heard (empty requests are not requests); use otherwise";
+    return false;
+  }
+  Pattern pattern;
+  if (kind == RequestKind::Pattern && !pattern.compile(rule.request, why)) {
+    why = "the pattern " + Quoted(rule.request) + " cannot be used: " + why;
+    return false;
+  }
+  if (kind == RequestKind::Otherwise) {
+    for (const Rule& other : device.rules) {
+      if (other.kind != RequestKind::Otherwise || other.mode != mode) continue;
+      why = "a second otherwise" + (mode.empty() ? "" : " in " + Quoted(mode)) +
+            " (the first is on line " + std::to_string(other.line) + ")";
       return false;
     }
   }
-  if (!ReadAnswer(reader, rule.answer, why)) return false;
+  if (!ReadAnswer(reader, rule.answer, why, &rule.then)) return false;
   device.rules.push_back(rule);
   return true;
 }
@@ -181,13 +214,13 @@ bool ReadTimed(Reader& reader, DeviceFile& device, std::string& why) {
   if (reader.word("at")) {
     at = true;
     if (!reader.number(timed.atMs)) {
-      why = "at takes a number of milliseconds";
+      why = "at takes a number of milliseconds, 0 to 999999999";
       return false;
     }
   }
   if (reader.word("every")) {
     if (!reader.number(timed.everyMs) || timed.everyMs == 0) {
-      why = "every takes a number of milliseconds from 1";
+      why = "every takes a number of milliseconds, 1 to 999999999";
       return false;
     }
     if (!at) timed.atMs = timed.everyMs;
@@ -201,7 +234,7 @@ bool ReadTimed(Reader& reader, DeviceFile& device, std::string& why) {
   return true;
 }
 
-bool ReadStatement(const std::vector<Token>& tokens, DeviceFile& device, std::string& why) {
+bool ReadStatement(const std::vector<Token>& tokens, int line, DeviceFile& device, std::string& why) {
   Reader reader(tokens);
   if (reader.word("requests")) return ReadEnds(reader, device.requestEnds, why);
   if (reader.word("answers")) {
@@ -214,14 +247,31 @@ bool ReadStatement(const std::vector<Token>& tokens, DeviceFile& device, std::st
     device.answerEnd = ends.empty() ? std::string() : ends[0];
     return true;
   }
-  if (reader.word("on")) return ReadRule(reader, RequestKind::Exact, device, why);
-  if (reader.word("match")) return ReadRule(reader, RequestKind::Pattern, device, why);
-  if (reader.word("otherwise")) return ReadRule(reader, RequestKind::Otherwise, device, why);
+  if (reader.word("starts")) {
+    if (reader.word("in") && reader.text(device.startMode) && !device.startMode.empty() &&
+        reader.done()) {
+      return true;
+    }
+    why = "starts takes in and the name of a mode in quotes";
+    return false;
+  }
+  std::string mode;
+  if (reader.word("in") && (!reader.text(mode) || mode.empty())) {
+    why = "in takes the name of a mode in quotes";
+    return false;
+  }
+  if (reader.word("on")) return ReadRule(reader, RequestKind::Exact, mode, line, device, why);
+  if (reader.word("match")) return ReadRule(reader, RequestKind::Pattern, mode, line, device, why);
+  if (reader.word("otherwise")) return ReadRule(reader, RequestKind::Otherwise, mode, line, device, why);
+  if (!mode.empty()) {
+    why = "in \"" + mode + "\" must be followed by on, match or otherwise, not " + reader.next();
+    return false;
+  }
   if (!tokens[0].quoted && (tokens[0].text == "at" || tokens[0].text == "every")) {
     return ReadTimed(reader, device, why);
   }
-  why = "a line starts with requests, answers, on, match, otherwise, at or every, not " +
-        reader.next();
+  why = "a line starts with requests, answers, on, match, otherwise, in, starts, at or every, "
+        "not " + reader.next();
   return false;
 }
 
@@ -231,24 +281,54 @@ int HexDigit(char c) {
   return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
+// Without request endings a device answers as soon as what it heard ends
+// with a request: a pattern that matches no bytes at all would answer every
+// byte.
+bool CheckWithoutEndings(const DeviceFile& device, std::string& why, int& line) {
+  if (!device.requestEnds.empty()) return true;
+  for (const Rule& rule : device.rules) {
+    Pattern pattern;
+    Captures captures;
+    if (rule.kind != RequestKind::Pattern || !pattern.compile(rule.request, why) ||
+        !pattern.matchWhole("", captures)) {
+      continue;
+    }
+    why = "the pattern " + Quoted(rule.request) +
+          " matches no bytes at all: without request endings it would answer every byte";
+    line = rule.line;
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 ParsedFile ParseDeviceFile(const std::string& text) {
   ParsedFile parsed;
-  // Notepad starts a file it saves as UTF-8 with a byte order mark.
+  // Notepad starts a file it saves as UTF-8 with a byte order mark, and ends
+  // its lines with CR LF; files from elsewhere may end them with LF or CR.
   size_t start = text.rfind("\xEF\xBB\xBF", 0) == 0 ? 3 : 0;
-  for (int number = 1; start <= text.size(); ++number) {
-    size_t end = text.find('\n', start);
+  int number = 1;
+  std::string why;
+  for (; start <= text.size(); ++number) {
+    size_t end = text.find_first_of("\r\n", start);
     if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
     std::vector<Token> tokens;
-    std::string why;
-    if (!Tokenize(text.substr(start, end - start), tokens, why) ||
-        (!tokens.empty() && !ReadStatement(tokens, parsed.device, why))) {
-      parsed.ok = false;
-      parsed.error = "line " + std::to_string(number) + ": " + why;
-      return parsed;
+    if (line.find('\0') != std::string::npos) {
+      why = "a NUL byte (write \\x00 inside a text for one)";
+    } else if (Tokenize(line, tokens, why) &&
+               (tokens.empty() || ReadStatement(tokens, number, parsed.device, why))) {
+      start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
+      continue;
     }
-    start = end + 1;
+    parsed.ok = false;
+    parsed.error = "line " + std::to_string(number) + ": " + why;
+    return parsed;
+  }
+  if (!CheckWithoutEndings(parsed.device, why, number)) {
+    parsed.ok = false;
+    parsed.error = "line " + std::to_string(number) + ": " + why;
   }
   return parsed;
 }

@@ -3,8 +3,10 @@
 // makes from a spy log. nbrun --device COMn=FILE (or HOST:PORT=FILE) and
 // Wirebench's wbPlay play it instead of the system.
 //
-// One statement a line; texts are in double quotes with the escapes the
-// runner shows bytes in (\r \n \t \\ \" \xHH); # starts a comment.
+// One statement a line (lines end with CR LF, LF or CR; a UTF-8 byte order
+// mark at the start is skipped); texts are in double quotes with the
+// escapes the runner shows bytes in (\r \n \t \\ \" \xHH); # starts a
+// comment. Numbers are whole milliseconds, 0 to 999,999,999.
 //
 //   requests end "\r" "\n"    a request ends at any of these texts (the
 //                             default); empty requests are not heard
@@ -13,9 +15,10 @@
 //   answers end "\r\n"        added after every answer (the default)
 //   answers end none          answers are sent exactly as written
 //   on "ID" send "WL-SCALE,1.0"          an exact request and its answer
-//   match "ECHO (.*)" send "$1"          a pattern (an ECMAScript regular
-//                             expression for the whole request); $1 ... $9
-//                             in the answer are its groups, $& all of it
+//   match "ECHO (.*)" send "$1"          a pattern for the whole request
+//                             (pattern.h); $1 ... $9 in the answer are its
+//                             groups, $& all of it, $$ one $; any other $
+//                             is itself
 //   on "W" send wait 40 "ST,GS," wait 5 "+0012.34 kg"
 //                             wait MS before the next piece: an answer late,
 //                             or in pieces (the ending goes after the last)
@@ -30,11 +33,22 @@
 //   every 1000 send "ST,GS,+0012.34 kg"  every second while it is open
 //   at 0 every 1000 send ...  the same, the first one at once
 //   at 30000 close            a server that ends the connection after 30 s
+//   starts in "echo"          the mode the device is in after each open
+//   in "echo" on "AT" send "AT\r\r\nOK"
+//                             a line that answers only in that mode
+//   on "ATE0" send "OK" then "quiet"
+//                             the device is in that mode from then on
 //
-// Several lines for the same request take turns, in file order, starting
-// again after the last: a device whose answers change (a scale whose every
-// fourth reading is unstable). Without an answer for a request (no line,
-// no otherwise) the device stays silent, as most devices do.
+// A request is answered by the first on or match line in the file that
+// names it, by otherwise only when none does. Several lines for the same
+// request (the same text after on, or the same pattern after match) take
+// turns, in file order, starting again after the last: a device whose
+// answers change (a scale whose every fourth reading is unstable). Without
+// an answer for a request (no line, no otherwise) the device stays silent,
+// as most devices do. on "" (never heard) and a second otherwise are
+// refused with their line; so is a pattern that matches no bytes when
+// requests have no ending (it would answer every byte). A request longer
+// than 65,536 bytes is not answered.
 // Pure code: no Windows here.
 #pragma once
 
@@ -59,10 +73,16 @@ using Answer = std::vector<Piece>;
 
 enum class RequestKind { Exact, Pattern, Otherwise };
 
+// The largest number of milliseconds a file may give (about 11.5 days).
+constexpr uint32_t kMostMilliseconds = 999999999;
+
 struct Rule {
   RequestKind kind = RequestKind::Exact;
   std::string request;  // the exact text, or the pattern
   Answer answer;
+  std::string mode;  // the mode the line answers in; empty: every mode
+  std::string then;  // the mode the device is in after answering; empty: the same
+  int line = 0;      // in the file, for messages
 };
 
 // Output nobody asked for, timed from the port's open.
@@ -77,6 +97,7 @@ struct DeviceFile {
   std::string answerEnd = "\r\n";
   std::vector<Rule> rules;
   std::vector<Timed> timed;
+  std::string startMode;  // the mode after each open (starts in); empty: none
 };
 
 struct ParsedFile {

@@ -5,9 +5,6 @@
 namespace nbdevice {
 namespace {
 
-// Without request endings the device keeps at most this much unheard input.
-constexpr size_t kMaxPending = 4096;
-
 bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
@@ -19,24 +16,35 @@ bool RequestCutter::take(char byte, std::string& request) {
   for (const std::string& end : ends_) {
     if (!EndsWith(buffer_, end)) continue;
     request = buffer_.substr(0, buffer_.size() - end.size());
-    buffer_.clear();
-    return !request.empty();
+    const bool heard = !tooLong_ && !request.empty();
+    clear();
+    return heard;
   }
-  if (ends_.empty() && buffer_.size() > kMaxPending) buffer_.erase(0, buffer_.size() - kMaxPending);
+  if (ends_.empty() && buffer_.size() > kMostPending) {
+    dropped_ += buffer_.size() - kMostPending;
+    buffer_.erase(0, buffer_.size() - kMostPending);
+  } else if (!ends_.empty() && buffer_.size() > kLongestRequest) {
+    // Only an ending can follow: keep just enough to see one.
+    tooLong_ = true;
+    buffer_.erase(0, buffer_.size() - 8);
+  }
   return false;
 }
 
 Device::Device(const DeviceFile& file) : file_(file), cutter_(file.requestEnds) {
   for (const Rule& rule : file_.rules) {
     auto same = std::find_if(groups_.begin(), groups_.end(), [&](const Group& g) {
-      return g.first->kind == rule.kind && g.first->request == rule.request;
+      return g.first->kind == rule.kind && g.first->request == rule.request &&
+             g.first->mode == rule.mode;
     });
     if (same == groups_.end()) {
       Group group;
       group.first = &rule;
       if (rule.kind == RequestKind::Pattern) {
-        group.pattern = std::make_unique<std::regex>(rule.request);
-        group.tail = std::make_unique<std::regex>("(?:" + rule.request + ")$");
+        group.pattern = std::make_unique<Pattern>();
+        std::string error;  // the file's reader refused patterns that do not compile
+        group.pattern->compile(rule.request, error);
+        group.tail = std::make_unique<Pattern::Tail>(*group.pattern);
       }
       groups_.push_back(std::move(group));
       same = groups_.end() - 1;
@@ -47,36 +55,51 @@ Device::Device(const DeviceFile& file) : file_(file), cutter_(file.requestEnds) 
 
 void Device::open(Millis now) {
   queue_.clear();
+  head_ = 0;
+  lineFreeUs_ = 0;
   pending_.clear();
   cutter_.clear();
+  for (Group& group : groups_) {
+    if (group.tail) group.tail->reset();
+  }
   overflow_ = false;
   closed_ = false;
+  mode_ = file_.startMode;
   running_.clear();
   for (const Timed& timed : file_.timed) running_.push_back({&timed, now + timed.atMs});
 }
 
-Device::Group* Device::find(const std::string& text, bool whole, std::smatch& match) {
+bool Device::inMode(const Group& group) const {
+  return group.first->mode.empty() || group.first->mode == mode_;
+}
+
+Device::Group* Device::find(const std::string& text, Captures& captures) {
   for (Group& group : groups_) {
     const Rule& rule = *group.first;
-    switch (rule.kind) {
-      case RequestKind::Exact:
-        if (whole ? text == rule.request : EndsWith(text, rule.request)) return &group;
-        break;
-      case RequestKind::Pattern:
-        if (whole ? std::regex_match(text, match, *group.pattern)
-                  : std::regex_search(text, match, *group.tail)) {
-          return &group;
-        }
-        break;
-      case RequestKind::Otherwise:
-        break;
-    }
+    if (!inMode(group)) continue;
+    if (rule.kind == RequestKind::Exact && text == rule.request) return &group;
+    if (rule.kind == RequestKind::Pattern && group.pattern->matchWhole(text, captures)) return &group;
   }
-  if (!whole) return nullptr;  // without endings no request is ever "other"
   for (Group& group : groups_) {
-    if (group.first->kind == RequestKind::Otherwise) return &group;
+    if (group.first->kind == RequestKind::Otherwise && inMode(group)) return &group;
   }
   return nullptr;
+}
+
+Device::Group* Device::findTail(unsigned char byte, Captures& captures) {
+  Group* found = nullptr;
+  Captures mine;
+  for (Group& group : groups_) {  // every tail takes every byte
+    const Rule& rule = *group.first;
+    const bool ends = rule.kind == RequestKind::Exact ? EndsWith(cutter_.pending(), rule.request)
+                      : rule.kind == RequestKind::Pattern ? group.tail->feed(byte, mine)
+                                                          : false;
+    if (ends && found == nullptr && inMode(group)) {
+      found = &group;
+      captures = mine;
+    }
+  }
+  return found;  // without endings no request is ever "other"
 }
 
 void Device::hear(const std::string& bytes, Millis now) {
@@ -84,34 +107,47 @@ void Device::hear(const std::string& bytes, Millis now) {
   const bool cut = !file_.requestEnds.empty();
   for (char byte : bytes) {
     std::string request;
-    std::smatch match;
+    Captures captures;
     if (cut) {
       if (!cutter_.take(byte, request)) continue;
-      if (Group* group = find(request, true, match)) answer(*group, match, now);
-    } else {
-      cutter_.take(byte, request);
-      // The match refers into the text searched: keep it alive until answered.
-      const std::string heard = cutter_.pending();
-      if (Group* group = find(heard, false, match)) {
-        answer(*group, match, now);
-        cutter_.clear();
-      }
+      if (Group* group = find(request, captures)) answer(*group, request, captures, now);
+      continue;
+    }
+    cutter_.take(byte, request);
+    Group* group = findTail(static_cast<unsigned char>(byte), captures);
+    if (group == nullptr) continue;
+    // Captures count from the last request heard; the bytes kept may start later.
+    const int dropped = static_cast<int>(cutter_.dropped());
+    for (int& at : captures) {
+      if (at >= 0) at = at > dropped ? at - dropped : 0;
+    }
+    answer(*group, cutter_.pending(), captures, now);
+    cutter_.clear();
+    for (Group& g : groups_) {
+      if (g.tail) g.tail->reset();
     }
   }
 }
 
-void Device::answer(Group& group, const std::smatch& match, Millis now) {
+void Device::answer(Group& group, const std::string& text, const Captures& captures, Millis now) {
   const Rule& rule = *group.members[group.turn++ % group.members.size()];
-  schedule(rule.answer, rule.kind == RequestKind::Pattern ? &match : nullptr, now);
+  if (rule.kind == RequestKind::Pattern) {
+    schedule(rule.answer, &text, &captures, group.pattern->groups(), now);
+  } else {
+    schedule(rule.answer, nullptr, nullptr, 0, now);
+  }
+  if (!rule.then.empty()) mode_ = rule.then;
 }
 
-void Device::schedule(const Answer& answer, const std::smatch* match, Millis from) {
+void Device::schedule(const Answer& answer, const std::string* text, const Captures* captures,
+                      size_t groups, Millis from) {
   // The answer's ending goes after its last text, before a close.
   const size_t texts = !answer.empty() && answer.back().close ? answer.size() - 1 : answer.size();
   Millis at = from;
   for (size_t k = 0; k < answer.size(); ++k) {
     at += answer[k].waitMs;
-    std::string bytes = match ? match->format(answer[k].bytes) : answer[k].bytes;
+    std::string bytes =
+        text ? ExpandAnswer(answer[k].bytes, *text, *captures, groups) : answer[k].bytes;
     if (k + 1 == texts) bytes += file_.answerEnd;
     pending_.emplace(at, Output{bytes, answer[k].close});
   }
@@ -120,28 +156,54 @@ void Device::schedule(const Answer& answer, const std::smatch* match, Millis fro
 void Device::advance(Millis now) {
   if (closed_) return;
   for (Running& running : running_) {
+    const uint32_t every = running.timed->everyMs;
+    // Output of a stream missed while nobody called: at most the last
+    // kMostMissedRepeats of it (a queue holds no more anyway).
+    if (every != 0 && running.next <= now && (now - running.next) / every > kMostMissedRepeats) {
+      running.next += ((now - running.next) / every - kMostMissedRepeats) * every;
+    }
     while (running.next <= now) {
-      schedule(running.timed->answer, nullptr, running.next);
-      running.next = running.timed->everyMs ? running.next + running.timed->everyMs : kNever;
+      schedule(running.timed->answer, nullptr, nullptr, 0, running.next);
+      running.next = every ? running.next + every : kNever;
     }
   }
+  const uint64_t nowUs = now * 1000;
   while (!pending_.empty() && pending_.begin()->first <= now) {
-    const Output& output = pending_.begin()->second;
-    if (output.close) {
+    std::string& bytes = pending_.begin()->second.bytes;
+    // The line sends one byte after another from when the output is due.
+    const uint64_t start = std::max<uint64_t>(lineFreeUs_, pending_.begin()->first * 1000);
+    if (pending_.begin()->second.close) {  // once the line has sent what came before
+      if (start > nowUs) break;
       closed_ = true;
       pending_.clear();
       running_.clear();
       return;
     }
-    const size_t room = queueSize_ > queue_.size() ? queueSize_ - queue_.size() : 0;
-    queue_ += output.bytes.substr(0, room);
-    if (output.bytes.size() > room) overflow_ = true;
+    size_t count = bytes.size();
+    if (byteUs_ != 0) {
+      count = start + byteUs_ > nowUs ? 0 : std::min<uint64_t>(count, (nowUs - start) / byteUs_);
+      lineFreeUs_ = start + count * byteUs_;
+    }
+    if (count == 0) break;
+    const size_t room = queueSize_ > waiting() ? queueSize_ - waiting() : 0;
+    queue_.append(bytes, 0, std::min(count, room));
+    if (count > room) overflow_ = true;
+    bytes.erase(0, count);
+    if (!bytes.empty()) break;
     pending_.erase(pending_.begin());
   }
 }
 
 Millis Device::nextOutput() const {
-  Millis next = pending_.empty() ? kNever : pending_.begin()->first;
+  Millis next = kNever;
+  if (!pending_.empty()) {
+    next = pending_.begin()->first;
+    if (byteUs_ != 0) {  // when the next byte has been on the line, or the line is free for a close
+      const uint64_t done = std::max<uint64_t>(lineFreeUs_, next * 1000) +
+                            (pending_.begin()->second.close ? 0 : byteUs_);
+      next = (done + 999) / 1000;
+    }
+  }
   for (const Running& running : running_) {
     if (running.next == kNever) continue;
     const Answer& answer = running.timed->answer;
@@ -151,8 +213,14 @@ Millis Device::nextOutput() const {
 }
 
 std::string Device::take(size_t most) {
-  const std::string taken = queue_.substr(0, most);
-  queue_.erase(0, taken.size());
+  std::string taken = queue_.substr(head_, most);
+  head_ += taken.size();
+  // The bytes taken are dropped once they are as many as those left, so
+  // each byte is moved at most once more.
+  if (head_ > queue_.size() - head_) {
+    queue_.erase(0, head_);
+    head_ = 0;
+  }
   return taken;
 }
 

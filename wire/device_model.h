@@ -11,16 +11,24 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "device_file.h"
+#include "pattern.h"
 
 namespace nbdevice {
 
 using Millis = uint64_t;
 constexpr Millis kNever = ~Millis(0);
+
+// The longest request a device hears: the bytes of a longer one are
+// dropped up to its ending, and it is not answered.
+constexpr size_t kLongestRequest = 65536;
+// Without request endings a device keeps at most this much unheard input.
+constexpr size_t kMostPending = 4096;
+// A stream's output missed while nobody called is made up to this many times.
+constexpr uint64_t kMostMissedRepeats = 1000;
 
 // Cuts a byte stream into requests at the file's endings. Without endings
 // it only keeps the bytes since the last request heard (see Device::hear).
@@ -28,15 +36,24 @@ class RequestCutter {
  public:
   explicit RequestCutter(std::vector<std::string> ends) : ends_(std::move(ends)) {}
   // Takes one byte; true when it completes a request (in `request`, without
-  // its ending; empty requests are not reported).
+  // its ending; empty and over-long requests are not reported).
   bool take(char byte, std::string& request);
-  // The bytes since the last complete request.
+  // The bytes since the last complete request (without endings, at most the
+  // last kMostPending of them).
   const std::string& pending() const { return buffer_; }
-  void clear() { buffer_.clear(); }
+  // How many bytes heard since the last clear no longer show in pending().
+  size_t dropped() const { return dropped_; }
+  void clear() {
+    buffer_.clear();
+    dropped_ = 0;
+    tooLong_ = false;
+  }
 
  private:
   std::vector<std::string> ends_;
   std::string buffer_;
+  size_t dropped_ = 0;
+  bool tooLong_ = false;  // the request under way is longer than kLongestRequest
 };
 
 class Device {
@@ -49,21 +66,29 @@ class Device {
   void open(Millis now);
   // The plug-in wrote `bytes` at `now`.
   void hear(const std::string& bytes, Millis now);
-  // Moves the output due by `now` into the receive queue; a close that
-  // falls due ends the connection (see closed).
+  // Moves the output due by `now` into the receive queue: at once, or, once
+  // the port's byte time is set, a byte at a time as each has been on the
+  // line, as a real port receives it. A close that falls due, after the
+  // bytes before it, ends the connection (see closed).
   void advance(Millis now);
-  // When the next output falls due (kNever when none will).
+  // When the next byte of output, or the close, can be in the queue (kNever
+  // when none will).
   Millis nextOutput() const;
   // The device ended the connection (a "close" in its file fell due): it
   // hears nothing and sends nothing more until it is opened again; what it
   // sent before stays in the receive queue.
   bool closed() const { return closed_; }
+  // How long one byte takes on the line, in microseconds (wire/port_model.h);
+  // 0 delivers output the moment it is due.
+  void setByteTime(uint32_t microseconds) { byteUs_ = microseconds; }
 
   // The receive queue: what the device sent and nobody read yet. Bytes that
-  // do not fit are lost and reported once by takeOverflow.
-  size_t waiting() const { return queue_.size(); }
+  // do not fit are lost and reported once by takeOverflow. Taking costs the
+  // bytes taken, however many wait behind them.
+  size_t waiting() const { return queue_.size() - head_; }
   std::string take(size_t most);
-  std::string peek(size_t most) const { return queue_.substr(0, most); }
+  // The same bytes, left in the queue.
+  std::string peek(size_t most) const { return queue_.substr(head_, most); }
   void setQueueSize(size_t bytes) { queueSize_ = bytes; }
   bool takeOverflow();
 
@@ -71,8 +96,8 @@ class Device {
   // Rules that answer the same request: they take turns.
   struct Group {
     const Rule* first;
-    std::unique_ptr<std::regex> pattern;  // for patterns, anchored at both ends
-    std::unique_ptr<std::regex> tail;     // for patterns without request endings
+    std::unique_ptr<Pattern> pattern;     // for patterns
+    std::unique_ptr<Pattern::Tail> tail;  // for patterns without request endings
     std::vector<const Rule*> members;
     size_t turn = 0;
   };
@@ -86,18 +111,28 @@ class Device {
     bool close;
   };
 
-  // The group whose request `text` is (or, without endings, ends with);
-  // its groups in `match`.
-  Group* find(const std::string& text, bool whole, std::smatch& match);
-  void answer(Group& group, const std::smatch& match, Millis now);
-  void schedule(const Answer& answer, const std::smatch* match, Millis from);
+  // The group whose request `text` is, the first in the file; otherwise's
+  // when none is. Its pattern's captures in `captures`.
+  Group* find(const std::string& text, Captures& captures);
+  // Whether the group's lines answer in the mode the device is in.
+  bool inMode(const Group& group) const;
+  // Without endings: takes the byte just heard and finds the first group
+  // whose request the bytes heard since the last one end with.
+  Group* findTail(unsigned char byte, Captures& captures);
+  void answer(Group& group, const std::string& text, const Captures& captures, Millis now);
+  void schedule(const Answer& answer, const std::string* text, const Captures* captures,
+                size_t groups, Millis from);
 
   DeviceFile file_;
   RequestCutter cutter_;
   std::vector<Group> groups_;
   std::vector<Running> running_;
   std::multimap<Millis, Output> pending_;  // equal times keep their order
-  std::string queue_;
+  std::string queue_;  // waiting bytes from head_ on
+  size_t head_ = 0;
+  std::string mode_;  // the mode the device is in
+  uint32_t byteUs_ = 0;
+  uint64_t lineFreeUs_ = 0;  // when the line has sent what it was given
   size_t queueSize_ = 4096;
   bool overflow_ = false;
   bool closed_ = false;

@@ -72,6 +72,8 @@ bool ParseLogLine(const std::string& line, LogRecord& record) {
   if (at == line.size() || !nbdevice::Unescape(shown, record.bytes)) return false;
   const size_t since = line.find("waiting since ", at);
   record.cameMs = since == std::string::npos ? record.ms : std::strtod(&line[since + 14], nullptr);
+  const size_t after = line.find("came after ", at);
+  if (after != std::string::npos) record.afterMs = std::strtod(&line[after + 11], nullptr);
   return true;
 }
 
@@ -125,12 +127,16 @@ void ReadJoiner::polled(uintptr_t channel, uint32_t waiting, double ms) {
   std::deque<Arrival>& arrivals = arrivals_[channel];
   uint32_t known = 0;
   for (const Arrival& a : arrivals) known += a.left;
+  const auto looked = lookedMs_.find(channel);
+  // Before its first look a channel's bytes came after the log began.
+  const double after = looked == lookedMs_.end() ? 0 : looked->second;
   if (waiting > known) {
-    arrivals.push_back({++nextId_, waiting - known, waiting - known, ms});
+    arrivals.push_back({++nextId_, waiting - known, waiting - known, ms, after});
   } else if (waiting < known) {  // bytes went without a read we saw
     arrivals.clear();
-    if (waiting > 0) arrivals.push_back({++nextId_, waiting, waiting, ms});
+    if (waiting > 0) arrivals.push_back({++nextId_, waiting, waiting, ms, after});
   }
+  lookedMs_[channel] = ms;
 }
 
 void ReadJoiner::read(uintptr_t channel, const std::string& where, const std::string& bytes,
@@ -158,6 +164,7 @@ void ReadJoiner::read(uintptr_t channel, const std::string& where, const std::st
       } else {
         line_.sinceMs = first.seenMs;
       }
+      line_.afterMs = first.afterMs;
     }
   }
   size_t left = bytes.size();
@@ -175,6 +182,7 @@ void ReadJoiner::read(uintptr_t channel, const std::string& where, const std::st
   line_.endMs = ms + tookMs;
   ++line_.reads;
   if (bytes.size() < asked) {  // a time-out ended it (or nothing was there)
+    lookedMs_[channel] = ms + tookMs;
     line_.asked = asked;
     if (!bytes.empty()) flush();
   }
@@ -187,6 +195,7 @@ void ReadJoiner::flush() {
   if (line_.reads > 1) add(std::to_string(line_.reads) + " reads");
   if (line_.asked != 0) add("asked " + std::to_string(line_.asked) + ", waited " + Ms(line_.endMs - line_.startMs));
   if (line_.sinceMs >= 0) add("waiting since " + Fixed(line_.sinceMs));
+  if (line_.afterMs >= 0) add("came after " + Fixed(line_.afterMs));
   if (!note.empty()) note += ")";
   if (line_.bytes.empty()) note = "nothing  " + note;
   const std::string text = DataLine(line_.ms, line_.where, '<', line_.bytes, note);
@@ -197,6 +206,7 @@ void ReadJoiner::flush() {
 void ReadJoiner::forget(uintptr_t channel) {
   if (line_.open && line_.channel == channel) flush();
   arrivals_.erase(channel);
+  lookedMs_.erase(channel);
 }
 
 }  // namespace nbspy

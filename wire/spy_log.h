@@ -47,6 +47,7 @@ struct LogRecord {
   char direction = ' ';  // '>', '<', or ' ' for an event
   std::string bytes;     // of a data line
   double cameMs = 0;     // when its bytes came: the time, or "waiting since"
+  double afterMs = -1;   // the last time they were not there yet ("came after"); -1: unknown
   std::string text;      // of an event line: "open \"COM1\": ok"; of a data
                          // line without bytes, its note ("the peer closed
                          // the connection")
@@ -82,6 +83,9 @@ std::string TimeoutsText(uint32_t readInterval, uint32_t readMultiplier, uint32_
 // polls of the bytes waiting tell where one arrival ends and the next
 // begins. A read joins the open line when it takes bytes of the same
 // arrival as the read before it and nothing else was logged in between.
+// An arrival came between the last look that did not find it (a poll, or a
+// read that emptied the queue) and the poll that did: the line says "came
+// after" the first, so a device made from the log answers in time.
 class ReadJoiner {
  public:
   using Emit = std::function<void(const std::string& line)>;
@@ -104,6 +108,7 @@ class ReadJoiner {
     uint32_t size;
     uint32_t left;  // bytes of it not read yet
     double seenMs;
+    double afterMs;  // the last look that did not find it; -1: none
   };
   struct Line {
     bool open = false;
@@ -111,6 +116,7 @@ class ReadJoiner {
     std::string where;
     double ms = 0;                   // the time shown
     double sinceMs = -1;             // when its first bytes came, if before they show
+    double afterMs = -1;             // when its first bytes were not there yet
     double startMs = 0, endMs = 0;  // from its first read's start to its last's end
     std::string bytes;
     int reads = 0;
@@ -120,6 +126,7 @@ class ReadJoiner {
 
   Emit emit_;
   std::map<uintptr_t, std::deque<Arrival>> arrivals_;
+  std::map<uintptr_t, double> lookedMs_;  // the last look at each channel's queue
   uint64_t nextId_ = 0;
   Line line_;
 };

@@ -28,11 +28,11 @@ constexpr PublishedTimeout kTimeouts[] = {kReadInterval, kReadMultiplier, kReadC
 // Lines end at a CR, which takes the byte after it along when that is the LF
 // of a CR LF pair; any other byte after the CR is given back to the port so
 // the next read starts with it. An LF stays in the line and ends it when it
-// is the last byte received before the queue runs empty.
+// is the last byte received before the queue runs empty; such an LF right
+// after a full piece still ends that line.
 bool CollectQuillportLine(int16_t port, LinePiece& piece, int& errorNumber) {
   std::string last;
-  while (!piece.full()) {
-    if (serialQuery(port, CommValue::RxWaiting, errorNumber) == 0) return last == "\n";
+  while (serialQuery(port, CommValue::RxWaiting, errorNumber) > 0) {
     last = serialRead(port, 1, errorNumber);
     // A read that takes nothing while bytes are waiting failed: the line
     // ends rather than the action spinning for ever.
@@ -42,11 +42,15 @@ bool CollectQuillportLine(int16_t port, LinePiece& piece, int& errorNumber) {
       if (!next.empty() && next != "\n") serialUnread(port, next[0]);
       return true;
     }
-    piece.line += last;
-    piece.idle = 0;
+    if (last == "\n" && piece.full() &&
+        serialQuery(port, CommValue::RxWaiting, errorNumber) == 0) {
+      piece.line += last;
+      return true;
+    }
+    if (piece.add(last[0])) return true;
     System().Sleep(0);
   }
-  return true;
+  return last == "\n";
 }
 
 }  // namespace

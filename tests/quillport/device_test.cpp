@@ -150,6 +150,33 @@ TEST_F(QuillportLine, ACarriageReturnThenSilenceEndsWithoutTheIdleWait) {
   EXPECT_LE(fake.now() - start, 1000u);
 }
 
+// A line whose end follows its 65,536th byte is one line, whichever end it
+// has, and an answer late within the idle time-out is whole.
+TEST_F(QuillportLine, TheEndAfterAFullPieceAndALateAnswerKeepTheLineWhole) {
+  open("COM1", "1");
+  run("wlCommSetBaud", "1,115200");
+  const std::string full(65536, 'x');
+  fake.arrive("COM1", full + "\r\n");
+  run("wlCommRxLine", "1,l,5");
+  EXPECT_TRUE(var("l") == full) << var("l").size() << " bytes";
+  fake.arrive("COM1", full + "\n");
+  run("wlCommRxLine", "1,l,5");
+  EXPECT_TRUE(var("l") == full + "\n") << var("l").size() << " bytes";
+  run("wlCommRxCount", "1,n");
+  EXPECT_EQ(var("n"), " 0");
+
+  fake.arrive("COM1", full + "yz\r\n");
+  run("wlCommRxLine", "1,l,5");
+  EXPECT_TRUE(var("l") == full) << var("l").size() << " bytes";
+  run("wlCommRxLine", "1,l,5");
+  EXPECT_EQ(var("l"), "yz");
+
+  fake.arrive("COM1", "OK\r\n", 7500);
+  run("wlCommRxLine", "1,l,1000");
+  EXPECT_EQ(var("l"), "OK");
+  EXPECT_EQ(var("wlCommEof"), "<unset>");
+}
+
 TEST_F(QuillportOpen, AHugeCountReadsWhatCameWithoutAHugeBuffer) {
   open("COM1", "1");
   fake.arrive("COM1", "ab");

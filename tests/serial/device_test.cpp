@@ -84,11 +84,14 @@ TEST_F(DeviceOpen, FramingFollowsTheDataBitsRules) {
   const Case cases[] = {
       {"8,2,2", 8, 0, NOPARITY, ONESTOPBIT, " 0"},
       {"7,2,2", 7, 1, EVENPARITY, ONESTOPBIT, " 0"},
-      {"6,1,1", 6, 1, ODDPARITY, ONESTOPBIT, " 0"},
+      // One and a half stop bits go only with 5 data bits: a driver refuses
+      // them while the port still has 8, so that step reports 5, and the
+      // data bits set last decide the stop bits.
+      {"6,1,1", 6, 1, ODDPARITY, ONESTOPBIT, " 5"},
       {"5,0,2", 5, 0, NOPARITY, ONE5STOPBITS, " 0"},
-      {"5,3,1", 5, 1, MARKPARITY, ONE5STOPBITS, " 0"},
+      {"5,3,1", 5, 1, MARKPARITY, ONESTOPBIT, " 5"},
       {"5,4,0", 5, 1, SPACEPARITY, ONESTOPBIT, " 0"},
-      {"4,1,2", 4, 1, ODDPARITY, TWOSTOPBITS, " 0"},  // below 5 only the size changes
+      {"4,1,2", 8, 1, ODDPARITY, TWOSTOPBITS, " 5"},  // fewer than 5 data bits are refused
       {"7,7,3", 7, 0, NOPARITY, ONESTOPBIT, " 0"},    // parity 7 is off, stop 3 is one
       {"9,0,0", 8, 0, NOPARITY, ONESTOPBIT, " 5"},    // the device refuses 9 bits
       {"7,5,0", 7, 1, NOPARITY, ONESTOPBIT, " 5"},    // parity type 5 refused, enable kept
@@ -552,6 +555,43 @@ TEST_F(DeviceReceive, RxLineRecordsAPendingLineErrorAndStillCollects) {
   EXPECT_EQ(var("wlCommEof"), "1");
   EXPECT_EQ(var("l"), "");
   EXPECT_EQ(fake.now() - start, 60u);
+}
+
+// The bounds of a line receive start with its data: an answer that comes
+// late within the idle time-out is one line, a CR right after a full
+// piece's 65,536th byte still ends that line (no empty line follows), a line
+// taken byte by byte never reads the clock, and a device that trickles a
+// line faster than the idle time-out but never ends it gets it handed over
+// in pieces, each no longer than a piece takes at the port's rate (6,827 ms
+// at 115,200 baud) from its first byte.
+TEST_F(DeviceReceive, LinePiecesAreBoundedFromTheirFirstByte) {
+  open("COM1", "1");
+  run("wlCommSetBaud", "1,115200");
+  fake.arrive("COM1", "OK\r", 7500);
+  run("wlCommRxLine", "1,l,1000");
+  EXPECT_EQ(var("l"), "OK");
+  EXPECT_EQ(var("wlCommEof"), "<unset>");
+
+  const std::string full(65536, 'x');
+  fake.arrive("COM1", full + "\r\nnext\r");
+  const long clockReads = fake.clockReads();
+  run("wlCommRxLine", "1,l,5");
+  EXPECT_TRUE(var("l") == full) << var("l").size() << " bytes";
+  EXPECT_LE(fake.clockReads() - clockReads, 1);  // the first byte starts the piece
+  run("wlCommRxLine", "1,l,5");
+  EXPECT_EQ(var("l"), "next");
+  EXPECT_EQ(var("wlCommEof"), "<unset>");
+
+  for (int i = 0; i < 40; ++i) fake.arrive("COM1", std::string(1, 'a' + i % 26), 500 * i);
+  std::string pieces[3];
+  for (std::string& piece : pieces) {
+    run("wlCommRxLine", "1,l,100");
+    piece = var("l");
+  }
+  EXPECT_EQ(pieces[0], "abcdefghijklmno");  // the bytes of 0 to 7,000 ms
+  EXPECT_EQ(pieces[1], "pqrstuvwxyzabcd");  // 7,500 to 14,500 ms
+  EXPECT_EQ(pieces[2], "efghijklmn");       // the rest, then an idle time-out
+  EXPECT_EQ(var("wlCommEof"), "1");
 }
 
 TEST_F(DeviceOpen, EachActionMakesItsDeviceCallsInOrder) {

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstring>
 
+#include "wire/port_model.h"
+
 namespace wltest {
 namespace {
 
@@ -20,25 +22,25 @@ bool LooksLikePort(const std::string& name) {
 DCB FreshDcb() {
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  dcb.BaudRate = 9600;
+  dcb.BaudRate = nbport::kFreshBaud;
   dcb.fBinary = 1;
-  dcb.ByteSize = 8;
+  dcb.ByteSize = nbport::kFreshByteSize;
   dcb.Parity = NOPARITY;
   dcb.StopBits = ONESTOPBIT;
-  dcb.fDtrControl = DTR_CONTROL_DISABLE;
-  dcb.fRtsControl = RTS_CONTROL_DISABLE;
-  dcb.XonLim = 2048;
-  dcb.XoffLim = 512;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
+  dcb.fDtrControl = nbport::kFreshDtrControl;
+  dcb.fRtsControl = nbport::kFreshRtsControl;
+  dcb.XonLim = nbport::kFreshXonLimit;
+  dcb.XoffLim = nbport::kFreshXoffLimit;
+  dcb.XonChar = nbport::kFreshXonChar;
+  dcb.XoffChar = nbport::kFreshXoffChar;
   return dcb;
 }
 
 COMMPROP FreshProperties() {
   COMMPROP p{};
   p.wPacketLength = sizeof p;
-  p.dwCurrentTxQueue = 4096;
-  p.dwCurrentRxQueue = 4096;
+  p.dwCurrentTxQueue = nbport::kFreshQueueBytes;
+  p.dwCurrentRxQueue = nbport::kFreshQueueBytes;
   return p;
 }
 
@@ -227,18 +229,12 @@ BOOL FakeDevice::ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* read)
   if (Injection* i = injected("ReadFile", p->name)) return fail(i->error);
   const COMMTIMEOUTS& t = p->timeouts;
   const DWORD start = now_;
-  // MAXDWORD interval with no totals: return at once with what is there.
-  const bool immediate = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
-                         t.ReadTotalTimeoutConstant == 0;
-  // MAXDWORD interval and multiplier: wait for the first byte up to the constant.
-  const bool firstByteOnly = t.ReadIntervalTimeout == MAXDWORD &&
-                             t.ReadTotalTimeoutMultiplier == MAXDWORD &&
-                             t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < MAXDWORD;
-  const uint64_t total = firstByteOnly ? t.ReadTotalTimeoutConstant
-                                       : static_cast<uint64_t>(t.ReadTotalTimeoutMultiplier) * count +
-                                             t.ReadTotalTimeoutConstant;
-  const DWORD totalDeadline = total == 0 ? kForever : AddMs(start, total);
-  const bool interval = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MAXDWORD;
+  const nbport::ReadWait wait = nbport::ReadWaitOf(
+      t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant, count);
+  const bool immediate = wait.atOnce;
+  const bool firstByteOnly = wait.firstBytes;
+  const DWORD totalDeadline = wait.totalMs == 0 ? kForever : AddMs(start, wait.totalMs);
+  const bool interval = wait.intervalMs != 0;
   std::string got;
   DWORD lastByte = start;
   for (;;) {
@@ -251,7 +247,7 @@ BOOL FakeDevice::ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* read)
     }
     if (got.size() == count || immediate || (firstByteOnly && !got.empty())) break;
     DWORD deadline = totalDeadline;
-    if (interval && !got.empty()) deadline = std::min(deadline, AddMs(lastByte, t.ReadIntervalTimeout));
+    if (interval && !got.empty()) deadline = std::min(deadline, AddMs(lastByte, wait.intervalMs));
     DWORD at = 0;
     const bool more = nextArrival(*p, at);
     if (more && (deadline == kForever || at <= deadline)) {
@@ -314,7 +310,10 @@ void FakeDevice::Sleep(DWORD milliseconds) {
   settle();
 }
 
-DWORD FakeDevice::GetTickCount() { return now_; }
+DWORD FakeDevice::GetTickCount() {
+  ++clockReads_;
+  return now_;
+}
 
 BOOL FakeDevice::GetCommState(HANDLE handle, DCB* dcb) {
   FakePort* p = portOf(handle);
@@ -333,8 +332,7 @@ BOOL FakeDevice::SetCommState(HANDLE handle, DCB* dcb) {
   if (!spend()) return fail(ERROR_INVALID_HANDLE);
   if (Injection* i = injected("SetCommState", p->name)) return fail(i->error);
   if (p->refuseBadFraming &&
-      (dcb->ByteSize < 4 || dcb->ByteSize > 8 || dcb->Parity > SPACEPARITY ||
-       dcb->StopBits > TWOSTOPBITS)) {
+      nbport::FramingRefused(dcb->BaudRate, dcb->ByteSize, dcb->Parity, dcb->StopBits)) {
     return fail(ERROR_INVALID_PARAMETER);
   }
   p->dcb = *dcb;

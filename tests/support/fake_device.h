@@ -26,7 +26,7 @@ namespace wltest {
 
 struct FakePort {
   std::string name;
-  DCB dcb{};                  // starts 9600 8N1, every flow control off
+  DCB dcb{};                  // starts as wire/port_model.h says: 9600 8N1, no flow control
   COMMPROP properties{};      // dwMaxTxQueue / dwMaxRxQueue 0: no limit
   COMMTIMEOUTS timeouts{};    // all 0, as after a fresh open
   std::string inQueue;        // bytes the device received and nobody read yet
@@ -35,7 +35,7 @@ struct FakePort {
   std::vector<std::string> writes;  // what each WriteFile took
   size_t room = static_cast<size_t>(-1);  // bytes the device can still take
   std::vector<std::pair<DWORD, DWORD>> setupComm;  // (receive, transmit) asked
-  bool refuseBadFraming = true;  // SetCommState refuses byte sizes 9+, parity 5+
+  bool refuseBadFraming = true;  // SetCommState refuses what a driver does (wire/port_model.h)
   int opens = 0;
 };
 
@@ -83,6 +83,8 @@ class FakeDevice : public PassThroughSystem {
 
   // Fake time in milliseconds.
   DWORD now() const { return now_; }
+  // How often the engine read the clock (GetTickCount).
+  long clockReads() const { return clockReads_; }
 
   // A run-away loop guard: after this many port calls every port call
   // fails with error 6, so an engine loop that never ends still returns.
@@ -146,6 +148,7 @@ class FakeDevice : public PassThroughSystem {
   uintptr_t nextHandle_ = 0x7F000000;
   long budget_ = 2000000;
   long spent_ = 0;
+  long clockReads_ = 0;
   int fired_ = 0;
 };
 

@@ -86,6 +86,10 @@ class FailingSystem : public wltest::PassThroughSystem {
   int connect(SOCKET s, const sockaddr* address, int length) override {
     return fails("connect") ? SOCKET_ERROR : PassThroughSystem::connect(s, address, length);
   }
+  int ioctlsocket(SOCKET s, long command, u_long* argument) override {
+    return fails("ioctlsocket") ? SOCKET_ERROR
+                                : PassThroughSystem::ioctlsocket(s, command, argument);
+  }
   int select(int n, fd_set* readable, fd_set* writable, fd_set* failed, timeval* time) override {
     return fails("select") ? SOCKET_ERROR
                            : PassThroughSystem::select(n, readable, writable, failed, time);

@@ -26,12 +26,14 @@ class ScriptedSource : public wl::ByteSource {
 
   uint32_t clock = 0;     // milliseconds
   uint32_t waitTime = 0;  // what each wait that could block lets pass
+  std::deque<uint32_t> waitTimes;  // what the next waits let pass, before waitTime
 
   uint32_t milliseconds() override { return clock; }
   int waitReadable(bool poll) override {
     if (!poll) {
       ++waits;
-      clock += waitTime;
+      clock += waitTimes.empty() ? waitTime : waitTimes.front();
+      if (!waitTimes.empty()) waitTimes.pop_front();
     }
     if (script.empty()) return closeAtEnd ? 0 : kTimedOut;
     if (script.front() == kSilence || script.front() == kFail) {
@@ -57,6 +59,7 @@ struct Received {
   int error;
   std::string text;
   bool end;
+  wl::LineEnd lineEnd;
 };
 
 class Rules : public ::testing::Test {
@@ -68,7 +71,7 @@ class Rules : public ::testing::Test {
   }
   Received line() {
     Received r{};
-    r.error = buffer.receiveLine(source, r.text, r.end);
+    r.error = buffer.receiveLine(source, r.text, r.end, r.lineEnd);
     return r;
   }
   wl::ReceiveBuffer buffer;
@@ -165,34 +168,55 @@ TEST_F(LineReceive, ALineEndingWithAFullBufferLeavesTheFlagClear) {
   EXPECT_FALSE(r.end);  // a full receive: more may be waiting
 }
 
-TEST_F(LineReceive, ALineLongerThanTheBufferComesInPieces) {
-  // Every CR counts against the piece although it is dropped.
+// Only stored bytes count towards a piece: CRs are dropped, and an end
+// that follows the last byte a piece can hold keeps the line whole. A byte
+// that is not the end stays unread and starts the next piece.
+TEST_F(LineReceive, APieceHoldsStoredBytesAndTheEndAfterAFullPieceIsStillTheLine) {
+  const std::string full(wl::kLinePieceBytes, 'x');
+  source.script = {full, "\r\n"};
+  Received r = line();
+  EXPECT_EQ(r.error, 0);
+  EXPECT_EQ(r.text, full);
+  EXPECT_EQ(r.lineEnd, wl::LineEnd::Whole);
+  EXPECT_TRUE(r.end);
+  EXPECT_EQ(line().error, kTimedOut);  // no empty line the peer never sent
+
   std::string first(kReceiveBufferSize, 'x');
   first[10] = '\r';
   source.script = {first, "yz\r\n"};
-  Received r = line();
-  EXPECT_EQ(r.error, 0);
-  EXPECT_EQ(r.text, std::string(kReceiveBufferSize - 1, 'x'));
+  r = line();
+  EXPECT_EQ(r.text, std::string(kReceiveBufferSize - 1, 'x') + "y");
+  EXPECT_EQ(r.lineEnd, wl::LineEnd::Piece);
   EXPECT_FALSE(r.end);
   r = line();
-  EXPECT_EQ(r.text, "yz");
+  EXPECT_EQ(r.text, "z");
+  EXPECT_EQ(r.lineEnd, wl::LineEnd::Whole);
   EXPECT_TRUE(r.end);
 }
 
-// A peer that trickles a line's bytes without ever ending it: the piece
-// taken so far is handed over once the line receive has run its time bound,
+// The time bound of a piece counts from its first byte, so an answer that
+// comes late (within the connection's time-out) is one line; a peer that
+// trickles a line's bytes without ending it gets it handed over in pieces,
 // with the flag clear, and the rest follows.
-TEST_F(LineReceive, ALineTricklingInLongerThanItsTimeBoundComesInPieces) {
+TEST_F(LineReceive, ThePieceTimeBoundStartsWithTheFirstByte) {
+  source.waitTimes = {12000, 100};
+  source.script = {"HEL", "LO\r\n"};
+  Received late = line();
+  EXPECT_EQ(late.text, "HELLO");
+  EXPECT_EQ(late.lineEnd, wl::LineEnd::Whole);
+
   source.waitTime = 1000;
   for (int i = 0; i < 30; ++i) source.script.push_back(std::string(1, static_cast<char>('a' + i % 26)));
   source.script.push_back("\r\n");
   Received first = line();
   EXPECT_EQ(first.error, 0);
   EXPECT_FALSE(first.end);
-  EXPECT_EQ(first.text, "abcdefghij");  // ten waits of a second each
+  EXPECT_EQ(first.lineEnd, wl::LineEnd::Piece);
+  EXPECT_EQ(first.text, "abcdefghijk");  // the first byte, then ten waits of a second
   Received rest = line();
   Received last = line();
   EXPECT_EQ(first.text + rest.text + last.text, "abcdefghijklmnopqrstuvwxyzabcd");
+  EXPECT_EQ(last.lineEnd, wl::LineEnd::Whole);
 }
 
 TEST_F(LineReceive, APartialLineThenSilence) {
@@ -207,7 +231,8 @@ TEST_F(LineReceive, APartialLineThenSilence) {
 TEST_F(LineReceive, NothingArrivingIsATimeOutAndKeepsTheGivenText) {
   std::string text = "kept";
   bool end = true;
-  EXPECT_EQ(buffer.receiveLine(source, text, end), kTimedOut);
+  wl::LineEnd lineEnd;
+  EXPECT_EQ(buffer.receiveLine(source, text, end, lineEnd), kTimedOut);
   EXPECT_EQ(text, "kept");
   EXPECT_FALSE(end);
 }

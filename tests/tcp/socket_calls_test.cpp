@@ -54,7 +54,27 @@ class RecordingSockets : public wltest::PassThroughSystem {
     return PassThroughSystem::WSACleanup();
   }
   int WSAGetLastError() override {
+    if (sendBlocked) {
+      sendBlocked = false;
+      return WSAEWOULDBLOCK;
+    }
     return socketError ? socketError : PassThroughSystem::WSAGetLastError();
+  }
+  std::vector<std::pair<long, u_long>> ioctls;  // command, argument
+  int ioctlsocket(SOCKET s, long command, u_long* argument) override {
+    ioctls.emplace_back(command, *argument);
+    return PassThroughSystem::ioctlsocket(s, command, argument);
+  }
+  // Sends that find no room (-1: every one), each taking 100 ms of the
+  // clock of its own.
+  int sendsBlocked = 0;
+  bool sendBlocked = false;
+  int send(SOCKET s, const char* buffer, int length, int flags) override {
+    if (sendsBlocked == 0) return PassThroughSystem::send(s, buffer, length, flags);
+    if (sendsBlocked > 0) --sendsBlocked;
+    sendBlocked = true;
+    clock += 100;
+    return SOCKET_ERROR;
   }
   int setsockopt(SOCKET s, int level, int option, const char* value, int length) override {
     options = {level, option, length == 4 ? *reinterpret_cast<const int*>(value) : -1};
@@ -68,22 +88,34 @@ class RecordingSockets : public wltest::PassThroughSystem {
     return SOCKET_ERROR;
   }
   // A server that keeps the connection full: every receive fills the whole
-  // buffer with 8-byte lines, and takes 100 ms of a clock of its own.
+  // buffer with 8-byte lines, and takes 100 ms of a clock of its own. Or
+  // one that trickles: every receive takes one byte of `trickle` and a
+  // second of that clock.
   bool flood = false;
+  bool ownClock = false;
+  std::string trickle;
   DWORD clock = 0;
   int receives = 0;
   int recv(SOCKET s, char* buffer, int length, int flags) override {
+    if (!trickle.empty()) {
+      buffer[0] = trickle[0];
+      trickle.erase(0, 1);
+      clock += 1000;
+      return 1;
+    }
     if (!flood) return PassThroughSystem::recv(s, buffer, length, flags);
     for (int i = 0; i < length; ++i) buffer[i] = "flooded\n"[i % 8];
     ++receives;
     clock += 100;
     return length;
   }
-  DWORD GetTickCount() override { return flood ? clock : PassThroughSystem::GetTickCount(); }
+  DWORD GetTickCount() override {
+    return flood || ownClock ? clock : PassThroughSystem::GetTickCount();
+  }
   int select(int n, fd_set* readable, fd_set* writable, fd_set* failed, timeval* time) override {
     waits.emplace_back(writable != nullptr, *time);
     if (readable && readsTimeOut) return 0;
-    if (readable && flood) return 1;
+    if (readable && (flood || !trickle.empty())) return 1;
     return PassThroughSystem::select(n, readable, writable, failed, time);
   }
   BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written) override {
@@ -118,6 +150,11 @@ class SocketCalls : public ::testing::Test {
 
 bool Same(const timeval& t, long seconds, long microseconds) {
   return t.tv_sec == seconds && t.tv_usec == microseconds;
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace
@@ -182,6 +219,52 @@ TEST_F(SocketCalls, WaitsAreBuiltByShiftsFromTheMilliseconds) {
   }
 }
 
+// A connected socket does not block: Windows may block a send on a blocking
+// socket that select called writable when it is given more than the room
+// free. A send that finds no room waits again, within the time-out.
+TEST_F(SocketCalls, SendsNeverBlockAndOneThatFindsNoRoomWaitsUnderTheTimeOut) {
+  ScriptedPeer peer([](ScriptedPeer& p) {
+    if (p.receive(5, 8000) == "hello") p.send("got it\r\n");
+    p.clientClosed(8000);
+  });
+  ASSERT_EQ(err(wl::wlTCPopen, peer.openText(1000)), " 0");
+  EXPECT_EQ(sockets.ioctls, (std::vector<std::pair<long, u_long>>{{FIONBIO, 1}}));
+  sockets.sendsBlocked = 3;
+  EXPECT_EQ(err(wl::wlTCPsend, "hello"), " 0");
+  EXPECT_EQ(err(wl::wlTCPrxline, "v"), " 0");
+  EXPECT_EQ(variables["v"], "got it");
+  sockets.ownClock = true;
+  sockets.sendsBlocked = -1;
+  const DWORD before = sockets.clock;
+  EXPECT_EQ(err(wl::wlTCPsend, "more"), " 24");
+  EXPECT_EQ(sockets.clock - before, 1100u);  // the first finds no room, then a second passes
+}
+
+// A line still trickling in after its time bound is handed over without a
+// line end the server never sent: wlTCPrxFT's file holds the whole line once
+// the next call has appended the rest and its end; wlTCPrxF's holds the
+// piece as it came.
+TEST_F(SocketCalls, APieceHandedOverForItsBoundGetsNoLineEnd) {
+  ScriptedPeer peer(UntilClosed());
+  ASSERT_EQ(err(wl::wlTCPopen, peer.openText(30000)), " 0");
+  sockets.ownClock = true;
+  const std::string dir = wltest::ScratchDir("SocketCalls");
+  const std::string appended = dir + "/appended.txt", replaced = dir + "/replaced.txt";
+  std::remove(appended.c_str());
+  sockets.trickle = "abcdefghijklmnop\r\n";
+  EXPECT_EQ(err(wl::wlTCPrxFT, appended), " 0");
+  EXPECT_EQ(variables["wlTcpEof"], " 0");
+  EXPECT_EQ(Slurp(appended), "abcdefghijk");  // its first byte, then ten seconds
+  EXPECT_EQ(err(wl::wlTCPrxFT, appended), " 0");
+  EXPECT_EQ(Slurp(appended), "abcdefghijklmnop\r\n");
+
+  sockets.trickle = "abcdefghijklmnopqrstuvwxyz";
+  EXPECT_EQ(err(wl::wlTCPrxF, replaced), " 0");
+  EXPECT_EQ(variables["wlTcpEof"], " 0");
+  EXPECT_EQ(Slurp(replaced), "abcdefghijk");
+  EXPECT_EQ(sockets.trickle, "lmnopqrstuvwxyz");  // the rest stays in the connection
+}
+
 TEST_F(SocketCalls, AShortFileWriteIsReported) {
   ScriptedPeer peer([](ScriptedPeer& p) {
     p.send("a\r\nb\r\n");
@@ -203,12 +286,12 @@ TEST_F(SocketCalls, AConnectionKeptFullEndsTheReceiveToAFileAfterItsTimeLimit) {
   const std::string file = wltest::ScratchDir("SocketCalls") + "/flood.txt";
   EXPECT_EQ(err(wl::wlTCPrxF, file), " 0");
   EXPECT_EQ(variables["wlTcpEof"], " 0");  // more is waiting
-  // Ten seconds of receives: the first line of the last one ends it, and
-  // every line taken is written whole.
-  EXPECT_EQ(sockets.receives, 100);
-  std::ifstream in(file, std::ios::binary);
-  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Ten seconds of receives after the first one brought the first byte: the
+  // first line of the last one ends it, and every line taken is written
+  // whole.
+  EXPECT_EQ(sockets.receives, 101);
+  const std::string written = Slurp(file);
   std::string expected;
-  for (int line = 0; line < 99 * 8192 + 1; ++line) expected += "flooded\r\n";
+  for (int line = 0; line < 100 * 8192 + 1; ++line) expected += "flooded\r\n";
   EXPECT_TRUE(written == expected) << written.size() << " bytes written";
 }

@@ -5,6 +5,8 @@
 
 #include "wire/device_from_log.h"
 #include "wire/device_model.h"
+#include "wire/pattern.h"
+#include "wire/port_model.h"
 
 using nbdevice::Device;
 using nbdevice::DeviceFile;
@@ -64,6 +66,14 @@ TEST(DeviceFile, EveryStatementIsRead) {
   const DeviceFile defaults = Parsed("\xEF\xBB\xBFon \"W\" send \"1\"");  // as Notepad saves it
   EXPECT_EQ(defaults.requestEnds, (std::vector<std::string>{"\r", "\n"}));
   EXPECT_EQ(defaults.answerEnd, "\r\n");
+  // Lines ended by CR alone, LF alone or CR LF are lines all the same.
+  for (const char* end : {"\r", "\n", "\r\n"}) {
+    const nbdevice::ParsedFile lines =
+        ParseDeviceFile(std::string("on \"A\" send \"1\"") + end + "on \"B\" send \"2\"" + end + end +
+                        "reply");
+    EXPECT_EQ(lines.error, "line 4: a line starts with requests, answers, on, match, otherwise, in, "
+                           "starts, at or every, not \"reply\"");
+  }
 }
 
 TEST(DeviceFile, MistakesSayWhereAndWhy) {
@@ -73,15 +83,31 @@ TEST(DeviceFile, MistakesSayWhereAndWhy) {
       {"on \"W\" send \"x", "line 1: a double quote is never closed"},
       {"on \"W\" send \"\\q\"", "line 1: a \\ in"},
       {"on \"W\" send wait \"x\"", "line 1: wait takes a number"},
+      {"on \"W\" send wait 1000000000 \"x\"", "line 1: wait takes a number of milliseconds, 0 to 999999999"},
       {"on \"W\" send wait 5", "line 1: a wait must be followed by a text or close"},
       {"on \"W\" send", "line 1: send takes at least one text"},
       {"on \"W\" silent \"x\"", "line 1: nothing may follow silent"},
       {"on \"Q\" send \"BYE\" close \"x\"", "line 1: nothing may follow close"},
-      {"on \"Q\" close wait 5", "line 1: nothing may follow close"},
+      {"on \"Q\" close then \"m\"", "line 1: nothing may follow close"},
       {"on \"Q\" send wait 5 \"x\" wait", "line 1: wait takes a number"},
-      {"match \"(\" send \"x\"", "line 1: the pattern \"(\" is not a regular expression"},
-      {"every 0 send \"x\"", "line 1: every takes a number of milliseconds from 1"},
+      {"match \"(\" send \"x\"", "line 1: the pattern \"(\" cannot be used: a ( is never closed"},
+      {"match \"a)\" send \"x\"", "line 1: the pattern \"a)\" cannot be used: a ) has no ( before it"},
+      {"match \"(a)\\\\1\" send \"x\"", "line 1: the pattern \"(a)\\\\1\" cannot be used: back references"},
+      {"match \"(?=a)\" send \"x\"", "line 1: the pattern \"(?=a)\" cannot be used: look-arounds"},
+      {"match \"*a\" send \"x\"", "line 1: the pattern \"*a\" cannot be used: there is nothing to repeat"},
+      {"match \"[b-a]\" send \"x\"", "line 1: the pattern \"[b-a]\" cannot be used: a range in [ ] goes backwards"},
+      {"match \"(a{1000}){1000}\" send \"x\"", "line 1: the pattern \"(a{1000}){1000}\" cannot be used: the pattern is too large"},
+      {"on \"\" send \"x\"", "line 1: on \"\" is never heard"},
+      {"otherwise send \"x\"\n\notherwise send \"y\"", "line 3: a second otherwise (the first is on line 1)"},
+      {"requests end none\nmatch \"x*\" send \"y\"", "line 2: the pattern \"x*\" matches no bytes at all"},
+      {"every 0 send \"x\"", "line 1: every takes a number of milliseconds, 1 to 999999999"},
       {"at 5 silent", "line 1: timed output must send something"},
+      {"at 5 send \"x\" then \"m\"", "line 1: only a request's answer may change the mode"},
+      {"on \"A\" send \"x\" then", "line 1: then takes the name of a mode"},
+      {"in \"m\" every 5 send \"x\"", "line 1: in \"m\" must be followed by on, match or otherwise"},
+      {"starts \"m\"", "line 1: starts takes in and the name of a mode"},
+      {"in \"m\" otherwise silent\notherwise silent\nin \"m\" otherwise silent",
+       "line 3: a second otherwise in \"m\" (the first is on line 1)"},
       {"requests end \"\"", "line 1: an ending cannot be empty"},
       {"answers end \"a\" \"b\"", "line 1: answers end takes one text"},
       {"\n\nreply \"x\"", "line 3: a line starts with requests, answers, on, match"},
@@ -91,6 +117,8 @@ TEST(DeviceFile, MistakesSayWhereAndWhy) {
     EXPECT_FALSE(parsed.ok) << c.first;
     EXPECT_EQ(parsed.error.rfind(c.second, 0), 0u) << c.first << " -> " << parsed.error;
   }
+  const std::string nul = std::string("on \"a\" send \"\\x00\"\non \"b\" send \"x\"") + '\0';
+  EXPECT_EQ(ParseDeviceFile(nul).error.rfind("line 2: a NUL byte", 0), 0u) << ParseDeviceFile(nul).error;
 }
 
 TEST(DeviceFile, QuotedBytes) {
@@ -125,6 +153,83 @@ TEST(Device, AnswersRequestsAsTheFileSays) {
   Device other(Parsed("otherwise send \"ERR\"\non \"OK\" send \"yes\"\n"));
   other.open(0);
   EXPECT_EQ(AnswerAt(other, "OK\rX\r", 0, 0), "yes\r\nERR\r\n");
+}
+
+// Patterns are matched in one pass, so neither a long request nor a pattern
+// that makes backtracking engines try every split of the request can crash
+// or hold the device (the guide's "ECHO (.*)" once overflowed the stack at
+// 9 KB; "(a+)+b" on 45 a's never finished). Groups capture what
+// left-to-right, greedy-first engines capture, and $ only means a group the
+// pattern has.
+TEST(Device, PatternsMatchInOnePassAndCaptureAsUsual) {
+  Device device(Parsed("match \"ECHO (.*)\" send \"$1\"\nmatch \"E.*\" send \"e\"\n"
+                       "match \"(a+)+b\" send \"b\"\n"
+                       "match \"P(\\\\d)\" send \"cost $5.00 and $1$$ for $&, $2\"\n"));
+  device.setQueueSize(1 << 20);
+  device.open(0);
+  const std::string big(60000, 'x');
+  device.hear("ECHO " + big + "\r", 0);
+  device.advance(0);
+  EXPECT_TRUE(device.take(1 << 20) == big + "\r\n");
+  EXPECT_EQ(AnswerAt(device, "E" + big + "\r", 0, 0), "e\r\n");
+  EXPECT_EQ(AnswerAt(device, std::string(45, 'a') + "\r", 0, 0), "");
+  EXPECT_EQ(AnswerAt(device, std::string(45, 'a') + "b\r", 0, 0), "b\r\n");
+  EXPECT_EQ(AnswerAt(device, "P7\r", 0, 0), "cost $5.00 and 7$ for P7, $2\r\n");
+
+  const struct {
+    const char* pattern;
+    const char* text;
+    std::vector<std::string> groups;  // "-" for a group that took no part
+  } cases[] = {
+      {"(a*)(a*)", "aaa", {"aaa", ""}},
+      {"(a*?)(a*)", "aaa", {"", "aaa"}},
+      {"(a|ab)(c|bcd)(d*)", "abcd", {"a", "bcd", ""}},
+      {"(\\d+)-(\\d{2,3})", "12-345", {"12", "345"}},
+      {"x(?:ab)+(y)?", "xabab", {"-"}},
+      {"(a)|b", "b", {"-"}},
+      {"\\bID\\b [^,]+,(\\w\\w)", "ID kg,GS", {"GS"}},
+      {"^\\s*[+-]?\\d+\\.\\d+$", " -12.5", {}},
+  };
+  for (const auto& c : cases) {
+    nbdevice::Pattern pattern;
+    std::string error;
+    ASSERT_TRUE(pattern.compile(c.pattern, error)) << c.pattern << ": " << error;
+    nbdevice::Captures captures;
+    ASSERT_TRUE(pattern.matchWhole(c.text, captures)) << c.pattern;
+    ASSERT_EQ(pattern.groups(), c.groups.size()) << c.pattern;
+    for (size_t k = 0; k < c.groups.size(); ++k) {
+      const int start = captures[2 * k + 2], end = captures[2 * k + 3];
+      EXPECT_EQ(start < 0 ? "-" : std::string(c.text).substr(start, end - start), c.groups[k])
+          << c.pattern << " group " << k + 1;
+    }
+  }
+  nbdevice::Pattern word;
+  std::string error;
+  nbdevice::Captures captures;
+  ASSERT_TRUE(word.compile("ID\\b.*", error));
+  EXPECT_FALSE(word.matchWhole("IDx", captures));
+  EXPECT_TRUE(word.matchWhole("ID x", captures));
+}
+
+// Modes: a modem echoes commands until ATE0 turns the echo off, and an
+// open starts it in its first mode again.
+TEST(Device, LinesAnswerInTheirModeAndThenChangesIt) {
+  Device modem(Parsed("requests end \"\\r\"\nstarts in \"echo\"\n"
+                      "in \"echo\" on \"ATE0\" send \"ATE0\\r\\r\\nOK\" then \"quiet\"\n"
+                      "in \"echo\" match \"(.*)\" send \"$1\\r\\r\\nERROR\"\n"
+                      "on \"AT\" send \"\\r\\nOK\"\n"
+                      "in \"quiet\" on \"ATE1\" silent then \"echo\"\n"
+                      "in \"quiet\" otherwise send \"\\r\\nERROR\"\n"));
+  modem.open(0);
+  EXPECT_EQ(AnswerAt(modem, "AT\r", 0, 0), "AT\r\r\nERROR\r\n");  // the first line of its mode wins
+  EXPECT_EQ(AnswerAt(modem, "ATE0\r", 0, 0), "ATE0\r\r\nOK\r\n");
+  EXPECT_EQ(AnswerAt(modem, "AT\r", 0, 0), "\r\nOK\r\n");
+  EXPECT_EQ(AnswerAt(modem, "ATX\r", 0, 0), "\r\nERROR\r\n");
+  EXPECT_EQ(AnswerAt(modem, "ATE1\r", 0, 0), "");
+  EXPECT_EQ(AnswerAt(modem, "ATX\r", 0, 0), "ATX\r\r\nERROR\r\n");
+  EXPECT_EQ(AnswerAt(modem, "ATE0\r", 0, 0), "ATE0\r\r\nOK\r\n");
+  modem.open(10);
+  EXPECT_EQ(AnswerAt(modem, "ATX\r", 10, 10), "ATX\r\r\nERROR\r\n");
 }
 
 TEST(Device, WithoutEndingsARequestIsHeardWhenItsLastByteComes) {
@@ -213,6 +318,71 @@ TEST(Device, ACloseEndsTheConnectionWhereTheFileSays) {
   EXPECT_EQ(device.take(1000).size(), 11u * 6);  // ticks at 0, 100, ... 1000: at one time, file order
 }
 
+// A device made from a log has each answer ready by the time the script
+// read it: a script that wrote, paused and then read saw the answer at its
+// read, but it came after the write (no look in between), so it is sent
+// right away. Output nobody asked for that holds several lines stays a
+// stream that goes on after the log's end.
+// Once the port's settings give the time of a byte, output reaches the
+// queue a byte at a time as the line carries it: a device streaming faster
+// than its rate backs up in the device instead of flooding the port.
+TEST(Device, OutputGoesAtThePortsRate) {
+  Device device(Parsed("answers end none\non \"W\" send wait 10 \"0123456789\"\n"));
+  device.setByteTime(nbport::ByteMicroseconds(9600, 8, 0, 0));  // 1,042 us: 10 bits
+  device.setQueueSize(1 << 20);
+  device.open(0);
+  device.hear("W\r", 0);
+  device.advance(10);
+  EXPECT_EQ(device.waiting(), 0u);
+  device.advance(20);
+  EXPECT_EQ(device.take(100), "012345678");  // 9 of 9.6 bytes' time
+  EXPECT_EQ(device.nextOutput(), 21u);
+  device.advance(21);
+  EXPECT_EQ(device.take(100), "9");
+
+  Device stream(Parsed("every 1 send \"0123456789012345678\"\n"));  // 21 bytes a millisecond
+  stream.setByteTime(nbport::ByteMicroseconds(115200, 8, 0, 0));
+  stream.setQueueSize(1 << 20);
+  stream.open(0);
+  for (nbdevice::Millis now = 0; now <= 1000; now += 7) stream.advance(now);
+  EXPECT_LE(stream.waiting(), 11521u);  // 115,200 bits a second, 10 a byte
+  EXPECT_GE(stream.waiting(), 11400u);
+  EXPECT_EQ(nbport::ByteMicroseconds(300, 7, 2, 2), 36667u);  // 11 bits
+}
+
+TEST(DeviceFromLog, AnswersAreReadyWhenTheScriptReadsAndStreamsStayStreams) {
+  const nbdevice::LogConversion paused = nbdevice::DeviceFromLog(
+      "      0.0 COM1   open \"COM1\": ok\n"
+      "      1.0 COM1   >     3 \"P\\r\\n\"\n"
+      "     55.3 COM1   <     5 \"12.5\\r\"  (came after 0.0)\n",
+      "", "paused.log");
+  ASSERT_TRUE(paused.ok) << paused.error;
+  Device device(Parsed(paused.deviceFile));
+  device.open(0);
+  EXPECT_EQ(AnswerAt(device, "P\r\n", 1000, 1000), "12.5\r") << paused.deviceFile;
+
+  const nbdevice::LogConversion stream = nbdevice::DeviceFromLog(
+      "      0.0 COM1   open \"COM1\": ok\n"
+      "    365.0 COM1   <    18 \"ST,+1\\r\\nST,+1\\r\\nST,+1\\r\\n\"  (came after 0.0)\n"
+      "    700.0 COM1   close: ok\n",
+      "", "stream.log");
+  ASSERT_TRUE(stream.ok) << stream.error;
+  EXPECT_NE(stream.deviceFile.find("at 0 every 122 send \"ST,+1\\r\\n\""), std::string::npos)
+      << stream.deviceFile;
+  const nbdevice::LogConversion readings = nbdevice::DeviceFromLog(
+      "      0.0 COM1   open \"COM1\": ok\n"
+      "    100.0 COM1   <     6 \"ST,+1\\r\\n\"  (came after 90.0)\n"
+      "    200.0 COM1   <    12 \"US,+2\\r\\nST,+3\\r\\n\"  (came after 190.0)\n",
+      "", "readings.log");
+  ASSERT_TRUE(readings.ok) << readings.error;
+  Device scale(Parsed(readings.deviceFile));
+  scale.open(0);
+  scale.advance(190);
+  EXPECT_EQ(scale.take(100), "ST,+1\r\nUS,+2\r\nST,+3\r\n") << readings.deviceFile;
+  scale.advance(340);  // again after a cycle of three lines, 50 ms apart
+  EXPECT_EQ(scale.take(100), "ST,+1\r\nUS,+2\r\nST,+3\r\n") << readings.deviceFile;
+}
+
 TEST(DeviceFromLog, ReplaysTheDialogueInItsPiecesAndDelays) {
   const std::string log =
       "       ms where  what\n"
@@ -257,6 +427,13 @@ TEST(DeviceFromLog, ReplaysTheDialogueInItsPiecesAndDelays) {
   Device byteDevice(Parsed(bytes.deviceFile));
   byteDevice.open(0);
   EXPECT_EQ(AnswerAt(byteDevice, "\x05", 0, 1), "\x06");
+
+  // A write of nothing is no request.
+  const nbdevice::LogConversion empty = nbdevice::DeviceFromLog(
+      "      1.0 COM1   >     0 \n      2.0 COM1   >     1 \"A\"\n      3.0 COM1   <     1 \"B\"\n",
+      "", "e.log");
+  ASSERT_TRUE(empty.ok) << empty.error;
+  EXPECT_EQ(empty.deviceFile.find("on \"\""), std::string::npos) << empty.deviceFile;
 
   EXPECT_FALSE(nbdevice::DeviceFromLog(log, "COM3", "spy.log").ok);
   EXPECT_FALSE(nbdevice::DeviceFromLog("nothing here\n", "", "x.log").ok);

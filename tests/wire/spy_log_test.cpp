@@ -97,9 +97,11 @@ TEST(ReadJoiner, ReadsJoinIntoThePiecesTheBytesCameIn) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].bytes, "ST,GS,");
   EXPECT_DOUBLE_EQ(lines[0].ms, 10);
-  EXPECT_NE(texts[0].find("(6 reads)"), std::string::npos) << texts[0];
+  EXPECT_NE(texts[0].find("(6 reads, came after 5.0)"), std::string::npos) << texts[0];
+  EXPECT_DOUBLE_EQ(lines[0].afterMs, 5);  // the poll that found nothing
   EXPECT_EQ(lines[1].bytes, "+0012.34 kg\r\n");
   EXPECT_DOUBLE_EQ(lines[1].ms, 20);
+  EXPECT_DOUBLE_EQ(lines[1].afterMs, 11);  // the last poll that saw only the first piece
 
   // One read of both pieces is one line; reads no poll announced are a line
   // each; anything logged in between (flush) ends a line.

@@ -1,0 +1,46 @@
+#include "port_model.h"
+
+namespace nbport {
+namespace {
+
+constexpr uint32_t kMax = 0xFFFFFFFFu;  // MAXDWORD
+constexpr uint8_t kSpaceParity = 4;
+constexpr uint8_t kOne5StopBits = 1;
+constexpr uint8_t kTwoStopBits = 2;
+
+}  // namespace
+
+bool FramingRefused(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
+  return baud == 0 || byteSize < 5 || byteSize > 8 || parity > kSpaceParity ||
+         stopBits > kTwoStopBits || (byteSize == 5 && stopBits == kTwoStopBits) ||
+         (byteSize > 5 && stopBits == kOne5StopBits);
+}
+
+ReadWait ReadWaitOf(uint32_t interval, uint32_t multiplier, uint32_t constant, uint32_t count) {
+  ReadWait wait;
+  // MAXDWORD, 0, 0: at once with what is there.
+  if (interval == kMax && multiplier == 0 && constant == 0) {
+    wait.atOnce = true;
+    return wait;
+  }
+  // MAXDWORD, MAXDWORD, c (0 < c < MAXDWORD): what is there, or the first
+  // bytes to come within c.
+  if (interval == kMax && multiplier == kMax && constant != 0 && constant != kMax) {
+    wait.firstBytes = true;
+    wait.totalMs = constant;
+    return wait;
+  }
+  wait.totalMs = static_cast<uint64_t>(multiplier) * count + constant;
+  if (interval != kMax) wait.intervalMs = interval;
+  return wait;
+}
+
+uint32_t ByteMicroseconds(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
+  if (baud == 0) return 0;
+  // Stop bits in halves: one, one and a half, two.
+  const uint32_t halves = 2 * (1 + byteSize + (parity != 0 ? 1 : 0)) +
+                          (stopBits == kTwoStopBits ? 4 : stopBits == kOne5StopBits ? 3 : 2);
+  return static_cast<uint32_t>((static_cast<uint64_t>(halves) * 500000 + baud - 1) / baud);
+}
+
+}  // namespace nbport
