@@ -19,7 +19,7 @@ flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 sources_of() {
   case $1 in
     device|spylog)
-      echo "$top"/wire/{text,pattern,device_file,device_model,device_from_log,spy_log}.cpp ;;
+      echo "$top"/wire/{text,pattern,port_names,device_file,device_model,device_from_log,spy_log}.cpp ;;
     *) echo "$top/plugin/params.cpp" "$top/plugin/dispatch.cpp" ;;
   esac
 }

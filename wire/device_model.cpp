@@ -179,6 +179,10 @@ void Device::advance(Millis now) {
       running_.clear();
       return;
     }
+    if (bytes.empty()) {  // a piece that came to nothing ("$1" of an empty group) holds nothing back
+      pending_.erase(pending_.begin());
+      continue;
+    }
     size_t count = bytes.size();
     if (byteUs_ != 0) {
       count = start + byteUs_ > nowUs ? 0 : std::min<uint64_t>(count, (nowUs - start) / byteUs_);

@@ -280,6 +280,17 @@ TEST(Device, OutputFallsDueAsTheClockPasses) {
   Device quiet(Parsed("on \"W\" silent"));
   quiet.open(0);
   EXPECT_EQ(quiet.nextOutput(), nbdevice::kNever);
+
+  // A piece that comes to nothing holds back nothing after it, at any rate.
+  for (uint32_t byteUs : {0u, 1042u}) {
+    Device echo(Parsed("answers end none\nmatch \"E(.*)\" send \"$1\" wait 5 \"!\"\non \"T\" send \"t\"\n"));
+    echo.setByteTime(byteUs);
+    echo.open(0);
+    echo.hear("E\rT\r", 0);
+    echo.advance(100);
+    EXPECT_EQ(echo.take(100), "t!") << byteUs;
+    EXPECT_EQ(echo.nextOutput(), nbdevice::kNever) << byteUs;
+  }
 }
 
 // A server ends its connection: after an answer, after a pause, alone, or
