@@ -38,9 +38,17 @@ struct Outcome {
 
 Outcome Failed(int number, const std::string& text) { return {number, text}; }
 
+// A text as a message shows it: its start, when it is longer than any
+// name of a file can be.
+std::string Cut(const std::string& text) {
+  constexpr size_t kShown = 260;
+  return text.size() > kShown ? text.substr(0, kShown) + "..." : text;
+}
+std::string Shown(const std::string& text) { return "\"" + Cut(text) + "\""; }
+
 // A file that could not be used, with the comm plug-ins' number for it.
 Outcome FileFailed(const char* what, const std::string& path, DWORD error) {
-  return Failed(TranslateWindowsError(error), std::string(what) + " " + path + ": " + nbspy::ErrorText(error));
+  return Failed(TranslateWindowsError(error), std::string(what) + " " + Cut(path) + ": " + nbspy::ErrorText(error));
 }
 
 void Report(const Outcome& outcome) {
@@ -93,7 +101,7 @@ Outcome Play(const std::string& parameters, bool served) {
   const std::vector<std::string> fields = SplitFields(parameters);
   if (fields.size() != 2 || !IsPlace(fields[0])) {
     return Failed(kBadParameter, "wbPlay takes \"PORT,FILE\" with a port such as COM1 or a server such as "
-                                 "127.0.0.7:5000, not \"" + parameters + "\"");
+                                 "127.0.0.7:5000, not " + Shown(parameters));
   }
   const std::string path = Trimmed(fields[1]);
   if (path.empty()) {
@@ -129,8 +137,8 @@ Outcome SpyToDevice(const std::string& parameters) {
   const std::string place = fields.size() == 3 ? Trimmed(fields[1]) : std::string();
   if (fields.size() != 3 || (!place.empty() && !IsPlace(place))) {
     return Failed(kBadParameter, "wbSpyToDevice takes \"LOG,PORT,FILE\" with a port such as COM1 or a server "
-                                 "such as 127.0.0.7:5000 (or none: the first the log shows), not \"" +
-                                     parameters + "\"");
+                                 "such as 127.0.0.7:5000 (or none: the first the log shows), not " +
+                                     Shown(parameters));
   }
   const std::string logPath = Trimmed(fields[0]), devicePath = Trimmed(fields[2]);
   if (logPath.empty() || devicePath.empty()) {
