@@ -19,13 +19,14 @@ endfunction()
 
 # wl_add_plugin(NAME EDITION_LIB [RC_FILE]): NAME.nbp in the output folder,
 # its export directory naming it NAME.dll, linked statically, shipped
-# stripped.
+# stripped: the frame's entry points over the edition's table (EDITION_LIB
+# brings what the edition is built on: the comm engine, or the wire library).
 function(wl_add_plugin name edition_lib)
   set(EDITION_NAME ${name})
   configure_file(${CMAKE_SOURCE_DIR}/plugin/exports.def.in ${CMAKE_CURRENT_BINARY_DIR}/${name}.def @ONLY)
   add_library(${name} SHARED ${CMAKE_SOURCE_DIR}/plugin/exports.cpp ${ARGN}
               ${CMAKE_CURRENT_BINARY_DIR}/${name}.def)
-  target_link_libraries(${name} PRIVATE -Wl,--whole-archive ${edition_lib} -Wl,--no-whole-archive wlengine)
+  target_link_libraries(${name} PRIVATE -Wl,--whole-archive ${edition_lib} -Wl,--no-whole-archive wlframe)
   set_target_properties(${name} PROPERTIES PREFIX "" SUFFIX ".nbp" OUTPUT_NAME ${name}
                         RUNTIME_OUTPUT_DIRECTORY ${WL_OUT_DIR} LIBRARY_OUTPUT_DIRECTORY ${WL_OUT_DIR})
   wl_ship(${name})

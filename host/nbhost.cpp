@@ -1,5 +1,7 @@
 #include "nbhost.h"
 
+#include <cstring>
+
 namespace nbhost {
 namespace {
 
@@ -68,6 +70,9 @@ const char* const kExportNames[7] = {
     "_nbMessage@8",      "_nbRegisterInterfaceAccess@4",
     "_nbRegisterPlugIn@16", "_nbRegisterScriptProcessor@4",
 };
+
+PlugIn::PlugIn(std::shared_ptr<Variables> shared)
+    : store_(shared ? std::move(shared) : std::make_shared<Variables>()) {}
 
 bool PlugIn::load(const std::string& path, std::string* error) {
   const UINT previous = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
@@ -157,14 +162,62 @@ void PlugIn::registerScriptProcessor(void* callback) { registerScriptProcessor_(
 void PlugIn::registerInterfaceAccess(void* callback) { registerInterfaceAccess_(callback); }
 
 std::string PlugIn::variable(const std::string& name) const {
-  auto it = variables_.find(name);
-  return it == variables_.end() ? std::string() : it->second;
+  auto it = store_->values.find(name);
+  return it == store_->values.end() ? std::string() : it->second;
 }
 
 void PlugIn::recordVariable(const VariableSet& v) {
-  variableLog_.push_back(v);
-  variables_[v.name] = v.value;
-  if (onSetVariable) onSetVariable(v);
+  store_->log.push_back(v);
+  store_->values[v.name] = v.value;
+  if (store_->onSet) store_->onSet(v);
+}
+
+PlugIn* Host::load(const std::string& path, std::string* error, CallbackKind kind) {
+  Loaded loaded;
+  loaded.plugIn = std::make_unique<PlugIn>(variables_);
+  if (!loaded.plugIn->load(path, error)) return nullptr;
+  loaded.path = path;
+  char *title = nullptr, *publisher = nullptr, *hint = nullptr;
+  loaded.plugIn->init(&title, &publisher, &hint);
+  loaded.title = Text(title);
+  loaded.publisher = Text(publisher);
+  loaded.hint = Text(hint);
+  // The blocks are the host's now.
+  for (char* block : {title, publisher, hint}) {
+    if (block != nullptr) GlobalFree(block);
+  }
+  loaded.plugIn->registerPlugIn(kind);
+  loaded_.push_back(std::move(loaded));
+  return loaded_.back().plugIn.get();
+}
+
+std::vector<HMODULE> Host::modules() const {
+  std::vector<HMODULE> modules;
+  for (const Loaded& loaded : loaded_) modules.push_back(loaded.plugIn->module());
+  return modules;
+}
+
+PlugIn* Host::find(const std::string& name, int32_t* number) const {
+  for (const Loaded& loaded : loaded_) {
+    for (const Registration& entry : loaded.plugIn->registrations()) {
+      if (entry.number > 0 && _stricmp(entry.name.c_str(), name.c_str()) == 0) {
+        if (number != nullptr) *number = entry.number;
+        return loaded.plugIn.get();
+      }
+    }
+  }
+  return nullptr;
+}
+
+int32_t Host::exec(const std::string& name, const std::string& parameters) {
+  int32_t number = 0;
+  PlugIn* plugIn = find(name, &number);
+  return plugIn ? plugIn->exec(number, parameters) : -1;
+}
+
+std::string Host::variable(const std::string& name) const {
+  auto it = variables_->values.find(name);
+  return it == variables_->values.end() ? std::string() : it->second;
 }
 
 }  // namespace nbhost

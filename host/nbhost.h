@@ -1,7 +1,8 @@
 // The application's side of the plug-in interface, for the runner and the
 // tests: loads a .nbp, resolves its seven decorated exports, supplies the two
 // callbacks (stdcall or cdecl), records every call they receive and runs
-// actions by number with a parameter text.
+// actions by number with a parameter text. Several plug-ins loaded into one
+// Host share one store of variables, as the application's are global.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,9 +38,20 @@ struct VariableSet {
 
 enum class CallbackKind { Stdcall, Cdecl };
 
+// The host's variables as the set-variable callbacks left them (a null
+// value reads as empty), the calls in order, and who watches them.
+struct Variables {
+  std::map<std::string, std::string> values;
+  std::vector<VariableSet> log;
+  // Called for every set-variable callback, after it was recorded.
+  std::function<void(const VariableSet&)> onSet;
+};
+
 class PlugIn {
  public:
-  PlugIn() = default;
+  // With variables of its own, or with `shared`, which other plug-ins
+  // write too.
+  explicit PlugIn(std::shared_ptr<Variables> shared = nullptr);
   PlugIn(const PlugIn&) = delete;
   PlugIn& operator=(const PlugIn&) = delete;
 
@@ -67,17 +80,15 @@ class PlugIn {
 
   // What the callbacks received.
   const std::vector<Registration>& registrations() const { return registrations_; }
-  const std::vector<VariableSet>& variableLog() const { return variableLog_; }
+  const std::vector<VariableSet>& variableLog() const { return store_->log; }
   // Forgets the recorded variable calls (registrations are replaced by each
   // registerPlugIn).
-  void clearLog() { variableLog_.clear(); }
+  void clearLog() { store_->log.clear(); }
   // The host's variables as set so far (a null value reads as empty).
-  std::map<std::string, std::string>& variables() { return variables_; }
+  std::map<std::string, std::string>& variables() { return store_->values; }
   std::string variable(const std::string& name) const;
-  bool hasVariable(const std::string& name) const { return variables_.count(name) != 0; }
-
-  // Called for every set-variable callback, after it was recorded.
-  std::function<void(const VariableSet&)> onSetVariable;
+  bool hasVariable(const std::string& name) const { return store_->values.count(name) != 0; }
+  Variables& store() { return *store_; }
 
   HMODULE module() const { return module_; }
 
@@ -96,8 +107,43 @@ class PlugIn {
   void(__stdcall* registerScriptProcessor_)(void*) = nullptr;
 
   std::vector<Registration> registrations_;
-  std::vector<VariableSet> variableLog_;
-  std::map<std::string, std::string> variables_;
+  std::shared_ptr<Variables> store_;
+};
+
+// Several plug-ins loaded side by side, as the application loads them: one
+// store of variables, and each action run by the plug-in whose catalogue
+// names it (names match in any case; when two plug-ins name the same
+// action, the one loaded first runs it).
+class Host {
+ public:
+  struct Loaded {
+    std::unique_ptr<PlugIn> plugIn;
+    std::string path;
+    std::string title, publisher, hint;  // as nbInitPlugIn gave them
+  };
+
+  Host() : variables_(std::make_shared<Variables>()) {}
+
+  // Loads, identifies and registers a plug-in; nullptr with `error` (as
+  // PlugIn::load says it) when it is none.
+  PlugIn* load(const std::string& path, std::string* error, CallbackKind kind = CallbackKind::Stdcall);
+
+  const std::vector<Loaded>& plugIns() const { return loaded_; }
+  std::vector<HMODULE> modules() const;
+
+  // The plug-in that runs `name`, and the action's number there; nullptr
+  // when no catalogue names it.
+  PlugIn* find(const std::string& name, int32_t* number = nullptr) const;
+  // Runs `name` on the plug-in that has it: its nbExecAction result, or -1
+  // when no plug-in has it.
+  int32_t exec(const std::string& name, const std::string& parameters);
+
+  Variables& variables() { return *variables_; }
+  std::string variable(const std::string& name) const;
+
+ private:
+  std::shared_ptr<Variables> variables_;
+  std::vector<Loaded> loaded_;
 };
 
 // The host's callbacks of each kind, as handed to nbRegisterPlugIn.

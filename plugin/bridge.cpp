@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "serial/system_api.h"
+#include "plugin/host_memory.h"
 
 // Calls `function` with `count` 32-bit arguments pushed right to left and
 // restores the stack pointer from the frame afterwards, so it makes no
@@ -74,14 +74,14 @@ void RegisterAction(int32_t number, const char* name, const char* hint, const ch
 }
 
 void FreeHostString(char** slot) {
-  if (*slot != nullptr) System().GlobalFree(reinterpret_cast<HGLOBAL>(*slot));
+  if (*slot != nullptr) Memory().GlobalFree(reinterpret_cast<HGLOBAL>(*slot));
   *slot = nullptr;
 }
 
 void PutHostString(char** slot, const std::string& text) {
   FreeHostString(slot);
   if (text.empty()) return;
-  char* block = static_cast<char*>(System().GlobalAlloc(GPTR, text.size() + 1));
+  char* block = static_cast<char*>(Memory().GlobalAlloc(GPTR, text.size() + 1));
   if (block == nullptr) return;
   std::memcpy(block, text.data(), text.size());  // the zero fill ends it
   *slot = block;

@@ -30,10 +30,6 @@ class SystemApi {
   virtual void SetLastError(DWORD code) = 0;
   virtual DWORD GetLastError() = 0;
 
-  // Memory handed to the host.
-  virtual HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) = 0;
-  virtual HGLOBAL GlobalFree(HGLOBAL block) = 0;
-
   // Files and devices (never overlapped).
   virtual HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, DWORD creation,
                              DWORD attributes) = 0;

@@ -13,9 +13,6 @@ class RealSystem final : public SystemApi {
   void SetLastError(DWORD code) override { ::SetLastError(code); }
   DWORD GetLastError() override { return ::GetLastError(); }
 
-  HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) override { return ::GlobalAlloc(flags, bytes); }
-  HGLOBAL GlobalFree(HGLOBAL block) override { return ::GlobalFree(block); }
-
   HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, DWORD creation,
                      DWORD attributes) override {
     return ::CreateFileA(name, access, share, nullptr, creation, attributes, nullptr);

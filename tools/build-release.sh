@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds the deliverables of the commit this tree holds and packs them:
-#   DIST/wirelet-VERSION.zip        both plug-ins, nbrun.exe, guide.html, the
-#                                   README, the examples, COMMIT and SHA256SUMS
+#   DIST/wirelet-VERSION.zip        both plug-ins, Wirebench, nbrun.exe,
+#                                   guide.html, the README, the examples,
+#                                   COMMIT and SHA256SUMS
 #   DIST/wirelet-VERSION-debug.zip  their debug files, to resolve crash addresses
 # Two runs give the same bytes, wherever the tree and the build folder are
 # and whenever they run: the binaries carry no link time and no folder name
@@ -14,7 +15,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 [ $# = 2 ] || { echo "usage: tools/build-release.sh BUILD_DIR DIST_DIR" >&2; exit 2; }
 build=$1
 dist=$2
-shipped=(Wirelet.nbp Quillport.nbp nbrun.exe)
+shipped=(Wirelet.nbp Quillport.nbp Wirebench.nbp nbrun.exe)
 fail() { echo "build-release: $*" >&2; exit 1; }
 
 commit=${WL_COMMIT:-$(git -C "$top" rev-parse HEAD 2>/dev/null)} || fail "no commit: set WL_COMMIT"

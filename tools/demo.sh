@@ -6,10 +6,12 @@
 # script given: tools/demo.sh Quillport, tools/demo.sh Wirelet
 # examples/poll.nbs) and stops everything again.
 #
-# tools/demo.sh --device [EDITION [SCRIPT]] runs the same dialogue with the
-# scale played by the runner from examples/scale.dev (no pty, no socat), with
-# the spy's log written beside it; it then prints that log and the device
-# file nbrun --spy-to-device makes from it.
+# tools/demo.sh --device [EDITION [SCRIPT]] runs the same dialogue with both
+# devices played by the runner from their device files, examples/scale.dev
+# on COM1 and examples/lineservice.dev as a server at 127.0.0.7:7000 (no
+# pty, no socat, no line service), with the spy's log written beside it; it
+# then prints that log and the device files nbrun --spy-to-device makes
+# from it.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 device=no
@@ -30,12 +32,15 @@ if [ $device = no ]; then
   exit
 fi
 
-devices_start "$build" without-scale || exit 1
+devices_start "$build" played || exit 1
 spylog=$build/rig/demo-spy.log
-echo "== nbrun --device COM1=examples/scale.dev --spy $edition.nbp ${script#"$top"/}"
+devices_played_options "$top/examples"
+echo "== nbrun --device COM1=examples/scale.dev --device 127.0.0.7:7000=examples/lineservice.dev --spy $edition.nbp ${script#"$top"/}"
 devices_dialogue "$build/out/nbrun.exe" "$build/out/$edition.nbp" "$script" \
-  --device "COM1=$(winpath "$top/examples/scale.dev")" "--spy=$(winpath "$spylog")" || exit 1
+  "${devices_played[@]}" "--spy=$(winpath "$spylog")" || exit 1
 echo "== the spy's log: $spylog"
 cat "$spylog"
-echo "== nbrun --spy-to-device COM1=$spylog"
-"$build/wine-run" "$build/out/nbrun.exe" --spy-to-device "COM1=$(winpath "$spylog")"
+for place in COM1 127.0.0.7:7000; do
+  echo "== nbrun --spy-to-device $place=$spylog"
+  "$build/wine-run" "$build/out/nbrun.exe" --spy-to-device "$place=$(winpath "$spylog")" || exit 1
+done

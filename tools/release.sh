@@ -1,8 +1,9 @@
 #!/bin/bash
 # Packs a release for Windows users and proves it works as they would use it:
-#   dist/wirelet-VERSION.zip        both plug-ins, nbrun.exe, guide.html, the
-#                                   README, the example scripts, the demo's
-#                                   device file, COMMIT and SHA256SUMS
+#   dist/wirelet-VERSION.zip        both plug-ins, Wirebench, nbrun.exe,
+#                                   guide.html, the README, the example
+#                                   scripts, the demo's device files, COMMIT
+#                                   and SHA256SUMS
 #   dist/wirelet-VERSION-debug.zip  their debug files, to resolve crash addresses
 # Runs every test first (tools/test.sh); the build strips the files as it
 # links them, so the tests ran against the very bytes packed. Nothing is
@@ -11,9 +12,10 @@
 # built again from git's own copy of it, in another folder, and both zips
 # must be the same bytes (tools/build-release.sh makes both). The zip is
 # then unpacked into an empty folder and used from there: its sums, its
-# debug files, both catalogues listed by its runner with an anchor in its
-# guide for every action, and the demo dialogue with both editions against
-# the virtual devices.
+# debug files, the three catalogues listed by its runner with an anchor in
+# its guide for every action, the demo dialogue with both editions against
+# the virtual devices, and with both devices played from the zip's device
+# files.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 fail() { echo "release: $*" >&2; exit 1; }
@@ -33,7 +35,7 @@ resource_version() {
 
 # The zip is named after Wirelet's version; the README's layout names each
 # plug-in's version and the zip's names.
-for file in Wirelet.nbp Quillport.nbp; do
+for file in Wirelet.nbp Quillport.nbp Wirebench.nbp; do
   v=$(resource_version "$out/$file" FILEVERSION)
   [ -n "$v" ] || fail "$file has no version resource"
   [ "$(resource_version "$out/$file" PRODUCTVERSION)" = "$v" ] || fail "$file: product and file versions differ"
@@ -85,7 +87,7 @@ echo "SHA256SUMS matches, and the binaries are the tested ones:"
 cat "$here/SHA256SUMS"
 
 devices_start "$build" || fail "the virtual devices did not start"
-for edition in Wirelet Quillport; do
+for edition in Wirelet Quillport Wirebench; do
   catalogue=$("$build/wine-run" "$(winpath "$here/nbrun.exe")" --list "$(winpath "$here/$edition.nbp")" |
               tr -d '\r') || fail "nbrun --list $edition.nbp failed"
   actions=$(awk '/^ +[0-9]+ / { print $2 }' <<<"$catalogue")
@@ -94,10 +96,15 @@ for edition in Wirelet Quillport; do
     grep -q "<h3 id=\"$action\"" "$here/guide.html" || fail "guide.html has no anchor for $edition's $action"
   done
   echo "== $edition.nbp from the zip: $(wc -w <<<"$actions") actions listed, each with its anchor in guide.html"
+  [ $edition = Wirebench ] && continue
   echo "== nbrun $edition.nbp examples/demo.nbs, all from the zip"
   devices_dialogue "$here/nbrun.exe" "$here/$edition.nbp" "$here/examples/demo.nbs" ||
     fail "the demo dialogue failed with the unpacked $edition.nbp"
 done
+echo "== the demo with both devices played from the zip's device files"
+devices_played_options "$here/examples"
+devices_dialogue "$here/nbrun.exe" "$here/Wirelet.nbp" "$here/examples/demo.nbs" "${devices_played[@]}" ||
+  fail "the demo dialogue failed with its devices played"
 
 # The debug archive unpacked over the release puts each debug file beside its file.
 unzip -q "$top/dist/$name-debug.zip" -d "$check" || fail "cannot unpack $name-debug.zip"

@@ -84,6 +84,15 @@ class Reader {
   size_t at_ = 0;
 };
 
+// "close" ends an answer: nothing may follow it (a device that closed
+// hears nothing more, so a mode it would change to could not matter).
+bool ReadClose(Reader& reader, Piece& piece, std::string& why) {
+  piece.close = true;
+  if (reader.done()) return true;
+  why = "nothing may follow close";
+  return false;
+}
+
 // then "MODE" at the end of a rule's answer.
 bool ReadThen(Reader& reader, std::string* then, std::string& why) {
   if (then == nullptr) {
@@ -97,8 +106,9 @@ bool ReadThen(Reader& reader, std::string* then, std::string& why) {
   return true;
 }
 
-// "send" followed by texts and "wait MS", or "silent"; then "MODE" may end
-// a request's answer (`then` null: not allowed).
+// "send" followed by texts and "wait MS", perhaps ending in "close"; or
+// "silent", or "close" alone. then "MODE" may end a request's answer that
+// does not close (`then` null: not allowed).
 bool ReadAnswer(Reader& reader, Answer& answer, std::string& why, std::string* then = nullptr) {
   if (reader.word("silent")) {
     if (reader.done()) return true;
@@ -106,8 +116,12 @@ bool ReadAnswer(Reader& reader, Answer& answer, std::string& why, std::string* t
     why = "nothing may follow silent but then";
     return false;
   }
+  if (reader.word("close")) {
+    answer.emplace_back();
+    return ReadClose(reader, answer.back(), why);
+  }
   if (!reader.word("send")) {
-    why = "expected send or silent, found " + reader.next();
+    why = "expected send, silent or close, found " + reader.next();
     return false;
   }
   while (!reader.done()) {
@@ -121,12 +135,19 @@ bool ReadAnswer(Reader& reader, Answer& answer, std::string& why, std::string* t
         why = "wait takes a number of milliseconds, 0 to 999999999";
         return false;
       }
+      if (reader.word("close")) {
+        answer.push_back(piece);
+        return ReadClose(reader, answer.back(), why);
+      }
       if (!reader.text(piece.bytes)) {
-        why = "a wait must be followed by a text";
+        why = "a wait must be followed by a text or close";
         return false;
       }
+    } else if (reader.word("close")) {
+      answer.push_back(piece);
+      return ReadClose(reader, answer.back(), why);
     } else if (!reader.text(piece.bytes)) {
-      why = "expected a text or wait, found " + reader.next();
+      why = "expected a text, wait or close, found " + reader.next();
       return false;
     }
     answer.push_back(piece);
@@ -340,26 +361,6 @@ bool Unescape(const std::string& shown, std::string& bytes) {
     }
   }
   return true;
-}
-
-std::string PortName(const std::string& fileName) {
-  std::string name = fileName;
-  const bool device = name.rfind("\\\\.\\", 0) == 0;
-  if (device) name.erase(0, 4);
-  if (!device && !name.empty() && name.back() == ':') name.pop_back();
-  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  if (name.size() < 4 || name.size() > 8 || name.compare(0, 3, "COM") != 0 || name[3] == '0') {
-    return std::string();
-  }
-  for (size_t k = 3; k < name.size(); ++k) {
-    if (!std::isdigit(static_cast<unsigned char>(name[k]))) return std::string();
-  }
-  // Without the device prefix only COM1 to COM9 are reserved names.
-  return device || name.size() == 4 ? name : std::string();
-}
-
-std::string NamedPort(const std::string& text) {
-  return PortName(text.rfind("\\\\.\\", 0) == 0 ? text : "\\\\.\\" + text);
 }
 
 }  // namespace nbdevice

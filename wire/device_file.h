@@ -1,6 +1,7 @@
-// The device file: a serial device described in a small text format that an
-// author writes by hand, or that nbrun --spy-to-device makes from a spy log.
-// nbrun --device COMn=FILE plays it on port COMn instead of the system.
+// The device file: a serial device or a TCP server described in a small
+// text format that an author writes by hand, or that nbrun --spy-to-device
+// makes from a spy log. nbrun --device COMn=FILE (or HOST:PORT=FILE) and
+// Wirebench's wbPlay play it instead of the system.
 //
 // One statement a line (lines end with CR LF, LF or CR; a UTF-8 byte order
 // mark at the start is skipped); texts are in double quotes with the
@@ -22,10 +23,16 @@
 //                             wait MS before the next piece: an answer late,
 //                             or in pieces (the ending goes after the last)
 //   on "HELLO" silent         heard, never answered
+//   on "QUIT" send "BYE" close  after its answer the device ends the
+//                             connection (a server closes it; a device on a
+//                             port falls silent until the port is opened
+//                             again); "close" alone ends it without a word,
+//                             "wait MS close" after a pause
 //   otherwise send "ERR"      the answer to any request no line names
 //   at 500 send "READY"       once, 500 ms after the port is opened
 //   every 1000 send "ST,GS,+0012.34 kg"  every second while it is open
 //   at 0 every 1000 send ...  the same, the first one at once
+//   at 30000 close            a server that ends the connection after 30 s
 //   starts in "echo"          the mode the device is in after each open
 //   in "echo" on "AT" send "AT\r\r\nOK"
 //                             a line that answers only in that mode
@@ -52,10 +59,13 @@
 namespace nbdevice {
 
 // One piece of an answer: sent `waitMs` after the piece before it (or after
-// the request, or the moment of a timed answer, for the first piece).
+// the request, or the moment of a timed answer, for the first piece). A
+// closing piece, always the last, has no bytes: the device ends the
+// connection then.
 struct Piece {
   uint32_t waitMs = 0;
   std::string bytes;
+  bool close = false;
 };
 
 // An answer; none (silent) has no pieces.
@@ -104,13 +114,5 @@ std::string Quoted(const std::string& bytes);
 // Reads the escapes back (the inside of a quoted text); false on a
 // malformed escape.
 bool Unescape(const std::string& shown, std::string& bytes);
-
-// The port a file name opens, as "COM12": "COM1" to "COM9" (with or without
-// a colon) and "\\.\COMn" for any n from 1; empty for any other name.
-std::string PortName(const std::string& fileName);
-
-// The port a text names where one is expected (an option, a log's lines):
-// "COM12" as well as "\\.\COM12"; empty for anything else.
-std::string NamedPort(const std::string& text);
 
 }  // namespace nbdevice

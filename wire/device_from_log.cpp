@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "device_model.h"
+#include "wire/port_names.h"
 #include "wire/spy_log.h"
 
 namespace nbdevice {
@@ -27,23 +28,24 @@ uint32_t Milliseconds(double ms) {
 
 std::string AnswerText(const Answer& answer) {
   if (answer.empty()) return "silent";
+  if (answer.size() == 1 && answer[0].close && answer[0].waitMs == 0) return "close";
   std::string text = "send";
   for (const Piece& piece : answer) {
     if (piece.waitMs > 0) text += " wait " + std::to_string(piece.waitMs);
-    text += " " + Quoted(piece.bytes);
+    text += piece.close ? " close" : " " + Quoted(piece.bytes);
   }
   return text;
 }
 
-// The bytes the device sent, at the last moment the log shows they were not
-// there yet (or, in logs without it, when they were first seen), never when
-// the plug-in happened to read them: the device made from the log has them
-// ready by the time the same script reads them. An LF a line receive left
-// in the port came with its line.
+// The bytes the device sent, or its close, at the last moment the log shows
+// they were not there yet (or, in logs without it, when they were first
+// seen), never when the plug-in happened to read them: the device made from
+// the log has them ready by the time the same script reads them. An LF a
+// line receive left in the port came with its line.
 void AddPiece(Answer& answer, double& lastMs, const nbspy::LogRecord& record) {
   const double came = record.afterMs >= 0 ? record.afterMs : record.cameMs;
   const uint32_t wait = Milliseconds(came - lastMs);
-  answer.push_back({wait, record.bytes});
+  answer.push_back({wait, record.bytes, record.bytes.empty()});
   lastMs += wait;  // where the device will have put it
 }
 
@@ -105,9 +107,88 @@ std::string TimedText(const Answer& pieces, double lastSeenMs, double openMs) {
   return text;
 }
 
+bool IsData(const nbspy::LogRecord& r) { return r.direction != ' '; }
+bool IsClose(const nbspy::LogRecord& r) { return r.direction == '<' && r.bytes.empty() && r.text == nbspy::kPeerClosed; }
+
+// The records of the exchanges with one port or server, each session
+// starting at its open or connect event.
+class Selection {
+ public:
+  // The first port or server the log shows an exchange with.
+  static std::string FirstPlace(const std::vector<nbspy::LogRecord>& records) {
+    std::string server;
+    for (const nbspy::LogRecord& r : records) {
+      if (r.where == nbspy::kConnectionWhere && !IsData(r)) {
+        const std::string connected = ConnectedTo(r.text);
+        if (!connected.empty()) server = connected;
+      } else if (IsData(r)) {
+        return r.where == nbspy::kConnectionWhere ? server : r.where;
+      }
+    }
+    return std::string();
+  }
+
+  // The records of `place`: a port's lines, or a server's connections.
+  static std::vector<nbspy::LogRecord> Of(const std::vector<nbspy::LogRecord>& records, const std::string& place) {
+    std::vector<nbspy::LogRecord> selected;
+    const std::string port = nbwire::NamedPort(place);
+    nbwire::ServerAddress server;
+    if (!port.empty()) {
+      for (const nbspy::LogRecord& r : records) {
+        if (r.where == port) selected.push_back(r);
+      }
+      return selected;
+    }
+    if (!nbwire::ParseServerAddress(place, server)) return selected;
+    std::string found;  // the address the server's host was found at
+    uint8_t dotted[4];
+    if (nbwire::DottedAddress(server.host, dotted)) found = server.host;
+    bool connected = false;
+    for (const nbspy::LogRecord& r : records) {
+      if (r.where != nbspy::kConnectionWhere) continue;
+      if (!IsData(r)) {
+        std::string name, address;
+        if (Found(r.text, name, address) && nbwire::SameHost(name, server.host)) found = address;
+        const std::string to = ConnectedTo(r.text);
+        if (!to.empty()) connected = !found.empty() && to == found + ":" + std::to_string(server.port);
+        if (!connected) continue;
+        if (r.text.rfind("close:", 0) == 0) connected = false;
+      }
+      if (connected) selected.push_back(r);
+    }
+    return selected;
+  }
+
+  // The session start a record marks: a port's open, a connection's connect.
+  static bool Starts(const nbspy::LogRecord& r) {
+    return !IsData(r) && ((r.text.rfind("open ", 0) == 0 && r.text.find(": ok") != std::string::npos) ||
+                          !ConnectedTo(r.text).empty());
+  }
+
+ private:
+  // "connect 127.0.0.7:5000: ok": "127.0.0.7:5000"; empty for other lines.
+  static std::string ConnectedTo(const std::string& text) {
+    const std::string head = "connect ", tail = ": ok";
+    if (text.rfind(head, 0) != 0 || text.size() < head.size() + tail.size() ||
+        text.compare(text.size() - tail.size(), tail.size(), tail) != 0) {
+      return std::string();
+    }
+    return text.substr(head.size(), text.size() - head.size() - tail.size());
+  }
+  // "find \"scale.local\": 127.0.0.1": the name and the address found.
+  static bool Found(const std::string& text, std::string& name, std::string& address) {
+    if (text.rfind("find \"", 0) != 0) return false;
+    const size_t close = text.find("\": ", 6);
+    if (close == std::string::npos) return false;
+    name = text.substr(6, close - 6);
+    address = text.substr(close + 3);
+    return true;
+  }
+};
+
 }  // namespace
 
-LogConversion DeviceFromLog(const std::string& log, const std::string& port,
+LogConversion DeviceFromLog(const std::string& log, const std::string& place,
                             const std::string& logName) {
   LogConversion result;
   std::vector<nbspy::LogRecord> records;
@@ -116,20 +197,20 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& port,
   while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     nbspy::LogRecord record;
-    if (nbspy::ParseLogLine(line, record) && !PortName(record.where).empty()) records.push_back(record);
+    if (nbspy::ParseLogLine(line, record)) records.push_back(record);
   }
-  result.port = NamedPort(port);
+  nbwire::ServerAddress server;
+  result.port = !nbwire::NamedPort(place).empty()              ? nbwire::NamedPort(place)
+                : nbwire::ParseServerAddress(place, server) ? nbwire::ServerName(server)
+                                                              : Selection::FirstPlace(records);
+  records = Selection::Of(records, result.port);
   bool exchanged = false, lineEndings = false;
   for (const nbspy::LogRecord& record : records) {
-    if (result.port.empty() && record.direction != ' ') result.port = record.where;
-    if (record.where != result.port || record.direction == ' ') continue;
-    exchanged = true;
-    if (record.direction == '>' && record.bytes.find_first_of("\r\n") != std::string::npos) {
-      lineEndings = true;
-    }
+    exchanged = exchanged || IsData(record);
+    if (record.direction == '>' && record.bytes.find_first_of("\r\n") != std::string::npos) lineEndings = true;
   }
   if (!exchanged) {
-    result.error = logName + " shows no exchange with " + (port.empty() ? "a port" : port);
+    result.error = logName + " shows no exchange with " + (place.empty() ? "a port or server" : place);
     return result;
   }
 
@@ -140,14 +221,11 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& port,
   int sessions = 0;
   size_t sessionStart = 0;  // the first exchange of this session
   for (const nbspy::LogRecord& record : records) {
-    if (record.where != result.port) continue;
-    if (record.direction == ' ') {
-      if (record.text.rfind("open ", 0) == 0 && record.text.find(": ok") != std::string::npos) {
-        ++sessions;
-        sessionStart = exchanges.size();
-        cutter.clear();
-        if (sessions == 1) greetingLastMs = openMs = record.ms;
-      }
+    if (Selection::Starts(record)) {
+      ++sessions;
+      sessionStart = exchanges.size();
+      cutter.clear();
+      if (sessions == 1) greetingLastMs = openMs = record.ms;
     } else if (record.direction == '>') {
       std::string request;
       for (char byte : record.bytes) {
@@ -155,13 +233,15 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& port,
       }
       // A write of nothing is no request.
       if (!lineEndings && !record.bytes.empty()) exchanges.push_back({record.bytes, record.ms, {}, record.ms});
-    } else if (!record.bytes.empty()) {
+    } else if (!record.bytes.empty() || IsClose(record)) {
       // The answer to the last request made before the bytes came (an LF a
       // line receive left is read after the next request).
       size_t owner = exchanges.size();
       while (owner > sessionStart && exchanges[owner - 1].requestMs > record.cameMs) --owner;
+      Answer& answer = owner > sessionStart ? exchanges[owner - 1].answer : greeting;
+      if (!answer.empty() && answer.back().close) continue;  // the end shows once
       if (owner > sessionStart) {
-        AddPiece(exchanges[owner - 1].answer, exchanges[owner - 1].lastMs, record);
+        AddPiece(answer, exchanges[owner - 1].lastMs, record);
       } else if (sessions <= 1) {
         AddPiece(greeting, greetingLastMs, record);
         greetingSeenMs = record.ms;
@@ -174,7 +254,13 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& port,
        << " --spy-to-device).\n"
        << "requests end " << (lineEndings ? "\"\\r\" \"\\n\"" : "none") << "\n"
        << "answers end none\n";
+  // A server that closed before anything was asked closes again at that time.
+  uint32_t closesAt = 0;
+  const bool closes = !greeting.empty() && greeting.back().close;
+  for (const Piece& piece : greeting) closesAt = std::min(closesAt + piece.waitMs, kMostMilliseconds);
+  if (closes) greeting.pop_back();
   if (!greeting.empty()) file << TimedText(greeting, greetingSeenMs, openMs);
+  if (closes) file << "at " << closesAt << " close\n";
   for (const Exchange& exchange : exchanges) {
     file << "on " << Quoted(exchange.request) << " " << AnswerText(exchange.answer) << "\n";
   }

@@ -1,9 +1,11 @@
-// A device file made from a spy log (nbrun --spy-to-device): the device
-// answers each request the plug-in wrote to the port with what came back
-// after it, in the same pieces and after the same delays; what came before
-// the first request of the first session is sent after the open. Requests
-// seen more than once with other answers take turns, so a replay of the
-// same dialogue gets the same answers in the same order.
+// A device file made from a spy log (nbrun --spy-to-device, wbSpyToDevice):
+// the device answers each request the plug-in wrote to the port or sent to
+// the server with what came back after it, in the same pieces and after
+// the same delays; what came before the first request of the first session
+// is sent after the open (a server's greeting); a server that closed the
+// connection after an answer closes it again there. Requests seen more
+// than once with other answers take turns, so a replay of the same
+// dialogue gets the same answers in the same order.
 //
 // The writes are cut into requests at CR and LF when they hold line
 // endings, and taken whole otherwise (requests end none). Answers are
@@ -17,14 +19,15 @@ namespace nbdevice {
 
 struct LogConversion {
   bool ok = false;
-  std::string port;        // the port played, as "COM1"
+  std::string port;        // what is played: "COM1", "127.0.0.7:5000"
   std::string deviceFile;  // the file's text
   std::string error;
 };
 
-// `port` names the port to play ("COM1", "COM12"); empty takes the first
-// port the log shows an exchange with.
-LogConversion DeviceFromLog(const std::string& log, const std::string& port,
+// `place` names the port ("COM1", "COM12") or the server ("127.0.0.7:5000",
+// "scale.local:7000", as the script gave it to wlTCPopen) to play; empty
+// takes the first the log shows an exchange with.
+LogConversion DeviceFromLog(const std::string& log, const std::string& place,
                             const std::string& logName);
 
 }  // namespace nbdevice

@@ -63,6 +63,7 @@ void Device::open(Millis now) {
     if (group.tail) group.tail->reset();
   }
   overflow_ = false;
+  closed_ = false;
   mode_ = file_.startMode;
   running_.clear();
   for (const Timed& timed : file_.timed) running_.push_back({&timed, now + timed.atMs});
@@ -102,6 +103,7 @@ Device::Group* Device::findTail(unsigned char byte, Captures& captures) {
 }
 
 void Device::hear(const std::string& bytes, Millis now) {
+  if (closed_) return;
   const bool cut = !file_.requestEnds.empty();
   for (char byte : bytes) {
     std::string request;
@@ -139,17 +141,20 @@ void Device::answer(Group& group, const std::string& text, const Captures& captu
 
 void Device::schedule(const Answer& answer, const std::string* text, const Captures* captures,
                       size_t groups, Millis from) {
+  // The answer's ending goes after its last text, before a close.
+  const size_t texts = !answer.empty() && answer.back().close ? answer.size() - 1 : answer.size();
   Millis at = from;
   for (size_t k = 0; k < answer.size(); ++k) {
     at += answer[k].waitMs;
     std::string bytes =
         text ? ExpandAnswer(answer[k].bytes, *text, *captures, groups) : answer[k].bytes;
-    if (k + 1 == answer.size()) bytes += file_.answerEnd;
-    pending_.emplace(at, bytes);
+    if (k + 1 == texts) bytes += file_.answerEnd;
+    pending_.emplace(at, Output{bytes, answer[k].close});
   }
 }
 
 void Device::advance(Millis now) {
+  if (closed_) return;
   for (Running& running : running_) {
     const uint32_t every = running.timed->everyMs;
     // Output of a stream missed while nobody called: at most the last
@@ -164,9 +169,20 @@ void Device::advance(Millis now) {
   }
   const uint64_t nowUs = now * 1000;
   while (!pending_.empty() && pending_.begin()->first <= now) {
-    std::string& bytes = pending_.begin()->second;
+    std::string& bytes = pending_.begin()->second.bytes;
     // The line sends one byte after another from when the output is due.
     const uint64_t start = std::max<uint64_t>(lineFreeUs_, pending_.begin()->first * 1000);
+    if (pending_.begin()->second.close) {  // once the line has sent what came before
+      if (start > nowUs) break;
+      closed_ = true;
+      pending_.clear();
+      running_.clear();
+      return;
+    }
+    if (bytes.empty()) {  // a piece that came to nothing ("$1" of an empty group) holds nothing back
+      pending_.erase(pending_.begin());
+      continue;
+    }
     size_t count = bytes.size();
     if (byteUs_ != 0) {
       count = start + byteUs_ > nowUs ? 0 : std::min<uint64_t>(count, (nowUs - start) / byteUs_);
@@ -186,8 +202,9 @@ Millis Device::nextOutput() const {
   Millis next = kNever;
   if (!pending_.empty()) {
     next = pending_.begin()->first;
-    if (byteUs_ != 0) {  // when the next byte has been on the line
-      const uint64_t done = std::max<uint64_t>(lineFreeUs_, next * 1000) + byteUs_;
+    if (byteUs_ != 0) {  // when the next byte has been on the line, or the line is free for a close
+      const uint64_t done = std::max<uint64_t>(lineFreeUs_, next * 1000) +
+                            (pending_.begin()->second.close ? 0 : byteUs_);
       next = (done + 999) / 1000;
     }
   }

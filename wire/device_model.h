@@ -68,10 +68,16 @@ class Device {
   void hear(const std::string& bytes, Millis now);
   // Moves the output due by `now` into the receive queue: at once, or, once
   // the port's byte time is set, a byte at a time as each has been on the
-  // line, as a real port receives it.
+  // line, as a real port receives it. A close that falls due, after the
+  // bytes before it, ends the connection (see closed).
   void advance(Millis now);
-  // When the next byte of output can be in the queue (kNever when none will).
+  // When the next byte of output, or the close, can be in the queue (kNever
+  // when none will).
   Millis nextOutput() const;
+  // The device ended the connection (a "close" in its file fell due): it
+  // hears nothing and sends nothing more until it is opened again; what it
+  // sent before stays in the receive queue.
+  bool closed() const { return closed_; }
   // How long one byte takes on the line, in microseconds (wire/port_model.h);
   // 0 delivers output the moment it is due.
   void setByteTime(uint32_t microseconds) { byteUs_ = microseconds; }
@@ -81,6 +87,8 @@ class Device {
   // bytes taken, however many wait behind them.
   size_t waiting() const { return queue_.size() - head_; }
   std::string take(size_t most);
+  // The same bytes, left in the queue.
+  std::string peek(size_t most) const { return queue_.substr(head_, most); }
   void setQueueSize(size_t bytes) { queueSize_ = bytes; }
   bool takeOverflow();
 
@@ -96,6 +104,11 @@ class Device {
   struct Running {
     const Timed* timed;
     Millis next;
+  };
+  // Bytes falling due, or the end of the connection.
+  struct Output {
+    std::string bytes;
+    bool close;
   };
 
   // The group whose request `text` is, the first in the file; otherwise's
@@ -114,7 +127,7 @@ class Device {
   RequestCutter cutter_;
   std::vector<Group> groups_;
   std::vector<Running> running_;
-  std::multimap<Millis, std::string> pending_;  // equal times keep their order
+  std::multimap<Millis, Output> pending_;  // equal times keep their order
   std::string queue_;  // waiting bytes from head_ on
   size_t head_ = 0;
   std::string mode_;  // the mode the device is in
@@ -122,6 +135,7 @@ class Device {
   uint64_t lineFreeUs_ = 0;  // when the line has sent what it was given
   size_t queueSize_ = 4096;
   bool overflow_ = false;
+  bool closed_ = false;
 };
 
 }  // namespace nbdevice

@@ -1,8 +1,6 @@
 #include "import_redirect.h"
 
-#include "port_calls.h"
-
-namespace nbhooks {
+namespace nbwire {
 namespace {
 
 template <class T>
@@ -10,11 +8,20 @@ T* At(HMODULE module, DWORD offset) {
   return reinterpret_cast<T*>(reinterpret_cast<BYTE*>(module) + offset);
 }
 
-// The slot through which `module` calls `dll`'s `function`, or nullptr.
+// Writes a slot; the table may sit in read-only memory.
+void Write(void** slot, void* value) {
+  DWORD protection = 0;
+  VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection);
+  *slot = value;
+  VirtualProtect(slot, sizeof *slot, protection, &protection);
+}
+
+}  // namespace
+
 // Functions imported by ordinal have no name to find them by.
-void** FindSlot(HMODULE module, const char* dll, const char* function) {
+void** ImportSlot(HMODULE module, const char* dll, const char* function) {
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
-  if (dos->e_magic != IMAGE_DOS_SIGNATURE) return nullptr;
+  if (module == nullptr || dos->e_magic != IMAGE_DOS_SIGNATURE) return nullptr;
   const auto* nt = At<const IMAGE_NT_HEADERS>(module, static_cast<DWORD>(dos->e_lfanew));
   const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
   if (imports.VirtualAddress == 0) return nullptr;
@@ -36,49 +43,20 @@ void** FindSlot(HMODULE module, const char* dll, const char* function) {
   return nullptr;
 }
 
-// Writes a slot; the table may sit in read-only memory.
-void Write(void** slot, void* value) {
-  DWORD protection = 0;
-  VirtualProtect(slot, sizeof *slot, PAGE_READWRITE, &protection);
-  *slot = value;
-  VirtualProtect(slot, sizeof *slot, protection, &protection);
-}
-
-}  // namespace
-
 ImportRedirections::ImportRedirections(HMODULE module, const std::vector<Hook>& hooks) {
   for (const Hook& hook : hooks) {
-    *hook.next = nullptr;
-    void** slot = module ? FindSlot(module, hook.dll, hook.function) : nullptr;
+    void** slot = ImportSlot(module, hook.dll, hook.function);
     if (slot == nullptr) continue;
-    *hook.next = *slot;
-    slots_.push_back({slot, *slot});
+    *hook.original = *slot;
+    slots_.push_back({slot, *slot, hook.replacement});
     Write(slot, hook.replacement);
   }
 }
 
 ImportRedirections::~ImportRedirections() {
-  for (auto slot = slots_.rbegin(); slot != slots_.rend(); ++slot) Write(slot->address, slot->original);
+  for (auto slot = slots_.rbegin(); slot != slots_.rend(); ++slot) {
+    if (*slot->address == slot->replacement) Write(slot->address, slot->original);
+  }
 }
 
-std::vector<Hook> PortHooks(const PortCalls& layer, PortCalls& next) {
-  std::vector<Hook> hooks;
-  const auto add = [&hooks](const char* function, auto* replacement, auto** slot) {
-    if (replacement != nullptr) hooks.push_back(Redirect("KERNEL32.dll", function, replacement, slot));
-  };
-  add("CreateFileA", layer.CreateFileA, &next.CreateFileA);
-  add("CloseHandle", layer.CloseHandle, &next.CloseHandle);
-  add("ReadFile", layer.ReadFile, &next.ReadFile);
-  add("WriteFile", layer.WriteFile, &next.WriteFile);
-  add("GetFileType", layer.GetFileType, &next.GetFileType);
-  add("GetCommState", layer.GetCommState, &next.GetCommState);
-  add("SetCommState", layer.SetCommState, &next.SetCommState);
-  add("GetCommTimeouts", layer.GetCommTimeouts, &next.GetCommTimeouts);
-  add("SetCommTimeouts", layer.SetCommTimeouts, &next.SetCommTimeouts);
-  add("ClearCommError", layer.ClearCommError, &next.ClearCommError);
-  add("SetupComm", layer.SetupComm, &next.SetupComm);
-  add("GetCommProperties", layer.GetCommProperties, &next.GetCommProperties);
-  return hooks;
-}
-
-}  // namespace nbhooks
+}  // namespace nbwire

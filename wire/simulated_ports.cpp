@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <memory>
+#include <vector>
 
-#include "wire/port_calls.h"
+#include "wire/port_names.h"
+#include "wire/wall_clock.h"
 
 namespace nbdevice {
 namespace {
@@ -34,27 +37,20 @@ struct Port {
   DWORD receiveQueue = kQueueBytes, transmitQueue = kQueueBytes;
 };
 
-// The ports of the SimulatedPorts in use, by name ("COM12").
-std::map<std::string, std::unique_ptr<Port>> ports;
+// The ports played, by name ("COM12"), and those open: a port no longer
+// played stays open until it is closed.
+std::map<std::string, std::shared_ptr<Port>> ports;
+std::vector<std::shared_ptr<Port>> openPorts;
 
 // The calls passed on for names and handles that are not simulated ports.
-nbhooks::PortCalls next;
+nbwire::WireCalls next;
 
-Millis Now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER count;
-  QueryPerformanceCounter(&count);
-  return static_cast<Millis>(count.QuadPart * 1000 / frequency.QuadPart);
-}
+Millis Now() { return nbwire::WallClockMs(); }
 
 Port* PortOf(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
-  for (auto& entry : ports) {
-    if (entry.second->handle == handle) return entry.second.get();
+  for (const auto& port : openPorts) {
+    if (port->handle == handle) return port.get();
   }
   return nullptr;
 }
@@ -120,7 +116,7 @@ std::string Read(Port& port, DWORD count) {
 
 HANDLE WINAPI SimCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                              DWORD creation, DWORD flags, HANDLE templateFile) {
-  const auto entry = name ? ports.find(PortName(name)) : ports.end();
+  const auto entry = name ? ports.find(nbwire::PortOfFileName(name)) : ports.end();
   if (entry == ports.end()) {
     return next.CreateFileA(name, access, share, security, creation, flags, templateFile);
   }
@@ -135,6 +131,7 @@ HANDLE WINAPI SimCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_
     port.handle = handle = event;
     port.timeouts = COMMTIMEOUTS{};
     port.device.open(Now());
+    openPorts.push_back(entry->second);
     return 0;
   });
   if (handle != INVALID_HANDLE_VALUE) {
@@ -149,6 +146,12 @@ BOOL WINAPI SimCloseHandle(HANDLE handle) {
   return Serve([&]() -> DWORD {
     next.CloseHandle(port->handle);  // the module redirected may be this program
     port->handle = nullptr;
+    for (auto open = openPorts.begin(); open != openPorts.end(); ++open) {
+      if (open->get() == port) {
+        openPorts.erase(open);
+        break;
+      }
+    }
     return 0;
   });
 }
@@ -287,8 +290,20 @@ BOOL WINAPI SimGetCommProperties(HANDLE handle, LPCOMMPROP properties) {
   });
 }
 
-nbhooks::PortCalls SimulatedCalls() {
-  nbhooks::PortCalls calls;
+}  // namespace
+
+void PlayPort(const std::string& port, const DeviceFile& file) {
+  ports[port] = std::make_shared<Port>(file);
+}
+
+void StopPort(const std::string& port) { ports.erase(port); }
+
+void StopPorts() { ports.clear(); }
+
+bool PortsActive() { return !ports.empty() || !openPorts.empty(); }
+
+nbwire::WireLayer PortLayer() {
+  nbwire::WireCalls calls;
   calls.CreateFileA = &SimCreateFileA;
   calls.CloseHandle = &SimCloseHandle;
   calls.ReadFile = &SimReadFile;
@@ -301,30 +316,7 @@ nbhooks::PortCalls SimulatedCalls() {
   calls.ClearCommError = &SimClearCommError;
   calls.SetupComm = &SimSetupComm;
   calls.GetCommProperties = &SimGetCommProperties;
-  return calls;
-}
-
-}  // namespace
-
-SimulatedPorts::SimulatedPorts() = default;
-
-SimulatedPorts::~SimulatedPorts() {
-  redirections_.reset();
-  for (auto& entry : ports) {
-    if (entry.second->handle != nullptr) CloseHandle(entry.second->handle);
-  }
-  ports.clear();
-}
-
-bool SimulatedPorts::add(const std::string& name, const DeviceFile& file) {
-  const std::string port = NamedPort(name);
-  if (!port.empty()) ports[port] = std::make_unique<Port>(file);
-  return !port.empty();
-}
-
-void SimulatedPorts::attach(HMODULE module) {
-  redirections_ = std::make_unique<nbhooks::ImportRedirections>(
-      module, nbhooks::PortHooks(SimulatedCalls(), next));
+  return {calls, &next};
 }
 
 }  // namespace nbdevice

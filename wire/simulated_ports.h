@@ -1,12 +1,12 @@
-// Simulated ports: COM ports served by devices the runner plays (device
-// files, see device_file.h) instead of the system, so a dialogue can be
-// tried before the device is on the desk and without a driver for virtual
-// ports.
+// Simulated ports: COM ports served by played devices (device files, see
+// device_file.h) instead of the system, so a dialogue can be tried before
+// the device is on the desk and without a driver for virtual ports.
 //
-// The plug-in's port calls are redirected here through its import table
-// (import_redirect.h); calls on other names and handles pass on unchanged.
+// These functions are a layer of the chain (chain.h) in front of the comm
+// plug-ins' port calls; calls on other names and handles pass on unchanged.
 // The plug-in sees an ordinary Windows port:
-//  - "COM1" to "COM9" and "\\.\COMn" open it; a second open while it is
+//  - every name Windows opens the port under (port_names.h: "COM1",
+//    "COM1:", "COM1.0", "\\.\COM12") opens it; a second open while it is
 //    open is refused with error 5, as Windows refuses it; OPEN_ALWAYS and
 //    CREATE_ALWAYS leave error 183, CREATE_NEW fails with 80.
 //  - GetCommState returns what SetCommState set (settings the Windows
@@ -21,35 +21,27 @@
 //    before the call when it succeeded.
 // Time is wall-clock time: the device's output falls due as it passes and
 // is released into the receive queue whenever the plug-in calls the port
-// (the runner is single-threaded, so nothing happens between calls).
+// (the host is single-threaded, so nothing happens between calls).
 #pragma once
 
-#include <windows.h>
-
-#include <memory>
 #include <string>
 
-#include "wire/device_model.h"
-#include "wire/import_redirect.h"
+#include "wire/device_file.h"
+#include "wire/wire_calls.h"
 
 namespace nbdevice {
 
-class SimulatedPorts {
- public:
-  // Only one set of simulated ports exists at a time.
-  SimulatedPorts();
-  ~SimulatedPorts();
-  SimulatedPorts(const SimulatedPorts&) = delete;
-  SimulatedPorts& operator=(const SimulatedPorts&) = delete;
+// Plays `file` on `port` ("COM12") from its next open; an open port keeps
+// its device until it is closed. Settings and time-outs of a port stay from
+// one open to the next while the same device is played.
+void PlayPort(const std::string& port, const DeviceFile& file);
+// The system serves `port` again from its next open.
+void StopPort(const std::string& port);
+void StopPorts();
+// Whether a port is played, or a played port is still open.
+bool PortsActive();
 
-  // Plays `file` on `port` ("COM3", "COM12", "\\.\COM12"); false when that
-  // names no port.
-  bool add(const std::string& port, const DeviceFile& file);
-  // Sends `module`'s port calls here; undone when this object goes.
-  void attach(HMODULE module);
-
- private:
-  std::unique_ptr<nbhooks::ImportRedirections> redirections_;
-};
+// The simulated ports' functions, for the chain.
+nbwire::WireLayer PortLayer();
 
 }  // namespace nbdevice

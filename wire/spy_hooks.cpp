@@ -3,12 +3,12 @@
 #include "spy_hooks.h"
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "wire/device_file.h"
-#include "wire/port_calls.h"
-#include "spy_log.h"
+#include "wire/port_names.h"
+#include "wire/spy_log.h"
 
 namespace nbspy {
 namespace {
@@ -88,22 +88,10 @@ struct State {
 };
 
 std::unique_ptr<State> state;  // of the spy in use
-const char kConnection[] = "TCP";
+const char* const kConnection = kConnectionWhere;
 
 // The calls each spy function passes on to.
-nbhooks::PortCalls next;
-decltype(&::WSAStartup) nextWSAStartup;
-decltype(&::WSACleanup) nextWSACleanup;
-decltype(&::gethostbyname) nextGethostbyname;
-decltype(&::getservbyname) nextGetservbyname;
-decltype(&::gethostname) nextGethostname;
-decltype(&::socket) nextSocket;
-decltype(&::setsockopt) nextSetsockopt;
-decltype(&::connect) nextConnect;
-decltype(&::select) nextSelect;
-decltype(&::send) nextSend;
-decltype(&::recv) nextRecv;
-decltype(&::closesocket) nextClosesocket;
+nbwire::WireCalls next;
 
 // Makes the call, then has `log` see its result, the error it left and
 // when it began; the plug-in then finds the last error as the call left it.
@@ -151,7 +139,7 @@ HANDLE WINAPI SpyCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_
                  [&](HANDLE handle, DWORD error, double at) {
                    Channel channel;
                    channel.name = name ? name : "";
-                   channel.where = nbdevice::PortName(channel.name);
+                   channel.where = nbwire::PortOfFileName(channel.name);
                    channel.port = !channel.where.empty();
                    if (!channel.port) channel.where = "file";
                    const bool ok = handle != INVALID_HANDLE_VALUE;
@@ -302,17 +290,17 @@ BOOL WINAPI SpyGetCommProperties(HANDLE handle, LPCOMMPROP properties) {
 
 int WINAPI SpyWSAStartup(WORD version, LPWSADATA data) {
   // It returns its error instead of leaving it.
-  return Observe([&] { return nextWSAStartup(version, data); }, [&](int result, DWORD, double at) {
+  return Observe([&] { return next.WSAStartup(version, data); }, [&](int result, DWORD, double at) {
     if (result != 0) state->event(at, kConnection, "network start failed: " + ErrorText(result));
   });
 }
 
 int WINAPI SpyWSACleanup() {
-  return Observe([&] { return nextWSACleanup(); }, OnFailure(kConnection, "network end", SOCKET_ERROR));
+  return Observe([&] { return next.WSACleanup(); }, OnFailure(kConnection, "network end", SOCKET_ERROR));
 }
 
 hostent* WINAPI SpyGethostbyname(const char* name) {
-  return Observe([&] { return nextGethostbyname(name); }, [&](hostent* entry, DWORD error, double at) {
+  return Observe([&] { return next.gethostbyname(name); }, [&](hostent* entry, DWORD error, double at) {
     const bool found = entry && entry->h_addr_list && entry->h_addr_list[0] && entry->h_length >= 4;
     state->event(at, kConnection,
                  "find \"" + std::string(name ? name : "") + "\": " +
@@ -322,27 +310,27 @@ hostent* WINAPI SpyGethostbyname(const char* name) {
 }
 
 servent* WINAPI SpyGetservbyname(const char* name, const char* protocol) {
-  return Observe([&] { return nextGetservbyname(name, protocol); },
+  return Observe([&] { return next.getservbyname(name, protocol); },
                  OnFailure<servent*>(kConnection, "finding the service", nullptr));
 }
 
 int WINAPI SpyGethostname(char* name, int length) {
-  return Observe([&] { return nextGethostname(name, length); },
+  return Observe([&] { return next.gethostname(name, length); },
                  OnFailure(kConnection, "this machine's name", SOCKET_ERROR));
 }
 
 SOCKET WINAPI SpySocket(int family, int type, int protocol) {
-  return Observe([&] { return nextSocket(family, type, protocol); },
+  return Observe([&] { return next.socket(family, type, protocol); },
                  OnFailure(kConnection, "socket", INVALID_SOCKET));
 }
 
 int WINAPI SpySetsockopt(SOCKET s, int level, int option, const char* value, int length) {
-  return Observe([&] { return nextSetsockopt(s, level, option, value, length); },
+  return Observe([&] { return next.setsockopt(s, level, option, value, length); },
                  OnFailure(kConnection, "socket option", SOCKET_ERROR));
 }
 
 int WINAPI SpyConnect(SOCKET s, const sockaddr* address, int length) {
-  return Observe([&] { return nextConnect(s, address, length); }, [&](int result, DWORD error, double at) {
+  return Observe([&] { return next.connect(s, address, length); }, [&](int result, DWORD error, double at) {
     std::string peer = "?";
     if (address != nullptr && length >= static_cast<int>(sizeof(sockaddr_in))) {
       const auto* in = reinterpret_cast<const sockaddr_in*>(address);
@@ -355,7 +343,7 @@ int WINAPI SpyConnect(SOCKET s, const sockaddr* address, int length) {
 }
 
 int WINAPI SpySelect(int n, fd_set* readable, fd_set* writable, fd_set* failed, const PTIMEVAL timeout) {
-  return Observe([&] { return nextSelect(n, readable, writable, failed, timeout); },
+  return Observe([&] { return next.select(n, readable, writable, failed, timeout); },
                  [&](int result, DWORD error, double at) {
                    const long ms = timeout ? timeout->tv_sec * 1000 + timeout->tv_usec / 1000 : -1;
                    const std::string what = readable ? "to receive" : "to send";
@@ -369,7 +357,7 @@ int WINAPI SpySelect(int n, fd_set* readable, fd_set* writable, fd_set* failed, 
 }
 
 int WINAPI SpySend(SOCKET s, const char* buffer, int length, int flags) {
-  return Observe([&] { return nextSend(s, buffer, length, flags); }, [&](int result, DWORD error, double at) {
+  return Observe([&] { return next.send(s, buffer, length, flags); }, [&](int result, DWORD error, double at) {
     if (result == SOCKET_ERROR) {
       state->event(at, kConnection, "send of " + std::to_string(length) + " bytes failed: " + ErrorText(error));
     } else {
@@ -380,24 +368,45 @@ int WINAPI SpySend(SOCKET s, const char* buffer, int length, int flags) {
 }
 
 int WINAPI SpyRecv(SOCKET s, char* buffer, int length, int flags) {
-  return Observe([&] { return nextRecv(s, buffer, length, flags); }, [&](int result, DWORD error, double at) {
+  return Observe([&] { return next.recv(s, buffer, length, flags); }, [&](int result, DWORD error, double at) {
     if (result == SOCKET_ERROR) {
       state->event(at, kConnection, "receive failed: " + ErrorText(error));
     } else {
       state->data(state->ms(), kConnection, '<', std::string(buffer, result),
-                  result == 0 ? "the peer closed the connection" : "");
+                  result == 0 ? kPeerClosed : "");
     }
   });
 }
 
 int WINAPI SpyClosesocket(SOCKET s) {
-  return Observe([&] { return nextClosesocket(s); }, [&](int result, DWORD error, double at) {
+  return Observe([&] { return next.closesocket(s); }, [&](int result, DWORD error, double at) {
     state->event(at, kConnection, "close: " + Outcome(result != SOCKET_ERROR, error));
   });
 }
 
-nbhooks::PortCalls SpyCalls() {
-  nbhooks::PortCalls calls;
+int WINAPI SpyIoctlsocket(SOCKET s, long command, u_long* argument) {
+  return Observe([&] { return next.ioctlsocket(s, command, argument); },
+                 OnFailure(kConnection, "socket mode", SOCKET_ERROR));
+}
+
+}  // namespace
+
+Spy::Spy(std::FILE* out) {
+  state = std::make_unique<State>(out);
+  state->write("       ms where  what (> the plug-in sent, < came back)");
+}
+
+Spy::~Spy() {
+  state->finish();
+  state.reset();
+}
+
+void Spy::Flush() {
+  if (state) state->finish();
+}
+
+nbwire::WireLayer SpyLayer() {
+  nbwire::WireCalls calls;
   calls.CreateFileA = &SpyCreateFileA;
   calls.CloseHandle = &SpyCloseHandle;
   calls.ReadFile = &SpyReadFile;
@@ -409,47 +418,20 @@ nbhooks::PortCalls SpyCalls() {
   calls.ClearCommError = &SpyClearCommError;
   calls.SetupComm = &SpySetupComm;
   calls.GetCommProperties = &SpyGetCommProperties;
-  return calls;
-}
-
-std::vector<nbhooks::Hook> SpyHooks() {
-  std::vector<nbhooks::Hook> hooks = nbhooks::PortHooks(SpyCalls(), next);
-  hooks.insert(hooks.end(), {
-      nbhooks::Redirect("WSOCK32.DLL", "WSAStartup", &SpyWSAStartup, &nextWSAStartup),
-      nbhooks::Redirect("WSOCK32.DLL", "WSACleanup", &SpyWSACleanup, &nextWSACleanup),
-      nbhooks::Redirect("WSOCK32.DLL", "gethostbyname", &SpyGethostbyname, &nextGethostbyname),
-      nbhooks::Redirect("WSOCK32.DLL", "getservbyname", &SpyGetservbyname, &nextGetservbyname),
-      nbhooks::Redirect("WSOCK32.DLL", "gethostname", &SpyGethostname, &nextGethostname),
-      nbhooks::Redirect("WSOCK32.DLL", "socket", &SpySocket, &nextSocket),
-      nbhooks::Redirect("WSOCK32.DLL", "setsockopt", &SpySetsockopt, &nextSetsockopt),
-      nbhooks::Redirect("WSOCK32.DLL", "connect", &SpyConnect, &nextConnect),
-      nbhooks::Redirect("WSOCK32.DLL", "select", &SpySelect, &nextSelect),
-      nbhooks::Redirect("WSOCK32.DLL", "send", &SpySend, &nextSend),
-      nbhooks::Redirect("WSOCK32.DLL", "recv", &SpyRecv, &nextRecv),
-      nbhooks::Redirect("WSOCK32.DLL", "closesocket", &SpyClosesocket, &nextClosesocket),
-  });
-  return hooks;
-}
-
-}  // namespace
-
-Spy::Spy(std::FILE* out) {
-  state = std::make_unique<State>(out);
-  state->write("       ms where  what (> the plug-in sent, < came back)");
-}
-
-Spy::~Spy() {
-  redirections_.reset();
-  state->finish();
-  state.reset();
-}
-
-void Spy::attach(HMODULE module) {
-  redirections_ = std::make_unique<nbhooks::ImportRedirections>(module, SpyHooks());
-}
-
-void Spy::Flush() {
-  if (state) state->finish();
+  calls.WSAStartup = &SpyWSAStartup;
+  calls.WSACleanup = &SpyWSACleanup;
+  calls.gethostbyname = &SpyGethostbyname;
+  calls.getservbyname = &SpyGetservbyname;
+  calls.gethostname = &SpyGethostname;
+  calls.socket = &SpySocket;
+  calls.setsockopt = &SpySetsockopt;
+  calls.connect = &SpyConnect;
+  calls.ioctlsocket = &SpyIoctlsocket;
+  calls.select = &SpySelect;
+  calls.send = &SpySend;
+  calls.recv = &SpyRecv;
+  calls.closesocket = &SpyClosesocket;
+  return {calls, &next};
 }
 
 }  // namespace nbspy

@@ -1,16 +1,15 @@
-// The spy: logs every exchange between a loaded plug-in and the outside
-// world as it happens (the log's lines: spy_log.h), for the real .nbp as it
-// is, of either edition and of any later build.
+// The spy: logs every exchange between the served comm plug-ins and the
+// outside world as it happens (the log's lines: spy_log.h), for the real
+// .nbp as it is, of either edition and of any later build.
 //
-// Its functions sit in the plug-in's import table (import_redirect.h) in
-// front of kernel32's file and port calls and WSOCK32's socket calls; each
-// makes the call it stands for, then logs it. The plug-in must see exactly
-// what it would see without the spy: the arguments go on unchanged, and the
-// results, the bytes and the last error come back as the call left them.
-// The plug-in reads the last error after every port and file call, even a
-// successful one (serial/system_api.h), and Windows Sockets keeps its error
-// in the same place, so the last error is saved right after each call and
-// put back after the logging.
+// Its functions are a layer of the chain (chain.h), in front of kernel32's
+// file and port calls and the socket calls; each makes the call it stands
+// for, then logs it. The plug-in must see exactly what it would see without
+// the spy: the arguments go on unchanged, and the results, the bytes and
+// the last error come back as the call left them. The plug-in reads the
+// last error after every port and file call, even a successful one, and
+// Windows Sockets keeps its error in the same place, so the last error is
+// saved right after each call and put back after the logging.
 //
 // Only the handles the plug-in opened through CreateFileA are logged; its
 // runtime's own handles (threads, events) pass without a word.
@@ -19,30 +18,27 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <memory>
 
-#include "wire/import_redirect.h"
+#include "wire/wire_calls.h"
 
 namespace nbspy {
 
 class Spy {
  public:
-  // Logs to `out` (left open); one spy at a time.
+  // Logs to `out` (left open), from a header line; one spy at a time.
   explicit Spy(std::FILE* out);
-  // Ends the open line and undoes the redirections.
+  // Writes what it holds back.
   ~Spy();
   Spy(const Spy&) = delete;
   Spy& operator=(const Spy&) = delete;
 
-  // Watches `module`'s calls from now on.
-  void attach(HMODULE module);
   // Writes what the log holds back (the line of reads still open, repeats
   // of an event not yet counted); the host calls this before it prints, so
   // the log and the host's output stay in order.
   static void Flush();
-
- private:
-  std::unique_ptr<nbhooks::ImportRedirections> redirections_;
 };
+
+// The spy's functions, for the chain; they log only while a Spy lives.
+nbwire::WireLayer SpyLayer();
 
 }  // namespace nbspy

@@ -60,7 +60,10 @@ bool ParseLogLine(const std::string& line, LogRecord& record) {
   }
   record.direction = line[at];
   const size_t open = line.find_first_not_of(" 0123456789", at + 1);
-  if (open == std::string::npos || line[open] != '"') return true;  // nothing came
+  if (open == std::string::npos || line[open] != '"') {  // nothing came: the note says why
+    if (open != std::string::npos) record.text = line.substr(open);
+    return true;
+  }
   std::string shown;
   for (at = open + 1; at < line.size() && line[at] != '"'; ++at) {
     if (line[at] == '\\' && at + 1 < line.size()) shown += line[at++];

@@ -28,6 +28,11 @@
 
 namespace nbspy {
 
+// Where the log shows the TCP connection, and the note of a receive that
+// found the connection closed by the peer.
+constexpr char kConnectionWhere[] = "TCP";
+constexpr char kPeerClosed[] = "the peer closed the connection";
+
 std::string EventLine(double ms, const std::string& where, const std::string& what);
 
 // A line of bytes in direction '>' or '<'; an empty `bytes` is shown by the
@@ -43,7 +48,9 @@ struct LogRecord {
   std::string bytes;     // of a data line
   double cameMs = 0;     // when its bytes came: the time, or "waiting since"
   double afterMs = -1;   // the last time they were not there yet ("came after"); -1: unknown
-  std::string text;      // of an event line: "open \"COM1\": ok"
+  std::string text;      // of an event line: "open \"COM1\": ok"; of a data
+                         // line without bytes, its note ("the peer closed
+                         // the connection")
 };
 bool ParseLogLine(const std::string& line, LogRecord& record);
 

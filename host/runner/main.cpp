@@ -1,8 +1,9 @@
-// nbrun: plays the authoring application's part for a plug-in, so a device
-// dialogue can be tried without the application. It loads a .nbp, registers
-// it, and runs a script of actions (or a prompt, one line at a time),
-// printing every variable the plug-in sets as it is set. Its wire options
-// (wire.h) show the bytes the plug-in exchanges and play devices for it.
+// nbrun: plays the authoring application's part for plug-ins, so a device
+// dialogue can be tried without the application. It loads one or more
+// .nbp files (plugins.h), registers them, and runs a script of actions (or
+// a prompt, one line at a time), printing every variable a plug-in sets as
+// it is set (runner.h). Its wire options (wire.h) show the bytes the comm
+// plug-ins exchange and play devices for them.
 #include <windows.h>
 
 #include <cstdio>
@@ -13,6 +14,7 @@
 #include "host/nbhost.h"
 #include "host/runner/expression.h"
 #include "host/runner/failure.h"
+#include "host/runner/plugins.h"
 #include "host/runner/program.h"
 #include "host/runner/prompt.h"
 #include "host/runner/runner.h"
@@ -26,19 +28,21 @@ const int kDone = static_cast<int>(nbrun::Outcome::Done);
 const int kFailure = static_cast<int>(nbrun::Outcome::Failed);
 
 const char kUsage[] =
-    "usage: nbrun [options] PLUGIN.nbp [SCRIPT]\n"
-    "  Runs SCRIPT (one action or statement per line) against the plug-in;\n"
+    "usage: nbrun [options] PLUGIN.nbp [PLUGIN.nbp...] [SCRIPT]\n"
+    "  Runs SCRIPT (one action or statement per line, the last argument)\n"
+    "  against the plug-ins, each action on the plug-in that has it;\n"
     "  without SCRIPT, reads lines at a prompt (\"quit\" ends it).\n"
     "options:\n"
-    "  --list             print the plug-in's actions under their categories\n"
+    "  --list             print each plug-in's actions under their categories\n"
     "  --ports            print the COM ports this machine has\n"
     "  --trace            print each action's number, parameter text, result and time\n"
     "  --set NAME=VALUE   set a variable before the run (NAME or [NAME])\n"
     "  --max-seconds N    end a run still going after N seconds (exit 3)\n"
     "  --spy[=FILE]       show every exchange with ports, files and the connection\n"
     "                     (bytes, times, pieces, settings), or write it to FILE\n"
-    "  --device COMn=FILE play the device FILE describes on COMn (repeatable)\n"
-    "  --spy-to-device [COMn=]LOG  print a device file that answers as the\n"
+    "  --device PLACE=FILE  play the device FILE describes on PLACE, a port\n"
+    "                     (COM3) or a TCP server (127.0.0.7:5000); repeatable\n"
+    "  --spy-to-device [PLACE=]LOG  print a device file that answers as the\n"
     "                     device in a --spy log did\n"
     "script lines:\n"
     "  wlCommOpenStd \"1,9600\"     an action; \"\" inside the quotes is one double quote\n"
@@ -63,7 +67,7 @@ struct Options {
   bool ports = false;
   bool trace = false;
   int maxSeconds = 0;
-  std::string plugIn;
+  std::vector<std::string> plugIns;
   std::string script;
   std::vector<std::pair<std::string, std::string>> presets;
   nbrun::WireOptions wire;
@@ -71,8 +75,10 @@ struct Options {
 
 // What a wire option takes, for the message when its value is malformed.
 std::string WireOptionForm(const std::string& option) {
-  if (option == "--device") return "--device takes COMn=FILE (COM1, COM12, ...)";
-  if (option == "--spy-to-device") return "--spy-to-device takes [COMn=]LOG";
+  if (option == "--device") {
+    return "--device takes PLACE=FILE, a port (COM1, COM12) or a server (127.0.0.7:5000)";
+  }
+  if (option == "--spy-to-device") return "--spy-to-device takes [PLACE=]LOG";
   return option + " is malformed";
 }
 
@@ -120,13 +126,8 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
       positional.push_back(arg);
     }
   }
-  if (positional.size() > 2) {
-    error = "one plug-in and one script at most: \"" + positional[2] + "\" is one too many";
-    return false;
-  }
-  if (!positional.empty()) options.plugIn = positional[0];
-  if (positional.size() == 2) options.script = positional[1];
-  if (options.ports || !options.plugIn.empty() || !options.wire.spyToDevice.empty()) return true;
+  nbrun::PlugInsAndScript(positional, options.plugIns, options.script);
+  if (options.ports || !options.plugIns.empty() || !options.wire.spyToDevice.empty()) return true;
   error = "name a plug-in";
   return false;
 }
@@ -144,19 +145,6 @@ void ListPorts() {
     }
   }
   if (found == 0) std::printf("no COM ports\n");
-}
-
-void ListCatalogue(const nbhost::PlugIn& plugIn) {
-  int actions = 0;
-  for (const nbhost::Registration& entry : plugIn.registrations()) {
-    if (entry.number == 0) {
-      std::printf("%s\n", entry.name.c_str());
-    } else {
-      std::printf("  %3d  %-18s %s\n", entry.number, entry.name.c_str(), entry.hint.c_str());
-      ++actions;
-    }
-  }
-  std::printf("%d actions\n", actions);
 }
 
 int RunScript(nbrun::Runner& runner, const std::string& path, int maxSeconds) {
@@ -200,27 +188,23 @@ int main(int argc, char** argv) {
   if (!options.wire.spyToDevice.empty()) return nbrun::PrintDeviceFromLog(options.wire.spyToDevice);
   if (options.ports) {
     ListPorts();
-    if (options.plugIn.empty()) return kDone;
+    if (options.plugIns.empty()) return kDone;
   }
-  nbhost::PlugIn plugIn;
-  if (!plugIn.load(options.plugIn, &error)) {
+  nbhost::Host host;
+  if (!nbrun::LoadPlugIns(host, options.plugIns, &error)) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return kFailure;
   }
-  const std::unique_ptr<nbrun::Wire> wire = nbrun::AttachWire(plugIn.module(), options.wire, &error);
+  const std::unique_ptr<nbrun::Wire> wire = nbrun::AttachWire(host.modules(), options.wire, &error);
   if (!wire) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return kFailure;
   }
-  char *title = nullptr, *publisher = nullptr, *hint = nullptr;
-  plugIn.init(&title, &publisher, &hint);
-  plugIn.registerPlugIn();
   if (options.list) {
-    std::printf("%s (%s): %s\n", title ? title : "", publisher ? publisher : "", hint ? hint : "");
-    ListCatalogue(plugIn);
+    nbrun::ListCatalogues(host);
     return kDone;
   }
-  nbrun::Runner runner({&plugIn}, options.trace);
+  nbrun::Runner runner(host, options.trace);
   for (const auto& preset : options.presets) runner.variables().set(preset.first, preset.second);
   return options.script.empty() ? nbrun::RunPrompt(runner, options.maxSeconds)
                                 : RunScript(runner, options.script, options.maxSeconds);

@@ -17,39 +17,21 @@ const int kLastPort = 16;
 
 }  // namespace
 
-Runner::Runner(std::vector<nbhost::PlugIn*> plugIns, bool trace)
-    : plugIns_(std::move(plugIns)), trace_(trace) {
-  for (nbhost::PlugIn* plugIn : plugIns_) {
-    plugIn->onSetVariable = [this](const nbhost::VariableSet& set) {
-      variables_.set(set.name, set.value);
-      std::printf("  %s = \"%s\"\n", set.name.c_str(), Visible(set.value).c_str());
-      std::fflush(stdout);
-    };
-  }
-}
-
-ActionKnown Runner::knows() const {
-  return [this](const std::string& name) {
-    int32_t number = 0;
-    return owner(name, number) != nullptr;
+Runner::Runner(nbhost::Host& host, bool trace) : host_(host), trace_(trace) {
+  host_.variables().onSet = [this](const nbhost::VariableSet& set) {
+    variables_.set(set.name, set.value);
+    std::printf("  %s = \"%s\"\n", set.name.c_str(), Visible(set.value).c_str());
+    std::fflush(stdout);
   };
 }
 
-nbhost::PlugIn* Runner::owner(const std::string& name, int32_t& number) const {
-  for (nbhost::PlugIn* plugIn : plugIns_) {
-    for (const nbhost::Registration& entry : plugIn->registrations()) {
-      if (entry.number > 0 && _stricmp(entry.name.c_str(), name.c_str()) == 0) {
-        number = entry.number;
-        return plugIn;
-      }
-    }
-  }
-  return nullptr;
+ActionKnown Runner::knows() const {
+  return [this](const std::string& name) { return host_.find(name) != nullptr; };
 }
 
 bool Runner::action(const std::string& name, const std::string& parameters) {
   int32_t number = 0;
-  nbhost::PlugIn* plugIn = owner(name, number);
+  nbhost::PlugIn* plugIn = host_.find(name, &number);
   if (plugIn == nullptr) return false;
   LARGE_INTEGER frequency, start, end;
   QueryPerformanceFrequency(&frequency);
@@ -108,17 +90,17 @@ int Runner::finish(Outcome outcome, const std::string& message) {
 
 // Quietly: what the close actions set is no news once the run is over.
 void Runner::closeAll() {
-  for (nbhost::PlugIn* plugIn : plugIns_) {
-    const auto shown = plugIn->onSetVariable;
-    plugIn->onSetVariable = nullptr;
-    if (plugIn->number("wlCommClose") > 0) {
-      for (int port = 1; port <= kLastPort; ++port) {
-        plugIn->exec("wlCommClose", std::to_string(port));
-      }
+  auto& shown = host_.variables().onSet;
+  const auto keep = shown;
+  shown = nullptr;
+  for (const nbhost::Host::Loaded& loaded : host_.plugIns()) {
+    nbhost::PlugIn& plugIn = *loaded.plugIn;
+    if (plugIn.number("wlCommClose") > 0) {
+      for (int port = 1; port <= kLastPort; ++port) plugIn.exec("wlCommClose", std::to_string(port));
     }
-    if (plugIn->number("wlTCPclose") > 0) plugIn->exec("wlTCPclose", "");
-    plugIn->onSetVariable = shown;
+    if (plugIn.number("wlTCPclose") > 0) plugIn.exec("wlTCPclose", "");
   }
+  shown = keep;
 }
 
 }  // namespace nbrun

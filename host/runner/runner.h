@@ -19,9 +19,9 @@ namespace nbrun {
 
 class Runner : public Host {
  public:
-  // The plug-ins are loaded and registered; `trace` prints each action's
-  // number, parameter text, result and time.
-  Runner(std::vector<nbhost::PlugIn*> plugIns, bool trace);
+  // The host's plug-ins are loaded and registered; `trace` prints each
+  // action's number, parameter text, result and time.
+  Runner(nbhost::Host& host, bool trace);
 
   // Ctrl+C and --max-seconds, while a run lasts (nullptr: none).
   void watch(const StopSignal* stop) { stop_ = stop; }
@@ -52,12 +52,9 @@ class Runner : public Host {
   void running(const std::string& where) override;
 
  private:
-  // The plug-in whose catalogue names the action (in any case), with the
-  // action's number there; nullptr when none does.
-  nbhost::PlugIn* owner(const std::string& name, int32_t& number) const;
   void closeAll();
 
-  std::vector<nbhost::PlugIn*> plugIns_;
+  nbhost::Host& host_;
   bool trace_;
   Variables variables_;
   const StopSignal* stop_ = nullptr;

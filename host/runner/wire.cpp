@@ -1,29 +1,26 @@
 #include "wire.h"
 
-#include <fstream>
-#include <sstream>
-
-#include "wire/device_from_log.h"
 #include "host/nbhost.h"
+#include "wire/chain.h"
+#include "wire/comm_modules.h"
+#include "wire/device_from_log.h"
+#include "wire/files.h"
+#include "wire/port_names.h"
 
 namespace nbrun {
 namespace {
 
-bool ReadFileText(const std::string& path, std::string& text) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream all;
-  all << file.rdbuf();
-  text = all.str();
-  return static_cast<bool>(file);
-}
-
-// "COM12=FILE" into its port and the rest; the port is empty when the text
-// before the first "=" names none.
-std::pair<std::string, std::string> PortAndFile(const std::string& text) {
+// "COM12=FILE" or "127.0.0.7:5000=FILE" into its place and the rest; the
+// place is empty when the text before the first "=" names none.
+std::pair<std::string, std::string> PlaceAndFile(const std::string& text) {
   const size_t equals = text.find('=');
-  const std::string port =
-      equals == std::string::npos ? std::string() : nbdevice::NamedPort(text.substr(0, equals));
-  return port.empty() ? std::make_pair(port, text) : std::make_pair(port, text.substr(equals + 1));
+  if (equals == std::string::npos) return {std::string(), text};
+  const std::string place = text.substr(0, equals);
+  nbwire::ServerAddress address;
+  if (nbwire::NamedPort(place).empty() && !nbwire::ParseServerAddress(place, address)) {
+    return {std::string(), text};
+  }
+  return {place, text.substr(equals + 1)};
 }
 
 }  // namespace
@@ -42,16 +39,16 @@ int TakeWireOption(int argc, char** argv, int at, WireOptions& options) {
     options.spyToDevice = value;
     return 2;
   }
-  const auto device = PortAndFile(value);
+  const auto device = PlaceAndFile(value);
   if (device.first.empty() || device.second.empty()) return -1;
   options.devices.push_back(device);
   return 2;
 }
 
 int PrintDeviceFromLog(const std::string& argument) {
-  const auto source = PortAndFile(argument);
+  const auto source = PlaceAndFile(argument);
   std::string log;
-  if (!ReadFileText(source.second, log)) {
+  if (nbwire::ReadWholeFile(source.second, log) != 0) {
     std::fprintf(stderr, "cannot read the spy log %s\n", source.second.c_str());
     return 2;
   }
@@ -65,30 +62,26 @@ int PrintDeviceFromLog(const std::string& argument) {
 }
 
 Wire::~Wire() {
-  if (spy_) nbhost::SetCallbackObserver(nullptr);
-  spy_.reset();  // before the devices it stands in front of
-  ports_.reset();
+  nbhost::SetCallbackObserver(nullptr);
+  nbwire::Detach();
   if (log_ != nullptr) std::fclose(log_);
 }
 
-std::unique_ptr<Wire> AttachWire(HMODULE module, const WireOptions& options, std::string* error) {
+std::unique_ptr<Wire> AttachWire(const std::vector<HMODULE>& plugIns, const WireOptions& options,
+                                 std::string* error) {
   auto wire = std::make_unique<Wire>();
-  if (!options.devices.empty()) {
-    wire->ports_ = std::make_unique<nbdevice::SimulatedPorts>();
-    for (const auto& device : options.devices) {
-      std::string text;
-      if (!ReadFileText(device.second, text)) {
-        *error = "cannot read the device file " + device.second;
-        return nullptr;
-      }
-      const nbdevice::ParsedFile parsed = nbdevice::ParseDeviceFile(text);
-      if (!parsed.ok) {
-        *error = device.second + " " + parsed.error;
-        return nullptr;
-      }
-      wire->ports_->add(device.first, parsed.device);
+  for (const auto& device : options.devices) {
+    std::string text;
+    if (nbwire::ReadWholeFile(device.second, text) != 0) {
+      *error = "cannot read the device file " + device.second;
+      return nullptr;
     }
-    wire->ports_->attach(module);
+    const nbdevice::ParsedFile parsed = nbdevice::ParseDeviceFile(text);
+    if (!parsed.ok) {
+      *error = device.second + " " + parsed.error;
+      return nullptr;
+    }
+    nbwire::Play(device.first, parsed.device);
   }
   if (options.spy) {
     if (!options.spyFile.empty()) {
@@ -98,9 +91,11 @@ std::unique_ptr<Wire> AttachWire(HMODULE module, const WireOptions& options, std
         return nullptr;
       }
     }
-    wire->spy_ = std::make_unique<nbspy::Spy>(wire->log_ ? wire->log_ : stdout);
-    wire->spy_->attach(module);
-    nbhost::SetCallbackObserver(&nbspy::Spy::Flush);
+    nbwire::SpyTo(wire->log_ ? wire->log_ : stdout);
+    nbhost::SetCallbackObserver(&nbwire::FlushSpy);
+  }
+  for (HMODULE module : plugIns) {
+    if (nbwire::IsCommPlugIn(module)) nbwire::Serve(module);
   }
   return wire;
 }

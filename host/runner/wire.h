@@ -1,14 +1,16 @@
-// The runner's options for the wire between the plug-in and its devices:
+// The runner's options for the wire between the plug-ins and their devices:
 //
 //   --spy[=FILE]              log every exchange with ports, files and the
 //                             connection (wire/spy_hooks.h), on the screen or in FILE
-//   --device COMn=FILE        play the device FILE describes on port COMn
-//                             instead of the system (wire/simulated_ports.h); repeatable
-//   --spy-to-device [COMn=]LOG  print a device file that answers as the
+//   --device PLACE=FILE       play the device FILE describes instead of the
+//                             system (wire/chain.h); PLACE is a port (COM3) or
+//                             a TCP server (127.0.0.7:5000); repeatable
+//   --spy-to-device [PLACE=]LOG  print a device file that answers as the
 //                             device in a spy log did
 //
-// Devices and spy are put in the loaded plug-in's import table: the devices
-// first, so the spy logs a simulated port as it logs a real one.
+// Devices and spy stand in front of every comm plug-in the runner loaded
+// (wire/comm_modules.h), the spy in front of the devices, so it logs a
+// played port or server as it logs a real one.
 #pragma once
 
 #include <windows.h>
@@ -19,16 +21,13 @@
 #include <utility>
 #include <vector>
 
-#include "wire/simulated_ports.h"
-#include "wire/spy_hooks.h"
-
 namespace nbrun {
 
 struct WireOptions {
   bool spy = false;
   std::string spyFile;  // empty: the screen
-  std::vector<std::pair<std::string, std::string>> devices;  // port, device file
-  std::string spyToDevice;  // [COMn=]LOG
+  std::vector<std::pair<std::string, std::string>> devices;  // place, device file
+  std::string spyToDevice;  // [PLACE=]LOG
 };
 
 // Takes the option at argv[at] if it is one of the above: returns how many
@@ -38,20 +37,23 @@ int TakeWireOption(int argc, char** argv, int at, WireOptions& options);
 // --spy-to-device: prints the device file; returns the exit code.
 int PrintDeviceFromLog(const std::string& argument);
 
-// The devices and the spy over a loaded plug-in, for as long as this lives.
+// The devices and the spy over the loaded comm plug-ins, for as long as
+// this lives.
 class Wire {
  public:
+  Wire() = default;
   ~Wire();
+  Wire(const Wire&) = delete;
+  Wire& operator=(const Wire&) = delete;
 
  private:
-  friend std::unique_ptr<Wire> AttachWire(HMODULE, const WireOptions&, std::string*);
+  friend std::unique_ptr<Wire> AttachWire(const std::vector<HMODULE>&, const WireOptions&, std::string*);
   std::FILE* log_ = nullptr;  // a --spy=FILE
-  std::unique_ptr<nbdevice::SimulatedPorts> ports_;
-  std::unique_ptr<nbspy::Spy> spy_;
 };
 
 // Nothing to attach gives an empty Wire; a device file or log file that
 // cannot be used gives nullptr and says why in `error`.
-std::unique_ptr<Wire> AttachWire(HMODULE module, const WireOptions& options, std::string* error);
+std::unique_ptr<Wire> AttachWire(const std::vector<HMODULE>& plugIns, const WireOptions& options,
+                                 std::string* error);
 
 }  // namespace nbrun

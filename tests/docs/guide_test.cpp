@@ -1,6 +1,6 @@
-// The author's guide keeps step with both catalogues: every action either
-// edition registers has a section under its exact name, and no section
-// names an action that neither edition has. The HTML page made from it
+// The author's guide keeps step with the catalogues: every action an
+// edition or Wirebench registers has a section under its exact name, and
+// no section names an action that none of them has. The HTML page made from it
 // (guide.html, shipped beside the plug-ins) has an anchor under every
 // action's name, and stands alone.
 #include <gtest/gtest.h>
@@ -40,7 +40,8 @@ std::set<std::string> ActionsOf(const std::string& file) {
   return names;
 }
 
-const char* const kEditions[] = {"Wirelet.nbp", "Quillport.nbp"};
+// The plug-ins the guide documents: both editions and Wirebench.
+const char* const kEditions[] = {"Wirelet.nbp", "Quillport.nbp", "Wirebench.nbp"};
 
 std::string Page() {
   std::ifstream file(wltest::OutputFile("guide.html"));

@@ -3,10 +3,15 @@
 #  - the prefix (created once, kept in BUILD_DIR/wineprefix),
 #  - socat pty pairs and directories mapped to COM names (tests/rig/ports.conf),
 #  - a persistent wineserver so that test programs start fast.
-# usage: setup.sh BUILD_DIR
+# usage: setup.sh BUILD_DIR [--no-ptys]
+# --no-ptys maps every name of ports.conf to nothing and starts no socat: for
+# runs whose devices are all played (tools/demo.sh --device), where a port
+# the played device misses must lead nowhere.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
+noptys=no
+[ "${2:-}" = --no-ptys ] && noptys=yes
 export WINEPREFIX=$build/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 rig=$build/rig
 
@@ -25,6 +30,7 @@ printf 'REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n' > "$reg"
 : > "$rig/socat.pids"
 while read -r name kind; do
   case "$name" in ''|\#*) continue ;; esac
+  [ $noptys = yes ] && kind=none
   n=${name#COM}
   case "$kind" in
     pty)
@@ -48,7 +54,7 @@ done < "$here/ports.conf"
 for _ in $(seq 100); do
   missing=0
   while read -r name kind; do
-    [ "$kind" = pty ] || continue
+    [ "$kind" = pty ] && [ $noptys = no ] || continue
     [ -e "$rig/$name" ] && [ -e "$rig/$name-peer" ] || missing=1
   done < <(grep -v '^#' "$here/ports.conf")
   [ $missing = 0 ] && break
@@ -73,4 +79,8 @@ for link in "$WINEPREFIX"/dosdevices/com*; do
     exit 1
   fi
 done
-echo "rig ready: $(grep -c ' pty$' "$here/ports.conf") pty pairs in $rig"
+if [ $noptys = yes ]; then
+  echo "rig ready: no pty pairs, every COM name leads nowhere"
+else
+  echo "rig ready: $(grep -c ' pty$' "$here/ports.conf") pty pairs in $rig"
+fi

@@ -601,12 +601,77 @@ TEST_P(Runner, ADeviceFileActsAsThePortsPeerDoes) {
   Outcome run = RunNbrun("--device COM12=" + Quoted(WriteScratch("bad.dev", "on \"W\"\n")) + " " +
                          plugIn() + " " + Quoted(script));
   EXPECT_EQ(run.exitCode, 2u);
-  EXPECT_TRUE(Has(run.out, "bad.dev line 1: expected send or silent")) << run.out;
+  EXPECT_TRUE(Has(run.out, "bad.dev line 1: expected send, silent or close")) << run.out;
   run = RunNbrun("--device LPT1=" + Quoted(device) + " " + plugIn());
   EXPECT_EQ(run.exitCode, 2u);
   EXPECT_TRUE(Has(run.out, "usage: nbrun")) << run.out;
 }
 
+// The whole demo with both of its devices played, as tools/demo.sh --device
+// runs it: the scale on COM1, the line service as a server at an address
+// nothing listens on.
+TEST_P(Runner, TheDemoRunsWithBothDevicesPlayed) {
+  const std::string examples = WL_EXAMPLES;
+  const std::string history = wltest::ScratchDir("runner") + "\\history.txt";
+  DeleteFileA(history.c_str());
+  const Outcome run = RunNbrun("--device " + Quoted("COM1=" + examples + "\\scale.dev") + " --device " +
+                               Quoted("127.0.0.7:7000=" + examples + "\\lineservice.dev") +
+                               " --set tcphost=127.0.0.7 --set tcpport=7000 --set " + Quoted("logfile=" + history) +
+                               " " + plugIn() + " " + Quoted(examples + "\\demo.nbs"));
+  EXPECT_EQ(run.exitCode, 0u) << run.out;
+  for (const char* line : {"scale: WL-SCALE,1.0\n", "readings: ST,GS,+0012.35 kg / ST,GS,+0012.33 kg\n",
+                           "-- the line service on 127.0.0.7:7000\n", "service: READY\n", "service: OK 1\n",
+                           "-- done\n"}) {
+    EXPECT_TRUE(Has(run.out, line)) << line << run.out;
+  }
+  EXPECT_EQ(ReadAll(history), "WL-SCALE,1.0 ST,GS,+0012.35 kg\r\nWL-SCALE,1.0 ST,GS,+0012.33 kg\r\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(Editions, Runner, ::testing::Values("Wirelet.nbp", "Quillport.nbp"));
+
+// A run loads plug-ins as NeoBook does: all listed, each action run by the
+// plug-in that names it, one store of variables. Wirebench in the script
+// plays a port and a server for the comm plug-in and spies on it.
+TEST(RunnerPlugIns, SeveralPlugInsShareTheirVariablesAndEachRunsItsActions) {
+  const std::string wirelet = Quoted(wltest::OutputFile("Wirelet.nbp"));
+  const std::string bench = Quoted(wltest::OutputFile("Wirebench.nbp"));
+  Outcome run = RunNbrun("--list " + wirelet + " " + bench);
+  EXPECT_EQ(run.exitCode, 0u) << run.out;
+  for (const char* line : {"\nOpen-Close\n", "33 actions\n", "Wirebench V1.0.0.0 PlugIn (Norvale)",
+                           "\nWirebench\n", "    1  wbPlay ", "3 actions\n"}) {
+    EXPECT_TRUE(Has(run.out, line)) << line << run.out;
+  }
+
+  const std::string log = wltest::ScratchDir("runner") + "\\bench.log";
+  DeleteFileA(log.c_str());
+  const std::string script = WriteScratch(
+      "bench.nbs",
+      "SetVar \"[device]\" \"" + WriteScratch("bench-scale.dev", kScaleDevice) + "\"\n"
+      "wbSpy \"[log]\"\n"
+      "wbPlay \"COM9,[device]\"\n"
+      "Expect \"[wbErr]\" \" 0\"\n"
+      "wlCommOpenStd \"9,9600\"\n"
+      "Expect \"[wlOpenCommErr]\" \" 0\"\n"
+      "wlCommSendCRLF \"9,ID\"\n"
+      "wlCommRxLine \"9,identity,100\"\n"
+      "Expect \"[identity]\" \"WL-SCALE,1.0\"\n"
+      "wlCommClose \"9\"\n"
+      "wlTCPopen \"127.0.0.7,7000,2048\"\n"
+      "wlTCPrxline \"greeting\"\n"
+      "Expect \"[greeting]\" \"READY\"\n"
+      "wlTCPclose \"\"\n"
+      "wbPlay \"COM9,\"\n"
+      "wbSpy \"\"\n"
+      "Expect \"[wbErrText]\" \"\"\n");
+  run = RunNbrun("--device " + Quoted("127.0.0.7:7000=" + std::string(WL_EXAMPLES) + "\\lineservice.dev") +
+                 " --set " + Quoted("log=" + log) + " " + wirelet + " " + bench + " " + Quoted(script));
+  EXPECT_EQ(run.exitCode, 0u) << run.out;
+  EXPECT_TRUE(Has(run.out, "wbErr = \" 0\"")) << run.out;
+  // The runner's played server and Wirebench's played port, both in
+  // Wirebench's log: its spy stands in front of what the runner plays too.
+  const std::string text = ReadAll(log);
+  EXPECT_EQ(Exchanges(text, "COM9"), (std::vector<std::string>{"> ID\\r\\n", "< WL-SCALE,1.0\\r"})) << text;
+  EXPECT_EQ(Exchanges(text, "TCP"), (std::vector<std::string>{"< READY\\r\\n"})) << text;
+}
 
 }  // namespace

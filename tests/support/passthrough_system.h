@@ -11,8 +11,6 @@ class PassThroughSystem : public wl::SystemApi {
   UINT SetErrorMode(UINT mode) override { return wl::RealSystemApi().SetErrorMode(mode); }
   void SetLastError(DWORD code) override { wl::RealSystemApi().SetLastError(code); }
   DWORD GetLastError() override { return wl::RealSystemApi().GetLastError(); }
-  HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) override { return wl::RealSystemApi().GlobalAlloc(flags, bytes); }
-  HGLOBAL GlobalFree(HGLOBAL block) override { return wl::RealSystemApi().GlobalFree(block); }
   HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD share, DWORD creation, DWORD attributes) override { return wl::RealSystemApi().CreateFileA(name, access, share, creation, attributes); }
   BOOL CloseHandle(HANDLE handle) override { return wl::RealSystemApi().CloseHandle(handle); }
   BOOL ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* read) override { return wl::RealSystemApi().ReadFile(handle, buffer, count, read); }

@@ -19,12 +19,22 @@ struct EditionFile {
   const char* productVersion;
   const char* internalName;
   const char* originalFilename;
+  const char* description;
+  const char* comments;
+  bool comm;  // talks to ports and the network itself
 };
 
+const char kCommDescription[] = "Comms for Neobook";
+const char kCommComments[] = "Communications Plugin for Neobook 4.13 and above.";
+
 const EditionFile kEditions[] = {
-    {"Wirelet.nbp", "Wirelet.dll", {1, 8, 0, 2}, "01.80.0002", "01.80.0002", "Wirelet", "Wirelet.NBP"},
+    {"Wirelet.nbp", "Wirelet.dll", {1, 8, 0, 2}, "01.80.0002", "01.80.0002", "Wirelet", "Wirelet.NBP",
+     kCommDescription, kCommComments, true},
     {"Quillport.nbp", "Quillport.dll", {4, 0, 0, 0}, "05.00.0000", "05.00.0000", "Quillport",
-     "Quillport.NBP"},
+     "Quillport.NBP", kCommDescription, kCommComments, true},
+    {"Wirebench.nbp", "Wirebench.dll", {1, 0, 0, 0}, "01.00.0000", "01.00.0000", "Wirebench",
+     "Wirebench.NBP", "Played devices and byte spy for Neobook comms",
+     "Works with the Wirelet and Quillport plug-ins in Neobook 4.13 and above.", false},
 };
 
 class BuiltFile : public ::testing::TestWithParam<EditionFile> {
@@ -87,12 +97,12 @@ TEST_P(BuiltFile, VersionResourceIsExact) {
   EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
   EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
   EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_DLL));
-  EXPECT_EQ(VersionString(info, "FileDescription"), "Comms for Neobook");
+  EXPECT_EQ(VersionString(info, "FileDescription"), GetParam().description);
   EXPECT_EQ(VersionString(info, "FileVersion"), GetParam().fileVersion);
   EXPECT_EQ(VersionString(info, "ProductVersion"), GetParam().productVersion);
   EXPECT_EQ(VersionString(info, "InternalName"), GetParam().internalName);
   EXPECT_EQ(VersionString(info, "OriginalFilename"), GetParam().originalFilename);
-  EXPECT_EQ(VersionString(info, "Comments"), "Communications Plugin for Neobook 4.13 and above.");
+  EXPECT_EQ(VersionString(info, "Comments"), GetParam().comments);
 }
 
 TEST_P(BuiltFile, OneIconGroupNamedIcon1WithFourImages) {
@@ -124,9 +134,18 @@ TEST(BuiltFileImports, OnlySystemLibraries) {
     for (auto imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
       std::string name = reinterpret_cast<const char*>(base + imp->Name);
       for (auto& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-      EXPECT_TRUE(name == "KERNEL32.DLL" || name == "MSVCRT.DLL" || name == "WSOCK32.DLL" ||
+      // Wirebench carries nothing of the comm engine: no network library,
+      // no serial call, so that it is never taken for a comm plug-in.
+      EXPECT_TRUE(name == "KERNEL32.DLL" || name == "MSVCRT.DLL" || (e.comm && name == "WSOCK32.DLL") ||
                   name == "USER32.DLL" || name == "ADVAPI32.DLL")
           << e.file << " imports " << name;
+      for (auto* entry = reinterpret_cast<const IMAGE_THUNK_DATA*>(base + imp->OriginalFirstThunk);
+           !e.comm && entry->u1.AddressOfData != 0; ++entry) {
+        if (IMAGE_SNAP_BY_ORDINAL(entry->u1.Ordinal)) continue;
+        const std::string function = reinterpret_cast<const char*>(
+            reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + entry->u1.AddressOfData)->Name);
+        EXPECT_EQ(function.find("Comm"), std::string::npos) << e.file << " imports " << function;
+      }
     }
     FreeLibrary(m);
   }

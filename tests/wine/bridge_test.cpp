@@ -1,11 +1,11 @@
-// The host bridge inside the engine: texts handed to the callbacks, and the
+// The host bridge of the plug-in frame: texts handed to the callbacks, and the
 // blocks put into host-owned string slots.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "plugin/bridge.h"
-#include "support/passthrough_system.h"
+#include "plugin/host_memory.h"
 
 namespace {
 
@@ -36,18 +36,18 @@ int32_t __cdecl AddActionCdecl(int32_t n, const char*, const char* hint, const c
 }
 
 // Memory calls recorded; GlobalAlloc can be told to fail.
-class MemorySystem : public wltest::PassThroughSystem {
+class RecordedMemory : public wl::HostMemory {
  public:
   std::vector<std::pair<UINT, SIZE_T>> allocs;
   std::vector<HGLOBAL> frees;
   bool failAlloc = false;
   HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes) override {
     allocs.emplace_back(flags, bytes);
-    return failAlloc ? nullptr : PassThroughSystem::GlobalAlloc(flags, bytes);
+    return failAlloc ? nullptr : ::GlobalAlloc(flags, bytes);
   }
   HGLOBAL GlobalFree(HGLOBAL block) override {
     frees.push_back(block);
-    return PassThroughSystem::GlobalFree(block);
+    return ::GlobalFree(block);
   }
 };
 
@@ -56,13 +56,13 @@ class Bridge : public ::testing::Test {
   void SetUp() override {
     seen.clear();
     registered.clear();
-    wl::UseSystem(&memory);
+    wl::UseMemory(&memory);
   }
   void TearDown() override {
-    wl::UseSystem(nullptr);
+    wl::UseMemory(nullptr);
     wl::SetHostLink(nullptr, nullptr);
   }
-  MemorySystem memory;
+  RecordedMemory memory;
 };
 
 }  // namespace

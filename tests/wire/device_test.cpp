@@ -78,15 +78,18 @@ TEST(DeviceFile, EveryStatementIsRead) {
 
 TEST(DeviceFile, MistakesSayWhereAndWhy) {
   const std::pair<const char*, const char*> cases[] = {
-      {"on \"W\" send \"x\"\non \"W\" reply \"x\"", "line 2: expected send or silent"},
+      {"on \"W\" send \"x\"\non \"W\" reply \"x\"", "line 2: expected send, silent or close"},
       {"on W send \"x\"", "line 1: expected the request in quotes"},
       {"on \"W\" send \"x", "line 1: a double quote is never closed"},
       {"on \"W\" send \"\\q\"", "line 1: a \\ in"},
       {"on \"W\" send wait \"x\"", "line 1: wait takes a number"},
       {"on \"W\" send wait 1000000000 \"x\"", "line 1: wait takes a number of milliseconds, 0 to 999999999"},
-      {"on \"W\" send wait 5", "line 1: a wait must be followed by a text"},
+      {"on \"W\" send wait 5", "line 1: a wait must be followed by a text or close"},
       {"on \"W\" send", "line 1: send takes at least one text"},
       {"on \"W\" silent \"x\"", "line 1: nothing may follow silent"},
+      {"on \"Q\" send \"BYE\" close \"x\"", "line 1: nothing may follow close"},
+      {"on \"Q\" close then \"m\"", "line 1: nothing may follow close"},
+      {"on \"Q\" send wait 5 \"x\" wait", "line 1: wait takes a number"},
       {"match \"(\" send \"x\"", "line 1: the pattern \"(\" cannot be used: a ( is never closed"},
       {"match \"a)\" send \"x\"", "line 1: the pattern \"a)\" cannot be used: a ) has no ( before it"},
       {"match \"(a)\\\\1\" send \"x\"", "line 1: the pattern \"(a)\\\\1\" cannot be used: back references"},
@@ -118,7 +121,7 @@ TEST(DeviceFile, MistakesSayWhereAndWhy) {
   EXPECT_EQ(ParseDeviceFile(nul).error.rfind("line 2: a NUL byte", 0), 0u) << ParseDeviceFile(nul).error;
 }
 
-TEST(DeviceFile, QuotedBytesAndPortNames) {
+TEST(DeviceFile, QuotedBytes) {
   std::string all;
   for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
   const std::string quoted = nbdevice::Quoted(all);
@@ -128,20 +131,6 @@ TEST(DeviceFile, QuotedBytesAndPortNames) {
   EXPECT_FALSE(nbdevice::Unescape("\\x4", back));
   EXPECT_FALSE(nbdevice::Unescape("\\xZZ", back));
   EXPECT_FALSE(nbdevice::Unescape("a\\", back));
-
-  EXPECT_EQ(nbdevice::PortName("COM1"), "COM1");
-  EXPECT_EQ(nbdevice::PortName("com9:"), "COM9");
-  EXPECT_EQ(nbdevice::PortName("\\\\.\\COM12"), "COM12");
-  EXPECT_EQ(nbdevice::PortName("\\\\.\\com3"), "COM3");
-  // Only COM1 to COM9 are device names without the prefix; where a port is
-  // expected any COMn names one.
-  EXPECT_EQ(nbdevice::PortName("COM12"), "");
-  EXPECT_EQ(nbdevice::NamedPort("COM12"), "COM12");
-  EXPECT_EQ(nbdevice::NamedPort("\\\\.\\COM12"), "COM12");
-  EXPECT_EQ(nbdevice::NamedPort("LPT1"), "");
-  for (const char* other : {"COM0", "\\\\.\\COM0", "COM01", "COM2.5", "COM", "C:\\COM1", "COM1x"}) {
-    EXPECT_EQ(nbdevice::PortName(other), "") << other;
-  }
 }
 
 TEST(Device, AnswersRequestsAsTheFileSays) {
@@ -291,6 +280,53 @@ TEST(Device, OutputFallsDueAsTheClockPasses) {
   Device quiet(Parsed("on \"W\" silent"));
   quiet.open(0);
   EXPECT_EQ(quiet.nextOutput(), nbdevice::kNever);
+
+  // A piece that comes to nothing holds back nothing after it, at any rate.
+  for (uint32_t byteUs : {0u, 1042u}) {
+    Device echo(Parsed("answers end none\nmatch \"E(.*)\" send \"$1\" wait 5 \"!\"\non \"T\" send \"t\"\n"));
+    echo.setByteTime(byteUs);
+    echo.open(0);
+    echo.hear("E\rT\r", 0);
+    echo.advance(100);
+    EXPECT_EQ(echo.take(100), "t!") << byteUs;
+    EXPECT_EQ(echo.nextOutput(), nbdevice::kNever) << byteUs;
+  }
+}
+
+// A server ends its connection: after an answer, after a pause, alone, or
+// at a time of its own; it hears nothing and sends nothing more until it
+// is opened again.
+TEST(Device, ACloseEndsTheConnectionWhereTheFileSays) {
+  Device device(Parsed("on \"QUIT\" send \"BYE\" wait 50 close\n"
+                       "on \"X\" close\n"
+                       "at 0 every 100 send \"tick\"\n"
+                       "at 1000 close\n"));
+  device.open(0);
+  device.hear("QUIT\r", 10);
+  device.advance(59);
+  EXPECT_EQ(device.take(100), "tick\r\nBYE\r\n");  // the ending goes after the text
+  EXPECT_FALSE(device.closed());
+  EXPECT_EQ(device.nextOutput(), 60u);
+  device.advance(60);
+  EXPECT_TRUE(device.closed());
+  device.hear("X\r", 70);
+  device.advance(500);
+  EXPECT_EQ(device.waiting(), 0u);  // no more ticks, no answer
+  EXPECT_EQ(device.nextOutput(), nbdevice::kNever);
+
+  device.open(2000);  // a new connection
+  EXPECT_FALSE(device.closed());
+  device.hear("X\r", 2010);
+  device.advance(2010);
+  EXPECT_TRUE(device.closed());
+  EXPECT_EQ(device.take(100), "tick\r\n");  // what came before the close stays
+
+  device.open(3000);
+  device.advance(3999);
+  EXPECT_FALSE(device.closed());
+  device.advance(4000);
+  EXPECT_TRUE(device.closed());
+  EXPECT_EQ(device.take(1000).size(), 11u * 6);  // ticks at 0, 100, ... 1000: at one time, file order
 }
 
 // A device made from a log has each answer ready by the time the script
@@ -412,4 +448,46 @@ TEST(DeviceFromLog, ReplaysTheDialogueInItsPiecesAndDelays) {
 
   EXPECT_FALSE(nbdevice::DeviceFromLog(log, "COM3", "spy.log").ok);
   EXPECT_FALSE(nbdevice::DeviceFromLog("nothing here\n", "", "x.log").ok);
+}
+
+// A server's connections as the spy logged them: the one asked for, found
+// by the address its host was found at, with its greeting and its close.
+TEST(DeviceFromLog, ReplaysAServerFromItsConnections) {
+  const std::string log =
+      "       ms where  what\n"
+      "      1.0 TCP    find \"other\": 127.0.0.9\n"
+      "      2.0 TCP    connect 127.0.0.9:80: ok\n"
+      "      3.0 TCP    >     3 \"X\\r\\n\"\n"
+      "      4.0 TCP    <     3 \"Y\\r\\n\"\n"
+      "      5.0 TCP    close: ok\n"
+      "     10.0 TCP    find \"Lines.Local\": 127.87.66.1\n"
+      "     11.0 TCP    connect 127.87.66.1:7000: ok\n"
+      "     31.0 TCP    <     7 \"READY\\r\\n\"\n"
+      "     40.0 TCP    >     6 \"QUIT\\r\\n\"\n"
+      "     45.0 TCP    <     5 \"BYE\\r\\n\"\n"
+      "     60.0 TCP    <     0 the peer closed the connection\n"
+      "     61.0 TCP    <     0 the peer closed the connection\n"
+      "     70.0 TCP    close: ok\n";
+  const nbdevice::LogConversion made = nbdevice::DeviceFromLog(log, "lines.local:7000", "spy.log");
+  ASSERT_TRUE(made.ok) << made.error;
+  EXPECT_EQ(made.port, "lines.local:7000");
+  EXPECT_NE(made.deviceFile.find("on \"QUIT\" send wait 5 \"BYE\\r\\n\" wait 15 close\n"), std::string::npos)
+      << made.deviceFile;
+  Device device(Parsed(made.deviceFile));
+  device.open(0);
+  device.advance(20);
+  EXPECT_EQ(device.take(100), "READY\r\n");
+  EXPECT_EQ(AnswerAt(device, "X\r\n", 30, 100), "");  // the other server's request
+  device.hear("QUIT\r\n", 200);
+  device.advance(219);
+  EXPECT_EQ(device.take(100), "BYE\r\n");
+  EXPECT_FALSE(device.closed());
+  device.advance(220);
+  EXPECT_TRUE(device.closed());
+
+  // Without a place, the first the log shows an exchange with.
+  const nbdevice::LogConversion first = nbdevice::DeviceFromLog(log, "", "spy.log");
+  ASSERT_TRUE(first.ok) << first.error;
+  EXPECT_EQ(first.port, "127.0.0.9:80");
+  EXPECT_FALSE(nbdevice::DeviceFromLog(log, "127.0.0.9:81", "spy.log").ok);
 }

@@ -1,13 +1,17 @@
-// A simulated port as Windows code sees it: this test program's own imports
-// are sent to it, as nbrun sends a plug-in's, and the calls below are plain
-// Win32 calls. What the plug-ins never ask (a second open, other creation
-// modes, refused settings, every kind of read time-out) is asked here.
+// A simulated port and a played server as Windows code sees them: this
+// test program's own imports are served by the chain, as a comm plug-in's
+// are, and the calls below are plain Win32 and Windows Sockets calls. What
+// the plug-ins never ask (a second open, other creation modes, refused
+// settings, every kind of read time-out, a non-blocking receive) is asked
+// here.
 #include <gtest/gtest.h>
+#include <winsock.h>
 #include <windows.h>
 
+#include <cstring>
 #include <string>
 
-#include "wire/simulated_ports.h"
+#include "wire/chain.h"
 
 namespace {
 
@@ -17,9 +21,10 @@ class SimulatedPort : public ::testing::Test {
     const nbdevice::ParsedFile parsed = nbdevice::ParseDeviceFile(
         "answers end none\non \"B\" send \"x\" wait 2000 \"y\"\n");
     ASSERT_TRUE(parsed.ok) << parsed.error;
-    ASSERT_TRUE(ports.add("COM12", parsed.device));
-    ports.attach(GetModuleHandleA(nullptr));
+    ASSERT_TRUE(nbwire::Play("COM12", parsed.device));
+    nbwire::Serve(GetModuleHandleA(nullptr));
   }
+  void TearDown() override { nbwire::Detach(); }
 
   static HANDLE Open(const char* name, DWORD creation = OPEN_EXISTING) {
     return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, creation, 0, nullptr);
@@ -37,8 +42,6 @@ class SimulatedPort : public ::testing::Test {
     EXPECT_TRUE(ReadFile(port, buffer, count, &n, nullptr));
     return std::string(buffer, n);
   }
-
-  nbdevice::SimulatedPorts ports;
 };
 
 TEST_F(SimulatedPort, OpensAndKeepsItsSettingsAsAWindowsPortDoes) {
@@ -112,6 +115,106 @@ TEST_F(SimulatedPort, ReadsWaitAsTheTimeoutsSay) {
   Ask(port);
   EXPECT_EQ(Read(port, {50, 0, 0, 0, 0}, 2), "x");
   CloseHandle(port);
+}
+
+double MsSince(const LARGE_INTEGER& start) {
+  LARGE_INTEGER now, frequency;
+  QueryPerformanceCounter(&now);
+  QueryPerformanceFrequency(&frequency);
+  return 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+// Waits up to `ms` for `s` to be readable: select's count.
+int WaitReadable(SOCKET s, long ms) {
+  fd_set set;
+  FD_ZERO(&set);
+  FD_SET(s, &set);
+  timeval wait = {ms / 1000, (ms % 1000) * 1000};
+  return select(0, &set, nullptr, nullptr, &wait);
+}
+
+std::string Receive(SOCKET s) {
+  char buffer[64];
+  const int n = recv(s, buffer, sizeof buffer, 0);
+  return n > 0 ? std::string(buffer, n) : n == 0 ? "<end>" : "<error " + std::to_string(WSAGetLastError()) + ">";
+}
+
+// The server greets, echoes after 300 ms and closes after QUIT. Played under
+// a name and under a loopback address nothing listens on.
+TEST(PlayedServer, SocketCallsFindAServerAsARealOneAnswers) {
+  const nbdevice::ParsedFile parsed = nbdevice::ParseDeviceFile(
+      "at 0 send \"HI\"\nmatch \"ECHO (.*)\" send wait 300 \"$1\"\non \"QUIT\" send \"BYE\" close\n");
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  ASSERT_TRUE(nbwire::Play("localhost:7000", parsed.device));
+  ASSERT_TRUE(nbwire::Play("127.0.0.7:7001", parsed.device));
+  nbwire::Serve(GetModuleHandleA(nullptr));
+  WSADATA data;
+  ASSERT_EQ(WSAStartup(0x0002, &data), 0);
+
+  const hostent* found = gethostbyname("LocalHost");  // as the script writes it, in any case
+  ASSERT_NE(found, nullptr);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(7000);
+  std::memcpy(&address.sin_addr, found->h_addr_list[0], 4);
+  EXPECT_EQ(std::string(inet_ntoa(address.sin_addr)), "127.87.66.1");
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  ASSERT_EQ(connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  EXPECT_EQ(WaitReadable(s, 1000), 1);
+  u_long waiting = 0;
+  ASSERT_EQ(ioctlsocket(s, FIONREAD, &waiting), 0);
+  EXPECT_EQ(waiting, 4u);
+  EXPECT_EQ(Receive(s), "HI\r\n");
+
+  // The echo comes 300 ms later: a shorter wait ends by its time-out, in
+  // real time; a non-blocking receive meanwhile would block.
+  LARGE_INTEGER start;
+  QueryPerformanceCounter(&start);
+  EXPECT_EQ(send(s, "ECHO x\r\n", 8, 0), 8);
+  LARGE_INTEGER waitStart;
+  QueryPerformanceCounter(&waitStart);
+  EXPECT_EQ(WaitReadable(s, 100), 0);
+  EXPECT_GE(MsSince(waitStart), 100.0);
+  u_long on = 1;
+  ASSERT_EQ(ioctlsocket(s, FIONBIO, &on), 0);
+  EXPECT_EQ(Receive(s), "<error 10035>");
+  EXPECT_EQ(WaitReadable(s, 2000), 1);
+  EXPECT_GE(MsSince(start), 299.0);  // the played clock counts whole milliseconds
+  EXPECT_EQ(Receive(s), "x\r\n");
+
+  // The server's close: what it sent first, then the end, every time; the
+  // first send after it goes, the next is refused.
+  EXPECT_EQ(send(s, "QUIT\r\n", 6, 0), 6);
+  EXPECT_EQ(WaitReadable(s, 1000), 1);
+  EXPECT_EQ(Receive(s), "BYE\r\n");
+  EXPECT_EQ(Receive(s), "<end>");
+  EXPECT_EQ(Receive(s), "<end>");
+  EXPECT_EQ(send(s, "x", 1, 0), 1);
+  EXPECT_EQ(send(s, "x", 1, 0), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
+  EXPECT_EQ(closesocket(s), 0);
+
+  // The dotted address is played on its port only; another port of the
+  // played name is the name's real address. Nothing listens on either.
+  for (const auto& other : {std::make_pair("127.0.0.7", 7001), std::make_pair("127.0.0.7", 7002),
+                            std::make_pair("localhost", 1)}) {
+    found = gethostbyname(other.first);
+    ASSERT_NE(found, nullptr) << other.first;
+    std::memcpy(&address.sin_addr, found->h_addr_list[0], 4);
+    address.sin_port = htons(static_cast<u_short>(other.second));
+    s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    const bool played = other.second == 7001;
+    EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address), played ? 0 : SOCKET_ERROR)
+        << other.first << ":" << other.second;
+    if (played) {
+      EXPECT_EQ(Receive(s), "HI\r\n");
+    } else {
+      EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED) << other.first << ":" << other.second;
+    }
+    closesocket(s);
+  }
+  WSACleanup();
+  nbwire::Detach();
 }
 
 }  // namespace
