@@ -1,9 +1,9 @@
 #!/bin/bash
 # Builds everything and runs every test: the pure code natively, then the
 # Windows build (both plug-ins, runner, suites) under Wine. The fuzz targets
-# (native, a minute each) run beside the tests under Wine, which leave the
-# processors idle much of the time while they wait on ports, sockets and
-# time-outs: at a lower priority, so those tests get the processor first
+# (native, a minute each, all at once) run beside the tests under Wine,
+# which leave the processors idle much of the time while they wait on
+# ports, sockets and time-outs: at a lower priority, so those tests get the processor first
 # and the fuzzers what is left. Their results come at the end. Each phase
 # says how long it took.
 # usage: tools/test.sh [ctest arguments...]
@@ -29,7 +29,7 @@ echo "== native tests: $(since "$phase")"
 
 phase=$(date +%s)
 fuzz_log=$native/fuzz.log
-(cd "$native" && nice -n 10 ctest -j "$jobs" -V -L fuzz "$@") >"$fuzz_log" 2>&1 &
+(cd "$native" && nice -n 10 ctest -j 8 -V -L fuzz "$@") >"$fuzz_log" 2>&1 &
 fuzz=$!
 echo "== tests under Wine (the fuzz targets run beside them)"
 (cd "$top/build/win" && ctest -j "$jobs" --output-on-failure "$@") || status=1

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "wire/port_model.h"
 #include "wire/port_names.h"
 #include "wire/wall_clock.h"
 
@@ -13,21 +14,26 @@ namespace nbdevice {
 namespace {
 
 // The queues a port has at first; the receive queue is never smaller.
-constexpr DWORD kQueueBytes = 4096;
+constexpr DWORD kQueueBytes = nbport::kFreshQueueBytes;
 
 struct Port {
   explicit Port(const DeviceFile& file) : device(file) {
     device.setQueueSize(kQueueBytes);
     dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = CBR_9600;
+    dcb.BaudRate = nbport::kFreshBaud;
     dcb.fBinary = TRUE;
-    dcb.fDtrControl = DTR_CONTROL_ENABLE;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
-    dcb.ByteSize = 8;
-    dcb.XonLim = 2048;
-    dcb.XoffLim = 512;
-    dcb.XonChar = 0x11;
-    dcb.XoffChar = 0x13;
+    dcb.fDtrControl = nbport::kFreshDtrControl;
+    dcb.fRtsControl = nbport::kFreshRtsControl;
+    dcb.ByteSize = nbport::kFreshByteSize;
+    dcb.XonLim = nbport::kFreshXonLimit;
+    dcb.XoffLim = nbport::kFreshXoffLimit;
+    dcb.XonChar = nbport::kFreshXonChar;
+    dcb.XoffChar = nbport::kFreshXoffChar;
+    setLine();
+  }
+  // The device's bytes reach the port at the rate and framing set.
+  void setLine() {
+    device.setByteTime(nbport::ByteMicroseconds(dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits));
   }
 
   Device device;
@@ -69,6 +75,8 @@ BOOL Serve(Body body) {
 // What a read of `count` bytes takes, waiting as the port's time-outs say.
 std::string Read(Port& port, DWORD count) {
   const COMMTIMEOUTS& t = port.timeouts;
+  const nbport::ReadWait wait = nbport::ReadWaitOf(
+      t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant, count);
   Device& device = port.device;
   const Millis start = Now();
   std::string got;
@@ -81,30 +89,16 @@ std::string Read(Port& port, DWORD count) {
   takeWaiting();
   if (got.size() == count) return got;
 
-  // MAXDWORD, 0, 0: at once with what is there.
-  if (t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
-      t.ReadTotalTimeoutConstant == 0) {
-    return got;
-  }
-  // MAXDWORD, MAXDWORD, c: what is there, or the first bytes to come within c.
-  const bool firstBytes = t.ReadIntervalTimeout == MAXDWORD &&
-                          t.ReadTotalTimeoutMultiplier == MAXDWORD &&
-                          t.ReadTotalTimeoutConstant != 0 && t.ReadTotalTimeoutConstant != MAXDWORD;
-  if (firstBytes && !got.empty()) return got;
-  Millis deadline = kNever;
-  if (firstBytes) {
-    deadline = start + t.ReadTotalTimeoutConstant;
-  } else if (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0) {
-    // At most (2^32 - 1)^2 + 2^32 - 1, which fits; the sum with now may not.
-    const Millis span = Millis(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant;
-    deadline = span > kNever - start ? kNever : start + span;
-  }
+  if (wait.atOnce || (wait.firstBytes && !got.empty())) return got;
+  // At most (2^32 - 1)^2 + 2^32 - 1, which fits; the sum with now may not.
+  const Millis deadline =
+      wait.totalMs == 0 ? kNever : wait.totalMs > kNever - start ? kNever : start + wait.totalMs;
   // The interval time-out counts between bytes, from the first one.
-  const bool interval = !firstBytes && t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MAXDWORD;
   Millis lastByte = got.empty() ? kNever : start;
-  while (got.size() < count && !(firstBytes && !got.empty())) {
+  while (got.size() < count && !(wait.firstBytes && !got.empty())) {
     const Millis now = Now();
-    const Millis gapEnds = interval && lastByte != kNever ? lastByte + t.ReadIntervalTimeout : kNever;
+    const Millis gapEnds =
+        wait.intervalMs != 0 && lastByte != kNever ? lastByte + wait.intervalMs : kNever;
     if (now >= deadline || now >= gapEnds) break;
     // Nothing to come and no deadline: a real port waits for ever too.
     const Millis until = std::min({deadline, gapEnds, device.nextOutput()});
@@ -197,21 +191,17 @@ BOOL WINAPI SimGetCommState(HANDLE handle, LPDCB dcb) {
   });
 }
 
-// What the Windows serial driver refuses: byte sizes outside 5 to 8,
-// unknown parity or stop bits, 5 data bits with 2 stop bits, 6 to 8 with 1.5.
-bool Refused(const DCB& dcb) {
-  return dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY ||
-         dcb.StopBits > TWOSTOPBITS || (dcb.ByteSize == 5 && dcb.StopBits == TWOSTOPBITS) ||
-         (dcb.ByteSize > 5 && dcb.StopBits == ONE5STOPBITS);
-}
-
 BOOL WINAPI SimSetCommState(HANDLE handle, LPDCB dcb) {
   Port* port = PortOf(handle);
   if (port == nullptr) return next.SetCommState(handle, dcb);
   return Serve([&]() -> DWORD {
-    if (dcb == nullptr || Refused(*dcb)) return ERROR_INVALID_PARAMETER;
+    if (dcb == nullptr ||
+        nbport::FramingRefused(dcb->BaudRate, dcb->ByteSize, dcb->Parity, dcb->StopBits)) {
+      return ERROR_INVALID_PARAMETER;
+    }
     port->dcb = *dcb;
     port->dcb.DCBlength = sizeof(DCB);
+    port->setLine();
     return 0;
   });
 }

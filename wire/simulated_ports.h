@@ -4,7 +4,7 @@
 //
 // These functions are a layer of the chain (chain.h) in front of the comm
 // plug-ins' port calls; calls on other names and handles pass on unchanged.
-// The plug-in sees an ordinary Windows port:
+// The plug-in sees an ordinary Windows port, as port_model.h describes one:
 //  - every name Windows opens the port under (port_names.h: "COM1",
 //    "COM1:", "COM1.0", "\\.\COM12") opens it; a second open while it is
 //    open is refused with error 5, as Windows refuses it; OPEN_ALWAYS and
@@ -15,8 +15,10 @@
 //    for if that is more (what does not fit is lost and reported as
 //    CE_RXOVER, as a real port does).
 //  - ClearCommError reports the bytes waiting; WriteFile hands every byte
-//    to the device at once; ReadFile waits as the port's COMMTIMEOUTS say,
-//    including for ever for a count that never comes when they are all 0.
+//    to the device at once; the device's bytes arrive one after another at
+//    the rate and framing set; ReadFile waits as the port's COMMTIMEOUTS
+//    say, including for ever for a count that never comes when they are
+//    all 0.
 //  - The last error after a call is the call's failure, or what it was
 //    before the call when it succeeded.
 // Time is wall-clock time: the device's output falls due as it passes and

@@ -150,8 +150,36 @@ HANDLE WINAPI SpyCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_
                  });
 }
 
+// The bytes still waiting in a port the plug-in closes, which the close
+// drops: taken out for the log (a device made from it sends them too, so a
+// byte count on replay is what it was), with the port's time-outs as they
+// were and the last error as the plug-in left it.
+void LogNeverRead(HANDLE handle, const Channel& channel) {
+  const DWORD lastError = GetLastError();
+  DWORD errors = 0;
+  COMSTAT status{};
+  COMMTIMEOUTS own{};
+  if (next.ClearCommError(handle, &errors, &status) && status.cbInQue > 0 &&
+      next.GetCommTimeouts(handle, &own)) {
+    COMMTIMEOUTS atOnce{MAXDWORD, 0, 0, own.WriteTotalTimeoutMultiplier,
+                        own.WriteTotalTimeoutConstant};
+    std::string bytes(status.cbInQue, '\0');
+    DWORD read = 0;
+    if (next.SetCommTimeouts(handle, &atOnce)) {
+      if (!next.ReadFile(handle, &bytes[0], status.cbInQue, &read, nullptr)) read = 0;
+      next.SetCommTimeouts(handle, &own);
+    }
+    bytes.resize(read);
+    if (!bytes.empty()) {
+      state->joiner.neverRead(reinterpret_cast<uintptr_t>(handle), channel.where, bytes, state->ms());
+    }
+  }
+  SetLastError(lastError);
+}
+
 BOOL WINAPI SpyCloseHandle(HANDLE handle) {
   if (state->channel(handle) == nullptr) return next.CloseHandle(handle);
+  if (state->channel(handle)->port) LogNeverRead(handle, *state->channel(handle));
   return Observe([&] { return next.CloseHandle(handle); }, [&](BOOL ok, DWORD error, double at) {
     const Channel channel = *state->channel(handle);
     state->joiner.forget(reinterpret_cast<uintptr_t>(handle));

@@ -188,6 +188,19 @@ void ReadJoiner::read(uintptr_t channel, const std::string& where, const std::st
   }
 }
 
+void ReadJoiner::neverRead(uintptr_t channel, const std::string& where, const std::string& bytes,
+                           double ms) {
+  flush();
+  polled(channel, static_cast<uint32_t>(bytes.size()), ms);
+  const std::deque<Arrival>& arrivals = arrivals_[channel];
+  std::string note = "(never read";
+  if (!arrivals.empty() && arrivals.front().afterMs >= 0) {
+    note += ", came after " + Fixed(arrivals.front().afterMs);
+  }
+  emit_(DataLine(ms, where, '<', bytes, note + ")"));
+  arrivals_.erase(channel);
+}
+
 void ReadJoiner::flush() {
   if (!line_.open) return;
   std::string note;

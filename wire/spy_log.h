@@ -97,6 +97,9 @@ class ReadJoiner {
   // lasted `tookMs`.
   void read(uintptr_t channel, const std::string& where, const std::string& bytes, uint32_t asked,
             double ms, double tookMs);
+  // Bytes still waiting when `channel` closes, taken out for the log: a
+  // line of their own, "never read".
+  void neverRead(uintptr_t channel, const std::string& where, const std::string& bytes, double ms);
   // Writes the open line, if any.
   void flush();
   // The channel closed.

@@ -113,6 +113,11 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
         return false;
       }
     } else if (const int taken = nbrun::TakeWireOption(argc, argv, i, options.wire)) {
+      if (taken == -2) {
+        error = "a second --device for the place of \"" + std::string(argv[i + 1]) +
+                "\": one device plays a port or server";
+        return false;
+      }
       if (taken < 0) {
         error = WireOptionForm(arg) +
                 (i + 1 < argc ? ", not \"" + std::string(argv[i + 1]) + "\"" : "");

@@ -23,6 +23,13 @@ std::pair<std::string, std::string> PlaceAndFile(const std::string& text) {
   return {place, text.substr(equals + 1)};
 }
 
+// Whether two places name the same port (COM1, com1, \\.\COM1) or server.
+bool SamePlace(const std::string& a, const std::string& b) {
+  const std::string port = nbwire::NamedPort(a);
+  if (!port.empty()) return port == nbwire::NamedPort(b);
+  return _stricmp(a.c_str(), b.c_str()) == 0;
+}
+
 }  // namespace
 
 int TakeWireOption(int argc, char** argv, int at, WireOptions& options) {
@@ -41,6 +48,9 @@ int TakeWireOption(int argc, char** argv, int at, WireOptions& options) {
   }
   const auto device = PlaceAndFile(value);
   if (device.first.empty() || device.second.empty()) return -1;
+  for (const auto& earlier : options.devices) {
+    if (SamePlace(earlier.first, device.first)) return -2;  // one device a place
+  }
   options.devices.push_back(device);
   return 2;
 }

@@ -31,7 +31,8 @@ struct WireOptions {
 };
 
 // Takes the option at argv[at] if it is one of the above: returns how many
-// arguments it took, 0 when it is none of them, -1 when it is malformed.
+// arguments it took, 0 when it is none of them, -1 when it is malformed,
+// -2 for a second --device for a place another one plays.
 int TakeWireOption(int argc, char** argv, int at, WireOptions& options);
 
 // --spy-to-device: prints the device file; returns the exit code.

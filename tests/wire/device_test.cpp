@@ -439,6 +439,19 @@ TEST(DeviceFromLog, ReplaysTheDialogueInItsPiecesAndDelays) {
   byteDevice.open(0);
   EXPECT_EQ(AnswerAt(byteDevice, "\x05", 0, 1), "\x06");
 
+  // Bytes the script never read come with the answer all the same.
+  const nbdevice::LogConversion unread = nbdevice::DeviceFromLog(
+      "      0.0 COM1   open \"COM1\": ok\n"
+      "      1.0 COM1   >     3 \"W\\r\\n\"\n"
+      "     20.0 COM1   <     4 \"1.5\\r\"  (4 reads, came after 10.0)\n"
+      "     90.0 COM1   <     1 \"\\n\"  (never read, came after 10.0)\n"
+      "     91.0 COM1   close: ok\n",
+      "", "unread.log");
+  ASSERT_TRUE(unread.ok) << unread.error;
+  Device unreadDevice(Parsed(unread.deviceFile));
+  unreadDevice.open(0);
+  EXPECT_EQ(AnswerAt(unreadDevice, "W\r\n", 100, 200), "1.5\r\n") << unread.deviceFile;
+
   // A write of nothing is no request.
   const nbdevice::LogConversion empty = nbdevice::DeviceFromLog(
       "      1.0 COM1   >     0 \n      2.0 COM1   >     1 \"A\"\n      3.0 COM1   <     1 \"B\"\n",

@@ -29,10 +29,13 @@ class SimulatedPort : public ::testing::Test {
   static HANDLE Open(const char* name, DWORD creation = OPEN_EXISTING) {
     return CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, creation, 0, nullptr);
   }
+  // Asks, then waits the few milliseconds "x" takes on the line (its bytes
+  // come at the port's rate).
   static void Ask(HANDLE port) {
     DWORD n = 0;
     EXPECT_TRUE(WriteFile(port, "B\r", 2, &n, nullptr));
     EXPECT_EQ(n, 2u);
+    Sleep(20);
   }
   // Reads up to `count` bytes under `timeouts`.
   static std::string Read(HANDLE port, COMMTIMEOUTS timeouts, DWORD count) {

@@ -145,4 +145,16 @@ TEST(ReadJoiner, ReadsJoinIntoThePiecesTheBytesCameIn) {
   EXPECT_EQ(lines[2].where, "COM2");
   EXPECT_NE(texts[2].find("nothing  (asked 1, waited 10 ms)"), std::string::npos) << texts[2];
   EXPECT_EQ(lines[3].bytes, "x");
+
+  // Bytes still waiting at a close show as never read, with when they came.
+  lines.clear();
+  texts.clear();
+  joiner.polled(3, 0, 900);
+  joiner.polled(3, 4, 910);
+  joiner.read(3, "COM3", "ab\r", 3, 911, 0);
+  joiner.neverRead(3, "COM3", "\n", 950);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1].bytes, "\n");
+  EXPECT_NE(texts[1].find("(never read, came after 900.0)"), std::string::npos) << texts[1];
+  EXPECT_DOUBLE_EQ(lines[1].afterMs, 900);
 }
