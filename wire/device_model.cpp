@@ -103,7 +103,7 @@ Device::Group* Device::findTail(unsigned char byte, Captures& captures) {
 }
 
 void Device::hear(const std::string& bytes, Millis now) {
-  if (closed_) return;
+  if (closed_ || atOtherRate()) return;
   const bool cut = !file_.requestEnds.empty();
   for (char byte : bytes) {
     std::string request;
@@ -190,7 +190,13 @@ void Device::advance(Millis now) {
     }
     if (count == 0) break;
     const size_t room = queueSize_ > waiting() ? queueSize_ - waiting() : 0;
+    const size_t from = queue_.size();
     queue_.append(bytes, 0, std::min(count, room));
+    if (atOtherRate()) {
+      for (size_t at = from; at < queue_.size(); ++at) {
+        if (queue_[at] != '\r' && queue_[at] != '\n') queue_[at] = static_cast<char>(0x80 | (queue_[at] ^ 0x55));
+      }
+    }
     if (count > room) overflow_ = true;
     bytes.erase(0, count);
     if (!bytes.empty()) break;
