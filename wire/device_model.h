@@ -80,7 +80,8 @@ class Device {
   bool closed() const { return closed_; }
   // How long one byte takes on the line, in microseconds (wire/port_model.h);
   // 0 delivers output the moment it is due.
-  void setByteTime(uint32_t microseconds) { byteUs_ = microseconds; }
+  // A file that says line rate none keeps 0.
+  void setByteTime(uint32_t microseconds) { byteUs_ = file_.paced ? microseconds : 0; }
 
   // The receive queue: what the device sent and nobody read yet. Bytes that
   // do not fit are lost and reported once by takeOverflow. Taking costs the
