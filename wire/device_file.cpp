@@ -247,6 +247,14 @@ bool ReadStatement(const std::vector<Token>& tokens, int line, DeviceFile& devic
     device.answerEnd = ends.empty() ? std::string() : ends[0];
     return true;
   }
+  if (reader.word("line")) {
+    if (reader.word("rate") && (reader.word("none") || reader.word("port")) && reader.done()) {
+      device.paced = tokens[2].text == "port";
+      return true;
+    }
+    why = "line takes rate port or rate none";
+    return false;
+  }
   if (reader.word("baud")) {
     if (reader.number(device.baud) && device.baud != 0 && reader.done()) return true;
     why = "baud takes the rate the device talks at, 1 to 999999999";
@@ -275,8 +283,8 @@ bool ReadStatement(const std::vector<Token>& tokens, int line, DeviceFile& devic
   if (!tokens[0].quoted && (tokens[0].text == "at" || tokens[0].text == "every")) {
     return ReadTimed(reader, device, why);
   }
-  why = "a line starts with requests, answers, on, match, otherwise, in, starts, at, every or "
-        "baud, not " + reader.next();
+  why = "a line starts with requests, answers, on, match, otherwise, in, starts, at, every, "
+        "line or baud, not " + reader.next();
   return false;
 }
 

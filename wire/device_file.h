@@ -14,6 +14,11 @@
 //                             bytes since the last one end with it
 //   answers end "\r\n"        added after every answer (the default)
 //   answers end none          answers are sent exactly as written
+//   line rate none            the device's bytes reach a played port as soon
+//                             as they are due, not held to the port's rate
+//                             (a device made from a log, whose times are
+//                             already the line's); line rate port: held
+//                             to it (the default)
 //   on "ID" send "WL-SCALE,1.0"          an exact request and its answer
 //   match "ECHO (.*)" send "$1"          a pattern for the whole request
 //                             (pattern.h); $1 ... $9 in the answer are its
@@ -99,6 +104,7 @@ struct Timed {
 struct DeviceFile {
   std::vector<std::string> requestEnds{"\r", "\n"};  // empty: requests have no ending
   std::string answerEnd = "\r\n";
+  bool paced = true;  // held to a played port's rate (line rate port)
   std::vector<Rule> rules;
   std::vector<Timed> timed;
   std::string startMode;  // the mode after each open (starts in); empty: none

@@ -253,7 +253,8 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
   file << "# The device on " << result.port << " as " << logName << " shows it (made by nbrun"
        << " --spy-to-device).\n"
        << "requests end " << (lineEndings ? "\"\\r\" \"\\n\"" : "none") << "\n"
-       << "answers end none\n";
+       << "answers end none\n"
+       << "line rate none  # the log's times are already the line's\n";
   // A server that closed before anything was asked closes again at that time.
   uint32_t closesAt = 0;
   const bool closes = !greeting.empty() && greeting.back().close;

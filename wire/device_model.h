@@ -80,7 +80,8 @@ class Device {
   bool closed() const { return closed_; }
   // How long one byte takes on the line, in microseconds (wire/port_model.h);
   // 0 delivers output the moment it is due.
-  void setByteTime(uint32_t microseconds) { byteUs_ = microseconds; }
+  // A file that says line rate none keeps 0.
+  void setByteTime(uint32_t microseconds) { byteUs_ = file_.paced ? microseconds : 0; }
   // The rate the port is set to (0: none, a server). A device that talks at
   // another rate (its file's baud) reads no request from the line, and each
   // byte it sends but CR and LF is received as another, from 0x80 up: the

@@ -25,6 +25,22 @@ constexpr char kFreshXonChar = 0x11;
 constexpr char kFreshXoffChar = 0x13;
 constexpr uint32_t kFreshQueueBytes = 4096;
 
+// Sets the fields of a DCB (the caller's type: this stays free of Windows)
+// as a freshly opened port has them; the others stay 0.
+template <class Dcb>
+void SetFresh(Dcb& dcb) {
+  dcb.DCBlength = sizeof dcb;
+  dcb.BaudRate = kFreshBaud;
+  dcb.fBinary = 1;
+  dcb.ByteSize = kFreshByteSize;
+  dcb.fDtrControl = kFreshDtrControl;
+  dcb.fRtsControl = kFreshRtsControl;
+  dcb.XonLim = kFreshXonLimit;
+  dcb.XoffLim = kFreshXoffLimit;
+  dcb.XonChar = kFreshXonChar;
+  dcb.XoffChar = kFreshXoffChar;
+}
+
 // The framing a driver refuses (SetCommState fails with 87): a rate of 0,
 // byte sizes outside 5 to 8, parity beyond space (4), stop bits beyond two
 // (2), 5 data bits with two stop bits, 6 to 8 with one and a half.

@@ -19,16 +19,7 @@ constexpr DWORD kQueueBytes = nbport::kFreshQueueBytes;
 struct Port {
   explicit Port(const DeviceFile& file) : device(file) {
     device.setQueueSize(kQueueBytes);
-    dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = nbport::kFreshBaud;
-    dcb.fBinary = TRUE;
-    dcb.fDtrControl = nbport::kFreshDtrControl;
-    dcb.fRtsControl = nbport::kFreshRtsControl;
-    dcb.ByteSize = nbport::kFreshByteSize;
-    dcb.XonLim = nbport::kFreshXonLimit;
-    dcb.XoffLim = nbport::kFreshXoffLimit;
-    dcb.XonChar = nbport::kFreshXonChar;
-    dcb.XoffChar = nbport::kFreshXoffChar;
+    nbport::SetFresh(dcb);
     setLine();
   }
   // The device's bytes reach the port at the rate and framing set.

@@ -21,18 +21,7 @@ bool LooksLikePort(const std::string& name) {
 
 DCB FreshDcb() {
   DCB dcb{};
-  dcb.DCBlength = sizeof dcb;
-  dcb.BaudRate = nbport::kFreshBaud;
-  dcb.fBinary = 1;
-  dcb.ByteSize = nbport::kFreshByteSize;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  dcb.fDtrControl = nbport::kFreshDtrControl;
-  dcb.fRtsControl = nbport::kFreshRtsControl;
-  dcb.XonLim = nbport::kFreshXonLimit;
-  dcb.XoffLim = nbport::kFreshXoffLimit;
-  dcb.XonChar = nbport::kFreshXonChar;
-  dcb.XoffChar = nbport::kFreshXoffChar;
+  nbport::SetFresh(dcb);
   return dcb;
 }
 

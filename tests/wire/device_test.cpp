@@ -72,7 +72,7 @@ TEST(DeviceFile, EveryStatementIsRead) {
         ParseDeviceFile(std::string("on \"A\" send \"1\"") + end + "on \"B\" send \"2\"" + end + end +
                         "reply");
     EXPECT_EQ(lines.error, "line 4: a line starts with requests, answers, on, match, otherwise, in, "
-                           "starts, at, every or baud, not \"reply\"");
+                           "starts, at, every, line or baud, not \"reply\"");
   }
 }
 
@@ -361,6 +361,12 @@ TEST(Device, OutputGoesAtThePortsRate) {
   EXPECT_LE(stream.waiting(), 11521u);  // 115,200 bits a second, 10 a byte
   EXPECT_GE(stream.waiting(), 11400u);
   EXPECT_EQ(nbport::ByteMicroseconds(300, 7, 2, 2), 36667u);  // 11 bits
+
+  // A device made from a log keeps the log's times, which are the line's.
+  Device replay(Parsed("line rate none\nanswers end none\non \"W\" send \"0123456789\"\n"));
+  replay.setByteTime(nbport::ByteMicroseconds(9600, 8, 0, 0));
+  replay.open(0);
+  EXPECT_EQ(AnswerAt(replay, "W\r", 0, 0), "0123456789");
 }
 
 // A device that talks at one rate only: on a port set to another it hears
