@@ -9,6 +9,11 @@ bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+// A byte sent at another rate than the port's, as the port receives it.
+char Garbled(char byte) {
+  return byte == '\r' || byte == '\n' ? byte : static_cast<char>(0x80 | (byte ^ 0x55));
+}
+
 }  // namespace
 
 bool RequestCutter::take(char byte, std::string& request) {
@@ -192,11 +197,7 @@ void Device::advance(Millis now) {
     const size_t room = queueSize_ > waiting() ? queueSize_ - waiting() : 0;
     const size_t from = queue_.size();
     queue_.append(bytes, 0, std::min(count, room));
-    if (atOtherRate()) {
-      for (size_t at = from; at < queue_.size(); ++at) {
-        if (queue_[at] != '\r' && queue_[at] != '\n') queue_[at] = static_cast<char>(0x80 | (queue_[at] ^ 0x55));
-      }
-    }
+    if (atOtherRate()) std::transform(queue_.begin() + from, queue_.end(), queue_.begin() + from, Garbled);
     if (count > room) overflow_ = true;
     bytes.erase(0, count);
     if (!bytes.empty()) break;

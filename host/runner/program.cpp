@@ -161,6 +161,11 @@ bool LabelLine(const Program& program, const std::string& label, size_t* at = nu
 
 std::string NoLabel(const std::string& label) { return "GotoLine: there is no label :" + label; }
 
+// AlertBox: in the host a message box under its title; here one line.
+std::string AlertLine(const std::string& title, const std::string& message) {
+  return title.empty() ? message : title + ": " + message;
+}
+
 // A Loop's count while it runs.
 struct Count {
   bool running = false;
@@ -294,7 +299,7 @@ class Interpreter {
       case Kind::StrUpper: host_.setVariable(target, UpperCase(values[0])); break;
       case Kind::StrLower: host_.setVariable(target, LowerCase(values[0])); break;
       case Kind::StrParse: parse(values[0], values[1], name(raw[2]), target); break;
-      case Kind::AlertBox: host_.print(values[0].empty() ? values[1] : values[0] + ": " + values[1]); break;
+      case Kind::AlertBox: host_.print(AlertLine(values[0], values[1])); break;
     }
     return Outcome::Done;
   }

@@ -5,6 +5,7 @@
 // nothing to a frame whose CRC is wrong.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
