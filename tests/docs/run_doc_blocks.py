@@ -160,7 +160,8 @@ def main():
     parser.add_argument("files", nargs="+")
     options = parser.parse_args()
     runner = Runner(options)
-    os.makedirs(runner.scratch, exist_ok=True)
+    shutil.rmtree(runner.scratch, ignore_errors=True)  # no file of an earlier run may count
+    os.makedirs(runner.scratch)
 
     failures, all_blocks, texts = [], [], {}
     for path in options.files:
