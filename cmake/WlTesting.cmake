@@ -43,6 +43,19 @@ macro(wl_setup_wine)
   set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run)
 endmacro()
 
+# wl_find_debian_python(): WL_DEBIAN_PYTHON, Debian's own interpreter with
+# python3-markdown (the guide's page, the documents' code blocks). Not a
+# python3 found first on PATH: a pyenv or a virtual environment does not
+# see Debian's packages.
+macro(wl_find_debian_python)
+  find_program(WL_DEBIAN_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
+  execute_process(COMMAND ${WL_DEBIAN_PYTHON} -c "import markdown" RESULT_VARIABLE no_markdown
+                  OUTPUT_QUIET ERROR_QUIET)
+  if(NOT WL_DEBIAN_PYTHON OR no_markdown)
+    message(FATAL_ERROR "the guide needs /usr/bin/python3 with python3-markdown: run tools/deps.sh")
+  endif()
+endmacro()
+
 # Each suite's time limit in seconds; the long soak sets a larger one.
 set(WL_TEST_TIMEOUT 300 CACHE STRING "time limit of each test suite, in seconds")
 

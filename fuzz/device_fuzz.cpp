@@ -5,6 +5,7 @@
 //
 // The input is a device file, then a NUL, then what the plug-in writes:
 // each byte of it after a NUL moves the clock by that many milliseconds.
+// The port's rate is 9600 or 4800 baud, by the input's length.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -34,6 +35,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   nbdevice::Device device(parsed.device);
   device.setQueueSize(512);
+  // Half the inputs play the port at a rate of its own: a file's baud then
+  // meets one that differs or not.
+  device.setRate(size % 2 ? 9600 : 4800);
   nbdevice::Millis now = 0;
   device.open(now);
   size_t at = split + 1;

@@ -1,8 +1,9 @@
 #!/bin/bash
 # Builds the deliverables of the commit this tree holds and packs them:
 #   DIST/wirelet-VERSION.zip        both plug-ins, Wirebench, nbrun.exe,
-#                                   guide.html, the README, the examples,
-#                                   COMMIT and SHA256SUMS
+#                                   guide.html, the README, the examples
+#                                   (with the device library and the
+#                                   recipes), COMMIT and SHA256SUMS
 #   DIST/wirelet-VERSION-debug.zip  their debug files, to resolve crash addresses
 # Two runs give the same bytes, wherever the tree and the build folder are
 # and whenever they run: the binaries carry no link time and no folder name
@@ -34,13 +35,15 @@ name=wirelet-$version
 
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
-mkdir -p "$stage/$name/examples" "$stage/debug/$name" "$dist"
+mkdir -p "$stage/$name/examples/devices" "$stage/$name/examples/recipes" "$stage/debug/$name" "$dist"
 for file in "${shipped[@]}"; do
   cp "$out/$file" "$stage/$name/"
   cp "$out/$file.debug" "$stage/debug/$name/"
 done
 cp "$out/guide.html" "$top/README.md" "$stage/$name/"
 cp "$top/examples/"*.nbs "$top/examples/"*.dev "$stage/$name/examples/"
+cp "$top/examples/devices/"*.dev "$stage/$name/examples/devices/"
+cp "$top/examples/recipes/"*.nbs "$stage/$name/examples/recipes/"
 printf '%s\n%s\n' "$commit" "$(TZ=UTC date -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S UTC')" \
   >"$stage/$name/COMMIT"
 sums=$(cd "$stage/$name" && find . -type f -printf '%P\n' | LC_ALL=C sort | xargs sha256sum) || exit 1

@@ -12,6 +12,12 @@
 # pty, no socat, no line service), with the spy's log written beside it; it
 # then prints that log and the device files nbrun --spy-to-device makes
 # from it.
+#
+# tools/demo.sh EDITION SCRIPT NBRUN_OPTION... passes the options on to
+# nbrun (device files named from the current folder); with a --device among
+# them the devices are those played, and nothing else is started: a recipe
+# against its device,
+#   tools/demo.sh Wirelet examples/recipes/gps.nbs --device COM1=examples/devices/gps-nmea.dev
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 device=no
@@ -25,10 +31,31 @@ cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake"
 
 . "$top/tools/devices.sh"
 trap devices_stop EXIT
+
+# The options after the script, a device file's path as Windows sees it.
+options=()
+played=no
+rest=("${@:3}")
+for ((i = 0; i < ${#rest[@]}; i++)); do
+  if [ "${rest[i]}" = --device ] && [ $((i + 1)) -lt ${#rest[@]} ]; then
+    place=${rest[i + 1]%%=*}
+    file=$(realpath "${rest[i + 1]#*=}") || exit 1
+    options+=(--device "$place=$(winpath "$file")")
+    played=yes
+    i=$((i + 1))
+  else
+    options+=("${rest[i]}")
+  fi
+done
+
 if [ $device = no ]; then
-  devices_start "$build" || exit 1
-  echo "== nbrun $edition.nbp ${script#"$top"/}"
-  devices_dialogue "$build/out/nbrun.exe" "$build/out/$edition.nbp" "$script"
+  if [ $played = yes ]; then
+    devices_start "$build" played || exit 1
+  else
+    devices_start "$build" || exit 1
+  fi
+  echo "== nbrun ${rest[*]:+${rest[*]} }$edition.nbp ${script#"$top"/}"
+  devices_dialogue "$build/out/nbrun.exe" "$build/out/$edition.nbp" "$script" "${options[@]}"
   exit
 fi
 

@@ -22,14 +22,14 @@ flags=(-std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 runner=$top/host/runner
 
 # expression_seeds DIR: the Math expressions and the two sides of the
-# conditions in the examples, a variable read as a number, each after a
-# byte that picks the decimals.
+# conditions in the examples and recipes, a variable read as a number, each
+# after a byte that picks the decimals.
 expression_seeds() {
   local n=0 text
   mkdir -p "$1"
   while IFS= read -r text; do
     printf '\002%s' "$text" >"$1/example-$((n++))"
-  done < <(cat "$top/examples/"*.nbs |
+  done < <(cat "$top/examples/"*.nbs "$top/examples/recipes/"*.nbs |
            sed -n -e 's/^ *Math "\([^"]*\)".*/\1/p' \
                   -e 's/^ *\(If\|While\) "\([^"]*\)" "[^"]*" "\([^"]*\)".*/\2\n\3/p' |
            sed 's/\[[^]]*\]/12.5/g')
@@ -50,7 +50,8 @@ for target in "${targets[@]}"; do
       expression_seeds "$work/seeds-expression"
       seeds+=("$work/seeds-expression") ;;
     device|spylog)
-      sources=("$top"/wire/{text,pattern,port_model,port_names,device_file,device_model,device_from_log,spy_log}.cpp) ;;
+      sources=("$top"/wire/{text,pattern,port_model,port_names,device_file,device_model,device_from_log,spy_log}.cpp)
+      [ "$target" = device ] && seeds+=("$top/examples/devices") ;;
     *) sources=("$top/plugin/params.cpp" "$top/plugin/dispatch.cpp") ;;
   esac
   binary=$work/${target}_fuzz

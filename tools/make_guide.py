@@ -74,20 +74,31 @@ def anchor(text, separator):
     return slugify(text, separator)
 
 
-def main(source, target):
-    with open(source, encoding="utf-8") as f:
-        text = f.read()
+def prepare(text):
+    """The Markdown as the page is made from it."""
+    # The markers beside the code blocks (<!-- run: ... -->, which the tests
+    # read) are not the reader's: the page does not carry them.
+    text = re.sub(r"^[ \t]*<!--.*?-->[ \t]*\n", "", text, flags=re.M)
     # An action's example stands on a line of its own in the Markdown; on
     # the page it is a paragraph of its own rather than the end of the last.
-    text = re.sub(r"\n(?=Example: )", "\n\n", text)
-    converter = markdown.Markdown(
+    return re.sub(r"\n(?=Example: )", "\n\n", text)
+
+
+def converter():
+    return markdown.Markdown(
         extensions=["tables", "toc"],
         extension_configs={"toc": {"slugify": anchor, "toc_depth": "2-3"}},
     )
-    body = converter.convert(text)
+
+
+def main(source, target):
+    with open(source, encoding="utf-8") as f:
+        text = f.read()
+    converter_ = converter()
+    body = converter_.convert(prepare(text))
     heading = re.search(r"<h1[^>]*>(.*?)</h1>", body, re.S)
     title = re.sub(r"<[^>]+>", "", heading.group(1)) if heading else "Guide"
-    page = PAGE.format(title=title, style=STYLE.strip(), toc=converter.toc, body=body)
+    page = PAGE.format(title=title, style=STYLE.strip(), toc=converter_.toc, body=body)
     with open(target, "w", encoding="utf-8", newline="\n") as f:
         f.write(page)
 

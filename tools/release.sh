@@ -2,7 +2,8 @@
 # Packs a release for Windows users and proves it works as they would use it:
 #   dist/wirelet-VERSION.zip        both plug-ins, Wirebench, nbrun.exe,
 #                                   guide.html, the README, the example
-#                                   scripts, the demo's device files, COMMIT
+#                                   scripts, the demo's device files, the
+#                                   device library and its recipes, COMMIT
 #                                   and SHA256SUMS
 #   dist/wirelet-VERSION-debug.zip  their debug files, to resolve crash addresses
 # Runs every test first (tools/test.sh); the build strips the files as it
@@ -15,7 +16,8 @@
 # debug files, the three catalogues listed by its runner with an anchor in
 # its guide for every action, the demo dialogue with both editions against
 # the virtual devices, and with both devices played from the zip's device
-# files.
+# files, and every recipe against its device played from the zip's library
+# (each recipe's first lines name it).
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 fail() { echo "release: $*" >&2; exit 1; }
@@ -85,6 +87,9 @@ for file in "$here"/*.nbp "$here"/*.exe; do
 done
 echo "SHA256SUMS matches, and the binaries are the tested ones:"
 cat "$here/SHA256SUMS"
+for file in $(git -C "$top" ls-files examples); do
+  [ -e "$here/$file" ] || fail "the zip has no $file"
+done
 
 devices_start "$build" || fail "the virtual devices did not start"
 for edition in Wirelet Quillport Wirebench; do
@@ -105,6 +110,14 @@ echo "== the demo with both devices played from the zip's device files"
 devices_played_options "$here/examples"
 devices_dialogue "$here/nbrun.exe" "$here/Wirelet.nbp" "$here/examples/demo.nbs" "${devices_played[@]}" ||
   fail "the demo dialogue failed with its devices played"
+for recipe in "$here"/examples/recipes/*.nbs; do
+  # "#   nbrun --device COM1=examples/devices/gps-nmea.dev Wirelet.nbp"
+  played=$(sed -n 's|^#   nbrun --device \([^=]*\)=\(examples/devices/[^ ]*\).*|\1=\2|p' "$recipe")
+  [ -n "$played" ] || fail "$(basename "$recipe") does not name its device"
+  echo "== the recipe $(basename "$recipe") from the zip, --device $played"
+  devices_dialogue "$here/nbrun.exe" "$here/Wirelet.nbp" "$recipe" \
+    --device "${played%%=*}=$(winpath "$here/${played#*=}")" || fail "the recipe $(basename "$recipe") failed"
+done
 
 # The debug archive unpacked over the release puts each debug file beside its file.
 unzip -q "$top/dist/$name-debug.zip" -d "$check" || fail "cannot unpack $name-debug.zip"

@@ -255,6 +255,11 @@ bool ReadStatement(const std::vector<Token>& tokens, int line, DeviceFile& devic
     why = "line takes rate port or rate none";
     return false;
   }
+  if (reader.word("baud")) {
+    if (reader.number(device.baud) && device.baud != 0 && reader.done()) return true;
+    why = "baud takes the rate the device talks at, 1 to 999999999";
+    return false;
+  }
   if (reader.word("starts")) {
     if (reader.word("in") && reader.text(device.startMode) && !device.startMode.empty() &&
         reader.done()) {
@@ -278,8 +283,8 @@ bool ReadStatement(const std::vector<Token>& tokens, int line, DeviceFile& devic
   if (!tokens[0].quoted && (tokens[0].text == "at" || tokens[0].text == "every")) {
     return ReadTimed(reader, device, why);
   }
-  why = "a line starts with requests, answers, on, match, otherwise, in, starts, at, every "
-        "or line, not " + reader.next();
+  why = "a line starts with requests, answers, on, match, otherwise, in, starts, at, every, "
+        "line or baud, not " + reader.next();
   return false;
 }
 

@@ -38,6 +38,10 @@
 //   every 1000 send "ST,GS,+0012.34 kg"  every second while it is open
 //   at 0 every 1000 send ...  the same, the first one at once
 //   at 30000 close            a server that ends the connection after 30 s
+//   baud 4800                 the device talks at this rate only: on a port
+//                             set to another it hears nothing and what it
+//                             sends arrives garbled, line ends kept (a
+//                             server ignores it)
 //   starts in "echo"          the mode the device is in after each open
 //   in "echo" on "AT" send "AT\r\r\nOK"
 //                             a line that answers only in that mode
@@ -104,6 +108,7 @@ struct DeviceFile {
   std::vector<Rule> rules;
   std::vector<Timed> timed;
   std::string startMode;  // the mode after each open (starts in); empty: none
+  uint32_t baud = 0;      // the only rate it talks at (baud); 0: any
 };
 
 struct ParsedFile {

@@ -9,6 +9,11 @@ bool EndsWith(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
+// A byte sent at another rate than the port's, as the port receives it.
+char Garbled(char byte) {
+  return byte == '\r' || byte == '\n' ? byte : static_cast<char>(0x80 | (byte ^ 0x55));
+}
+
 }  // namespace
 
 bool RequestCutter::take(char byte, std::string& request) {
@@ -103,7 +108,7 @@ Device::Group* Device::findTail(unsigned char byte, Captures& captures) {
 }
 
 void Device::hear(const std::string& bytes, Millis now) {
-  if (closed_) return;
+  if (closed_ || atOtherRate()) return;
   const bool cut = !file_.requestEnds.empty();
   for (char byte : bytes) {
     std::string request;
@@ -190,7 +195,9 @@ void Device::advance(Millis now) {
     }
     if (count == 0) break;
     const size_t room = queueSize_ > waiting() ? queueSize_ - waiting() : 0;
+    const size_t from = queue_.size();
     queue_.append(bytes, 0, std::min(count, room));
+    if (atOtherRate()) std::transform(queue_.begin() + from, queue_.end(), queue_.begin() + from, Garbled);
     if (count > room) overflow_ = true;
     bytes.erase(0, count);
     if (!bytes.empty()) break;

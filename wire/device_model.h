@@ -82,6 +82,12 @@ class Device {
   // 0 delivers output the moment it is due.
   // A file that says line rate none keeps 0.
   void setByteTime(uint32_t microseconds) { byteUs_ = file_.paced ? microseconds : 0; }
+  // The rate the port is set to (0: none, a server). A device that talks at
+  // another rate (its file's baud) reads no request from the line, and each
+  // byte it sends but CR and LF is received as another, from 0x80 up: the
+  // garbage a port set to the wrong rate shows. Its line ends are kept, so a
+  // dialogue reads garbled lines rather than one line that never ends.
+  void setRate(uint32_t baud) { portBaud_ = baud; }
 
   // The receive queue: what the device sent and nobody read yet. Bytes that
   // do not fit are lost and reported once by takeOverflow. Taking costs the
@@ -132,7 +138,10 @@ class Device {
   std::string queue_;  // waiting bytes from head_ on
   size_t head_ = 0;
   std::string mode_;  // the mode the device is in
+  bool atOtherRate() const { return file_.baud != 0 && portBaud_ != 0 && portBaud_ != file_.baud; }
+
   uint32_t byteUs_ = 0;
+  uint32_t portBaud_ = 0;
   uint64_t lineFreeUs_ = 0;  // when the line has sent what it was given
   size_t queueSize_ = 4096;
   bool overflow_ = false;

@@ -25,6 +25,7 @@ struct Port {
   // The device's bytes reach the port at the rate and framing set.
   void setLine() {
     device.setByteTime(nbport::ByteMicroseconds(dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits));
+    device.setRate(dcb.BaudRate);
   }
 
   Device device;

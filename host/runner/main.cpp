@@ -36,6 +36,9 @@ const char kUsage[] =
     "  --list             print each plug-in's actions under their categories\n"
     "  --ports            print the COM ports this machine has\n"
     "  --trace            print each action's number, parameter text, result and time\n"
+    "  --quiet            print only what the script prints, not each variable set\n"
+    "  --check            read the plug-ins, device files and script and report their\n"
+    "                     mistakes; run nothing\n"
     "  --set NAME=VALUE   set a variable before the run (NAME or [NAME])\n"
     "  --max-seconds N    end a run still going after N seconds (exit 3)\n"
     "  --spy[=FILE]       show every exchange with ports, files and the connection\n"
@@ -53,8 +56,10 @@ const char kUsage[] =
     "  :label     GotoLine \"label\"     Math \"([a]+1)*2\" \"decimals\" \"[result]\"\n"
     "  StrLen \"text\" \"[n]\"     SubStr \"text\" \"start\" \"length\" \"[part]\"\n"
     "  SearchStr \"find\" \"text\" \"[pos]\"     StrUpper / StrLower \"text\" \"[result]\"\n"
+    "  StrParse \"a,b\" \",\" \"[item]\" \"[n]\"   AlertBox \"title\" \"message\"\n"
     "  # comment                  [name] anywhere is replaced by the variable's value\n"
-    "                             (names ignore case, as in NeoBook)\n"
+    "                             (names ignore case, as in NeoBook); [item[i]] reads\n"
+    "                             the inner name first, [#13] is the byte 13\n"
     "Every end of a run closes the ports and the connection it left open.\n"
     "exit: 0 done, 1 an Expect failed, 2 a mistake in the script, its files or the\n"
     "  options, or a run-time error, 3 --max-seconds ran out, 4 Ctrl+C,\n"
@@ -66,6 +71,8 @@ struct Options {
   bool list = false;
   bool ports = false;
   bool trace = false;
+  bool quiet = false;
+  bool check = false;
   int maxSeconds = 0;
   std::vector<std::string> plugIns;
   std::string script;
@@ -98,6 +105,10 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
       options.ports = true;
     } else if (arg == "--trace") {
       options.trace = true;
+    } else if (arg == "--quiet") {
+      options.quiet = true;
+    } else if (arg == "--check") {
+      options.check = true;
     } else if (arg == "--set") {
       std::string name, value;
       if (!nbrun::ReadAssignment(argv[++i], name, value)) {
@@ -152,7 +163,8 @@ void ListPorts() {
   if (found == 0) std::printf("no COM ports\n");
 }
 
-int RunScript(nbrun::Runner& runner, const std::string& path, int maxSeconds) {
+// Runs the script at `path`, or with `check` only loads it.
+int RunScript(nbrun::Runner& runner, const std::string& path, int maxSeconds, bool check) {
   std::ifstream file(path, std::ios::binary);
   std::stringstream bytes;
   bytes << file.rdbuf();
@@ -170,6 +182,10 @@ int RunScript(nbrun::Runner& runner, const std::string& path, int maxSeconds) {
   if (!nbrun::Load(lines, path, 1, program, message, runner.knows())) {
     std::fprintf(stderr, "%s\n", message.c_str());
     return kFailure;
+  }
+  if (check) {
+    std::printf("%s: no mistake found; nothing ran\n", path.c_str());
+    return kDone;
   }
   nbrun::StopSignal stop(maxSeconds);
   runner.watch(&stop);
@@ -209,8 +225,13 @@ int main(int argc, char** argv) {
     nbrun::ListCatalogues(host);
     return kDone;
   }
-  nbrun::Runner runner(host, options.trace);
+  nbrun::Runner runner(host, options.trace, options.quiet);
   for (const auto& preset : options.presets) runner.variables().set(preset.first, preset.second);
-  return options.script.empty() ? nbrun::RunPrompt(runner, options.maxSeconds)
-                                : RunScript(runner, options.script, options.maxSeconds);
+  if (options.check && options.script.empty()) {
+    std::printf("no mistake found in the plug-ins and device files; nothing ran\n");
+    return kDone;
+  }
+  return options.script.empty()
+             ? nbrun::RunPrompt(runner, options.maxSeconds)
+             : RunScript(runner, options.script, options.maxSeconds, options.check);
 }

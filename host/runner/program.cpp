@@ -161,6 +161,11 @@ bool LabelLine(const Program& program, const std::string& label, size_t* at = nu
 
 std::string NoLabel(const std::string& label) { return "GotoLine: there is no label :" + label; }
 
+// AlertBox: in the host a message box under its title; here one line.
+std::string AlertLine(const std::string& title, const std::string& message) {
+  return title.empty() ? message : title + ": " + message;
+}
+
 // A Loop's count while it runs.
 struct Count {
   bool running = false;
@@ -201,8 +206,8 @@ class Interpreter {
     for (const std::string& argument : raw) values.push_back(expand(argument));
     why = ArgumentProblem(statement, values, false);
     if (!why.empty()) return Outcome::Failed;
-    // The variable a statement writes is named by its last argument, as written.
-    const std::string target = raw.empty() ? "" : VariableName(raw.back());
+    // The variable a statement writes is named by its last argument.
+    const std::string target = raw.empty() ? "" : name(raw.back());
     int a = 0, b = 0;
 
     switch (statement.kind) {
@@ -215,7 +220,7 @@ class Interpreter {
           return Outcome::Failed;
         }
         break;
-      case Kind::SetVar: host_.setVariable(VariableName(raw[0]), values[1]); break;
+      case Kind::SetVar: host_.setVariable(name(raw[0]), values[1]); break;
       case Kind::Print: host_.print(values[0]); break;
       case Kind::Pause:
         ReadWholeNumber(values[0], a);
@@ -252,7 +257,7 @@ class Interpreter {
           break;
         }
         count.current += count.step;
-        host_.setVariable(VariableName(program_.lines[line.match].statement.arguments[2]),
+        host_.setVariable(name(program_.lines[line.match].statement.arguments[2]),
                           std::to_string(count.current));
         at = line.match + 1;
         break;
@@ -293,6 +298,8 @@ class Interpreter {
       }
       case Kind::StrUpper: host_.setVariable(target, UpperCase(values[0])); break;
       case Kind::StrLower: host_.setVariable(target, LowerCase(values[0])); break;
+      case Kind::StrParse: parse(values[0], values[1], name(raw[2]), target); break;
+      case Kind::AlertBox: host_.print(AlertLine(values[0], values[1])); break;
     }
     return Outcome::Done;
   }
@@ -305,6 +312,25 @@ class Interpreter {
 
   std::string expand(const std::string& text) {
     return Substitute(text, [this](const std::string& name) { return host_.variable(name); });
+  }
+
+  // The variable an argument names, with the brackets inside its name
+  // substituted: "[item[i]]" names item3 while i is 3.
+  std::string name(const std::string& argument) { return expand(VariableName(argument)); }
+
+  // StrParse: the items of `text` between the delimiters into array1,
+  // array2, ... and their number into `count`. An empty text has no items;
+  // an empty delimiter makes the whole text one.
+  void parse(const std::string& text, const std::string& delimiter, const std::string& array,
+             const std::string& count) {
+    size_t items = 0;
+    for (size_t at = 0; !text.empty();) {
+      const size_t end = delimiter.empty() ? std::string::npos : text.find(delimiter, at);
+      host_.setVariable(array + std::to_string(++items), text.substr(at, end - at));
+      if (end == std::string::npos) break;
+      at = end + delimiter.size();
+    }
+    host_.setVariable(count, std::to_string(items));
   }
 
   const Program& program_;

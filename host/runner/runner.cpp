@@ -17,9 +17,10 @@ const int kLastPort = 16;
 
 }  // namespace
 
-Runner::Runner(nbhost::Host& host, bool trace) : host_(host), trace_(trace) {
-  host_.variables().onSet = [this](const nbhost::VariableSet& set) {
+Runner::Runner(nbhost::Host& host, bool trace, bool quiet) : host_(host), trace_(trace) {
+  host_.variables().onSet = [this, quiet](const nbhost::VariableSet& set) {
     variables_.set(set.name, set.value);
+    if (quiet) return;
     std::printf("  %s = \"%s\"\n", set.name.c_str(), Visible(set.value).c_str());
     std::fflush(stdout);
   };

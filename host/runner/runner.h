@@ -20,8 +20,9 @@ namespace nbrun {
 class Runner : public Host {
  public:
   // The host's plug-ins are loaded and registered; `trace` prints each
-  // action's number, parameter text, result and time.
-  Runner(nbhost::Host& host, bool trace);
+  // action's number, parameter text, result and time; `quiet` prints only
+  // what the script prints, not each variable a plug-in sets.
+  Runner(nbhost::Host& host, bool trace, bool quiet = false);
 
   // Ctrl+C and --max-seconds, while a run lasts (nullptr: none).
   void watch(const StopSignal* stop) { stop_ = stop; }

@@ -20,6 +20,7 @@ const Keyword kKeywords[] = {
     {"math", StatementKind::Math, 3},         {"strlen", StatementKind::StrLen, 2},
     {"substr", StatementKind::SubStr, 4},     {"searchstr", StatementKind::SearchStr, 3},
     {"strupper", StatementKind::StrUpper, 2}, {"strlower", StatementKind::StrLower, 2},
+    {"strparse", StatementKind::StrParse, 4}, {"alertbox", StatementKind::AlertBox, 2},
 };
 
 std::string Arguments(size_t count) {
@@ -127,18 +128,40 @@ bool SplitScript(const std::string& bytes, std::vector<std::string>& lines, std:
   return true;
 }
 
+namespace {
+
+// [#13]: the byte with that code, 1 to 255; empty for any other name.
+bool ByteCode(const std::string& name, std::string& byte) {
+  if (name.size() < 2 || name.size() > 4 || name[0] != '#') return false;
+  int code = 0;
+  for (size_t at = 1; at < name.size(); ++at) {
+    if (name[at] < '0' || name[at] > '9') return false;
+    code = code * 10 + (name[at] - '0');
+  }
+  if (code < 1 || code > 255) return false;
+  byte.assign(1, static_cast<char>(code));
+  return true;
+}
+
+}  // namespace
+
 std::string Substitute(const std::string& text, const Lookup& lookup) {
   std::string result;
-  size_t at = 0;
-  while (at < text.size()) {
-    const size_t open = text.find('[', at);
-    const size_t close = open == std::string::npos ? open : text.find(']', open);
-    if (close == std::string::npos) break;
-    result += text.substr(at, open - at);
-    result += lookup(text.substr(open + 1, close - open - 1));
-    at = close + 1;
+  std::vector<std::string> open;  // the names of the brackets not yet closed, innermost last
+  for (char c : text) {
+    if (c == '[') {
+      open.emplace_back();
+    } else if (c == ']' && !open.empty()) {
+      std::string value;
+      if (!ByteCode(open.back(), value)) value = lookup(open.back());
+      open.pop_back();
+      (open.empty() ? result : open.back()) += value;
+    } else {
+      (open.empty() ? result : open.back()) += c;
+    }
   }
-  return result + text.substr(at);
+  for (const std::string& unclosed : open) result += "[" + unclosed;
+  return result;
 }
 
 std::string VariableName(const std::string& argument) {

@@ -11,12 +11,15 @@
 //   :label                        a place GotoLine "label" jumps to
 //
 // and the host's statements for dialogues: If/Else/EndIf, While/EndWhile,
-// Loop/EndLoop/ExitLoop, GotoLine, Math and the text functions (program.h
-// runs them). This reader checks each line alone: its name and its number of
-// arguments.
+// Loop/EndLoop/ExitLoop, GotoLine, Math, the text functions, StrParse and
+// AlertBox (program.h runs them). This reader checks each line alone: its
+// name and its number of arguments.
 //
 // [name] in any argument is replaced by the variable's value before the
-// statement runs (an unset variable reads as empty text), as the host does.
+// statement runs (an unset variable reads as empty text), as the host does:
+// brackets nest, the inner name read first ([item[i]] is item3 while i is
+// 3, as the host reads the items StrParse makes), and [#13] is the byte
+// with that code (1 to 255).
 // Pure code: no Windows here.
 #pragma once
 
@@ -31,7 +34,7 @@ namespace nbrun {
 enum class StatementKind {
   Nothing, Action, SetVar, Print, Pause, Expect, Label,
   If, Else, EndIf, While, EndWhile, Loop, EndLoop, ExitLoop, GotoLine,
-  Math, StrLen, SubStr, SearchStr, StrUpper, StrLower,
+  Math, StrLen, SubStr, SearchStr, StrUpper, StrLower, StrParse, AlertBox,
 };
 
 struct Statement {
@@ -61,10 +64,12 @@ bool SplitScript(const std::string& bytes, std::vector<std::string>& lines, std:
 // The value of a variable; empty text for one that is not set.
 using Lookup = std::function<std::string(const std::string& name)>;
 
-// Replaces every [name] by its value.
+// Replaces every [name] by its value, the innermost first; a value is text
+// and is never read again. A bracket that does not close stays as it is.
 std::string Substitute(const std::string& text, const Lookup& lookup);
 
-// A target variable as a statement names it: "[name]" or "name".
+// A target variable as a statement names it: "[name]" or "name". Brackets
+// inside it are the caller's to substitute ("[item[i]]" gives "item[i]").
 std::string VariableName(const std::string& argument);
 
 // The text with the letters A to Z changed in case; other bytes stay as they

@@ -174,6 +174,35 @@ TEST(Running, TextFunctionsAndMathSetTheirVariables) {
   EXPECT_EQ(host.log, "pause 17 ");
 }
 
+// StrParse fills an array whose items a loop reads through nested names,
+// and a target may be an item ([field[i]]); AlertBox shows its title and
+// message.
+TEST(Running, StrParseMakesAnArrayThatNestedNamesRead) {
+  RecordingHost host;
+  host.variables["rmc"] = "$GPRMC,123519,A,4807.038,N,,*6A";
+  std::string message;
+  ASSERT_EQ(RunText("StrParse \"[rmc]\" \",\" \"[field]\" \"[count]\"\n"
+                    "Loop \"1\" \"[count]\" \"[i]\"\n"
+                    "  Print \"[i]=[field[i]]\"\n"
+                    "  StrLen \"[field[i]]\" \"[size[i]]\"\n"
+                    "EndLoop\n"
+                    "StrParse \"OK[#13][#10]NO\" \"[#13][#10]\" \"[line]\" \"[lines]\"\n"
+                    "StrParse \"\" \",\" \"[none]\" \"[nothing]\"\n"
+                    "StrParse \"a,b\" \"\" \"[whole]\" \"[one]\"\n"
+                    "AlertBox \"GPS\" \"fix [field3]\"\nAlertBox \"\" \"untitled\"",
+                    host, message),
+            Outcome::Done)
+      << message;
+  EXPECT_EQ(host.log,
+            "1=$GPRMC 2=123519 3=A 4=4807.038 5=N 6= 7=*6A GPS: fix A untitled ");
+  const std::map<std::string, std::string> expected = {
+      {"count", "7"},   {"size2", "6"}, {"size6", "0"},       {"lines", "2"},  {"line1", "OK"},
+      {"line2", "NO"},  {"nothing", "0"}, {"none1", ""},      {"one", "1"},    {"whole1", "a,b"}};
+  for (const auto& variable : expected) {
+    EXPECT_EQ(host.variables[variable.first], variable.second) << variable.first;
+  }
+}
+
 TEST(Running, FailuresAtRunTimeNameTheLineAndStopThere) {
   struct Case {
     const char* script;

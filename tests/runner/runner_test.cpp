@@ -162,6 +162,28 @@ TEST_P(Runner, ClearMessagesForWhatCannotRun) {
   EXPECT_NE(run.out.find("cannot read the script"), std::string::npos) << run.out;
 }
 
+// --check reads plug-ins, device files and the script and runs nothing;
+// --quiet prints what the script prints and no variable. The documents'
+// fragments and outputs are checked with these two.
+TEST_P(Runner, CheckRunsNothingAndQuietPrintsOnlyWhatTheScriptPrints) {
+  const std::string good = Quoted(WriteScratch("good.nbs", "Print \"printed\"\nwlCommRxCount \"16,n\"\n"));
+  Outcome run = RunNbrun("--check " + plugIn() + " " + good);
+  EXPECT_EQ(run.exitCode, 0u) << run.out;
+  EXPECT_TRUE(Has(run.out, "good.nbs: no mistake found; nothing ran")) << run.out;
+  EXPECT_FALSE(Has(run.out, "printed") || Has(run.out, "wlCommErr")) << run.out;
+  run = RunNbrun("--check " + plugIn() + " " + Quoted(WriteScratch("bad.nbs", "Print \"ran\"\nwlCommSnd \"1\"\n")));
+  EXPECT_EQ(run.exitCode, 2u);
+  EXPECT_TRUE(Has(run.out, "bad.nbs:2: no loaded plug-in has an action wlCommSnd")) << run.out;
+  const std::string device = WriteScratch("bad.dev", "on \"W\" reply \"1\"\n");
+  run = RunNbrun("--check --device " + Quoted("COM1=" + device) + " " + plugIn());
+  EXPECT_EQ(run.exitCode, 2u);
+  EXPECT_TRUE(Has(run.out, "bad.dev line 1: expected send, silent or close")) << run.out;
+
+  run = RunNbrun("--quiet " + plugIn() + " " + good);
+  EXPECT_EQ(run.exitCode, 0u) << run.out;
+  EXPECT_EQ(run.out, "printed\n");
+}
+
 TEST(RunnerFiles, ClearMessagesForFilesThatAreNoPlugIn) {
   Outcome run = RunNbrun("--list " + Quoted(WriteScratch("text.nbp", "not a library")));
   EXPECT_EQ(run.exitCode, 2u);

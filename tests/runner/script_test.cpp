@@ -40,6 +40,8 @@ TEST(ScriptLines, StatementsCommentsAndBlankLines) {
   EXPECT_EQ(ParseLine("Expect \"[a]\" \" 0\"").statement.kind, StatementKind::Expect);
   EXPECT_EQ(ParseLine("endWhile").statement.kind, StatementKind::EndWhile);
   EXPECT_EQ(ParseLine("SubStr \"[t]\" \"1\" \"2\" \"[p]\"").statement.kind, StatementKind::SubStr);
+  EXPECT_EQ(ParseLine("StrParse \"a,b\" \",\" \"[i]\" \"[n]\"").statement.kind, StatementKind::StrParse);
+  EXPECT_EQ(ParseLine("alertbox \"Scale\" \"No answer\"").statement.kind, StatementKind::AlertBox);
   auto label = ParseLine("  :retry \t");
   EXPECT_EQ(label.statement.kind, StatementKind::Label);
   EXPECT_EQ(label.statement.name, "retry");
@@ -80,6 +82,8 @@ TEST(ScriptLines, MalformedLinesSayWhy) {
   EXPECT_FALSE(ParseLine("Expect \"[a]\"").ok);
   EXPECT_EQ(ParseLine("Else \"x\"").error, "Else takes no arguments");
   EXPECT_EQ(ParseLine("If \"[a]\" \"=\"").error, "If takes 3 arguments");
+  EXPECT_EQ(ParseLine("AlertBox \"no title\"").error, "AlertBox takes 2 arguments");
+  EXPECT_EQ(ParseLine("StrParse \"a,b\" \",\" \"[i]\"").error, "StrParse takes 4 arguments");
   EXPECT_EQ(ParseLine(":").error, "a label needs a name after the colon");
   EXPECT_FALSE(ParseLine("\"no name\"").ok);
 }
@@ -97,6 +101,27 @@ TEST(Substitution, VariablesInBracketsAreReplaced) {
   EXPECT_EQ(nbrun::Substitute("] [port]", lookup), "] 3");
   EXPECT_EQ(nbrun::VariableName("[a]"), "a");
   EXPECT_EQ(nbrun::VariableName("a"), "a");
+  EXPECT_EQ(nbrun::VariableName("[item[i]]"), "item[i]");
+}
+
+TEST(Substitution, InnerNamesFirstAndBytesByTheirCodes) {
+  const std::map<std::string, std::string> vars = {
+      {"i", "3"}, {"item3", "c"}, {"x", "[i]"}, {"item[i]", "never"}, {"k", "#13"}};
+  const nbrun::Lookup lookup = [&](const std::string& name) {
+    auto it = vars.find(name);
+    return it == vars.end() ? std::string() : it->second;
+  };
+  // An array's item by its index, as StrParse's items are read in a loop.
+  EXPECT_EQ(nbrun::Substitute("[item[i]]!", lookup), "c!");
+  // A value's brackets are not read again: [item[x]] names "item[i]".
+  EXPECT_EQ(nbrun::Substitute("[item[x]]", lookup), "never");
+  EXPECT_EQ(nbrun::Substitute("[[k]]", lookup), "\r");  // the name a value makes, #13
+  EXPECT_EQ(nbrun::Substitute("a[item[i]", lookup), "a[item3");  // an open bracket stays
+  // [#n] is the byte n, 1 to 255; other names after # are variables.
+  EXPECT_EQ(nbrun::Substitute("A[#13][#10][#255][#1]", lookup), "A\r\n\xFF\x01");
+  EXPECT_EQ(nbrun::Substitute("[#0][#256][#1a][#][#0065]", lookup), "");
+  EXPECT_EQ(nbrun::Substitute("[#[i]]", lookup), "\x03");
+  EXPECT_EQ(nbrun::Substitute("[#91]x[#93]", lookup), "[x]");  // bytes are text, not names
 }
 
 TEST(Variables, NamesIgnoreCaseAndSetTakesBracketsOrNot) {

@@ -72,7 +72,7 @@ TEST(DeviceFile, EveryStatementIsRead) {
         ParseDeviceFile(std::string("on \"A\" send \"1\"") + end + "on \"B\" send \"2\"" + end + end +
                         "reply");
     EXPECT_EQ(lines.error, "line 4: a line starts with requests, answers, on, match, otherwise, in, "
-                           "starts, at, every or line, not \"reply\"");
+                           "starts, at, every, line or baud, not \"reply\"");
   }
 }
 
@@ -110,6 +110,8 @@ TEST(DeviceFile, MistakesSayWhereAndWhy) {
        "line 3: a second otherwise in \"m\" (the first is on line 1)"},
       {"requests end \"\"", "line 1: an ending cannot be empty"},
       {"answers end \"a\" \"b\"", "line 1: answers end takes one text"},
+      {"baud 0", "line 1: baud takes the rate the device talks at"},
+      {"baud 9600 8N1", "line 1: baud takes the rate the device talks at"},
       {"\n\nreply \"x\"", "line 3: a line starts with requests, answers, on, match"},
   };
   for (const auto& c : cases) {
@@ -365,6 +367,32 @@ TEST(Device, OutputGoesAtThePortsRate) {
   replay.setByteTime(nbport::ByteMicroseconds(9600, 8, 0, 0));
   replay.open(0);
   EXPECT_EQ(AnswerAt(replay, "W\r", 0, 0), "0123456789");
+}
+
+// A device that talks at one rate only: on a port set to another it hears
+// no request and its output arrives as garbage with no line end in it; set
+// to its rate, it talks. A played server has no rate and always talks.
+TEST(Device, TalksAtItsOwnRateOnly) {
+  const DeviceFile file = Parsed("baud 4800\non \"AT\" send \"OK\"\nevery 100 send \"$GP\"\n");
+  EXPECT_EQ(file.baud, 4800u);
+  Device device(file);
+  device.setRate(9600);
+  device.open(0);
+  EXPECT_EQ(AnswerAt(device, "AT\r", 10, 50), "");
+  device.advance(100);
+  const std::string garbage = device.take(100);
+  ASSERT_EQ(garbage.size(), 5u);
+  for (char c : garbage.substr(0, 3)) EXPECT_GE(static_cast<unsigned char>(c), 0x80u) << nbdevice::Quoted(garbage);
+  EXPECT_EQ(garbage.substr(3), "\r\n");  // a line read still ends
+  device.setRate(4800);
+  EXPECT_EQ(AnswerAt(device, "AT\r", 110, 110), "OK\r\n");
+  device.advance(200);
+  EXPECT_EQ(device.take(100), "$GP\r\n");
+
+  Device server(file);  // no rate is set for a connection
+  server.open(0);
+  EXPECT_EQ(AnswerAt(server, "AT\r", 0, 0), "OK\r\n");
+  EXPECT_EQ(Parsed("on \"A\" send \"B\"").baud, 0u);  // any rate
 }
 
 TEST(DeviceFromLog, AnswersAreReadyWhenTheScriptReadsAndStreamsStayStreams) {
