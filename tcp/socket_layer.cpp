@@ -180,7 +180,7 @@ int tcpSend(const std::string& data) {
     const int n = System().send(c.socket, data.data() + sent, rest, 0);
     if (n != SOCKET_ERROR) {
       sent += static_cast<size_t>(n);
-      stalled = Deadline(SystemClock(), c.timeoutMs);
+      stalled.stop();
     } else if (System().WSAGetLastError() != WSAEWOULDBLOCK) {
       return SocketError();
     } else if (stalled.started() && stalled.expired()) {

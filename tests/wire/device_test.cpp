@@ -21,6 +21,13 @@ DeviceFile Parsed(const std::string& text) {
   return parsed.device;
 }
 
+// The device file made from a spy log that shows an exchange with a port.
+std::string FromLog(const std::string& log) {
+  const nbdevice::LogConversion made = nbdevice::DeviceFromLog(log, "", "spy.log");
+  EXPECT_TRUE(made.ok) << made.error;
+  return made.deviceFile;
+}
+
 // A device opened at time 0 that has heard `request`, with its clock moved
 // to `now`: what waits in its queue then.
 std::string AnswerAt(Device& device, const std::string& request, nbdevice::Millis heard,
@@ -396,36 +403,29 @@ TEST(Device, TalksAtItsOwnRateOnly) {
 }
 
 TEST(DeviceFromLog, AnswersAreReadyWhenTheScriptReadsAndStreamsStayStreams) {
-  const nbdevice::LogConversion paused = nbdevice::DeviceFromLog(
+  const std::string paused = FromLog(
       "      0.0 COM1   open \"COM1\": ok\n"
       "      1.0 COM1   >     3 \"P\\r\\n\"\n"
-      "     55.3 COM1   <     5 \"12.5\\r\"  (came after 0.0)\n",
-      "", "paused.log");
-  ASSERT_TRUE(paused.ok) << paused.error;
-  Device device(Parsed(paused.deviceFile));
+      "     55.3 COM1   <     5 \"12.5\\r\"  (came after 0.0)\n");
+  Device device(Parsed(paused));
   device.open(0);
-  EXPECT_EQ(AnswerAt(device, "P\r\n", 1000, 1000), "12.5\r") << paused.deviceFile;
+  EXPECT_EQ(AnswerAt(device, "P\r\n", 1000, 1000), "12.5\r") << paused;
 
-  const nbdevice::LogConversion stream = nbdevice::DeviceFromLog(
+  const std::string stream = FromLog(
       "      0.0 COM1   open \"COM1\": ok\n"
       "    365.0 COM1   <    18 \"ST,+1\\r\\nST,+1\\r\\nST,+1\\r\\n\"  (came after 0.0)\n"
-      "    700.0 COM1   close: ok\n",
-      "", "stream.log");
-  ASSERT_TRUE(stream.ok) << stream.error;
-  EXPECT_NE(stream.deviceFile.find("at 0 every 122 send \"ST,+1\\r\\n\""), std::string::npos)
-      << stream.deviceFile;
-  const nbdevice::LogConversion readings = nbdevice::DeviceFromLog(
+      "    700.0 COM1   close: ok\n");
+  EXPECT_NE(stream.find("at 0 every 122 send \"ST,+1\\r\\n\""), std::string::npos) << stream;
+  const std::string readings = FromLog(
       "      0.0 COM1   open \"COM1\": ok\n"
       "    100.0 COM1   <     6 \"ST,+1\\r\\n\"  (came after 90.0)\n"
-      "    200.0 COM1   <    12 \"US,+2\\r\\nST,+3\\r\\n\"  (came after 190.0)\n",
-      "", "readings.log");
-  ASSERT_TRUE(readings.ok) << readings.error;
-  Device scale(Parsed(readings.deviceFile));
+      "    200.0 COM1   <    12 \"US,+2\\r\\nST,+3\\r\\n\"  (came after 190.0)\n");
+  Device scale(Parsed(readings));
   scale.open(0);
   scale.advance(190);
-  EXPECT_EQ(scale.take(100), "ST,+1\r\nUS,+2\r\nST,+3\r\n") << readings.deviceFile;
+  EXPECT_EQ(scale.take(100), "ST,+1\r\nUS,+2\r\nST,+3\r\n") << readings;
   scale.advance(340);  // again after a cycle of three lines, 50 ms apart
-  EXPECT_EQ(scale.take(100), "ST,+1\r\nUS,+2\r\nST,+3\r\n") << readings.deviceFile;
+  EXPECT_EQ(scale.take(100), "ST,+1\r\nUS,+2\r\nST,+3\r\n") << readings;
 }
 
 TEST(DeviceFromLog, ReplaysTheDialogueInItsPiecesAndDelays) {
@@ -474,24 +474,20 @@ TEST(DeviceFromLog, ReplaysTheDialogueInItsPiecesAndDelays) {
   EXPECT_EQ(AnswerAt(byteDevice, "\x05", 0, 1), "\x06");
 
   // Bytes the script never read come with the answer all the same.
-  const nbdevice::LogConversion unread = nbdevice::DeviceFromLog(
+  const std::string unread = FromLog(
       "      0.0 COM1   open \"COM1\": ok\n"
       "      1.0 COM1   >     3 \"W\\r\\n\"\n"
       "     20.0 COM1   <     4 \"1.5\\r\"  (4 reads, came after 10.0)\n"
       "     90.0 COM1   <     1 \"\\n\"  (never read, came after 10.0)\n"
-      "     91.0 COM1   close: ok\n",
-      "", "unread.log");
-  ASSERT_TRUE(unread.ok) << unread.error;
-  Device unreadDevice(Parsed(unread.deviceFile));
+      "     91.0 COM1   close: ok\n");
+  Device unreadDevice(Parsed(unread));
   unreadDevice.open(0);
-  EXPECT_EQ(AnswerAt(unreadDevice, "W\r\n", 100, 200), "1.5\r\n") << unread.deviceFile;
+  EXPECT_EQ(AnswerAt(unreadDevice, "W\r\n", 100, 200), "1.5\r\n") << unread;
 
   // A write of nothing is no request.
-  const nbdevice::LogConversion empty = nbdevice::DeviceFromLog(
-      "      1.0 COM1   >     0 \n      2.0 COM1   >     1 \"A\"\n      3.0 COM1   <     1 \"B\"\n",
-      "", "e.log");
-  ASSERT_TRUE(empty.ok) << empty.error;
-  EXPECT_EQ(empty.deviceFile.find("on \"\""), std::string::npos) << empty.deviceFile;
+  const std::string empty = FromLog(
+      "      1.0 COM1   >     0 \n      2.0 COM1   >     1 \"A\"\n      3.0 COM1   <     1 \"B\"\n");
+  EXPECT_EQ(empty.find("on \"\""), std::string::npos) << empty;
 
   EXPECT_FALSE(nbdevice::DeviceFromLog(log, "COM3", "spy.log").ok);
   EXPECT_FALSE(nbdevice::DeviceFromLog("nothing here\n", "", "x.log").ok);
