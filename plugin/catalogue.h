@@ -25,6 +25,10 @@ struct Edition {
   const char* hint;
   const CatalogueEntry* entries;  // in registration order
   size_t entryCount;
+  // Called when the library is unloaded before the process ends (nullptr:
+  // nothing to release). It may make kernel32 calls only: it runs under the
+  // loader lock.
+  void (*unload)() = nullptr;
 
   const CatalogueEntry* begin() const { return entries; }
   const CatalogueEntry* end() const { return entries + entryCount; }

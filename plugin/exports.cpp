@@ -48,9 +48,22 @@ const char kParameterTypes[] = "ACTIONPARAM_ALPHA";
 
 extern "C" {
 
-// Library main: succeeds for every notification and does nothing else; in
-// particular nothing is closed at unload.
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
+// Library main: succeeds for every notification. Unloaded by FreeLibrary
+// (reserved is null, as DllMain's page documents), the edition releases
+// what it holds, so a port does not stay taken until the host exits; it
+// makes no Winsock call there (WSACleanup's page forbids it in DllMain), so
+// a connection left open is the system's to close. At process exit
+// (reserved not null) nothing is touched: the system releases everything.
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr && wl::ThisEdition().unload) {
+    try {
+      wl::ThisEdition().unload();
+    } catch (...) {
+      // Nothing may unwind into the loader.
+    }
+  }
+  return TRUE;
+}
 
 // 1 when `number` is one of the edition's actions, else 0. The parameter list
 // is never read.

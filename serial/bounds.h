@@ -84,6 +84,14 @@ constexpr uint32_t kFlushLimitMilliseconds = 1000;
 // up once the line has been quiet this long.
 constexpr uint32_t kQuietLimitMilliseconds = 1000;
 
+// A serial read or write whose port time-outs would let it wait longer than
+// this (for its size) is treated as one that can wait without end: another
+// program may have left MAXDWORD constants or waits of hours on the port.
+constexpr uint32_t kLongestPortWaitMilliseconds = 30000;
+
+// A line receive looks for more bytes this often while the line is quiet.
+constexpr uint32_t kLinePollMilliseconds = 10;
+
 // A serial write under endless port time-outs gets this long for the device
 // to start taking bytes, plus their time on the line (WriteBoundMilliseconds).
 constexpr uint32_t kWriteStartMilliseconds = 3000;

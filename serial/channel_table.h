@@ -1,8 +1,9 @@
 // The one table of open channels of the plug-in.
 //
-// Serial ports use their port number (1 to 16) as channel number, the TCP
-// connection is channel 21, and the files written by the receive-to-file
-// actions are 101, 102 (serial) and 112 (TCP) for the length of one action.
+// Serial ports use their port number (1 to 256) as channel number; the TCP
+// connection and the files written by the receive-to-file actions (for the
+// length of one action) have fixed numbers above every port's, which no
+// script sees.
 // Pure code: the table knows nothing of Windows; handles are kept as numbers.
 #pragma once
 
@@ -59,10 +60,10 @@ ChannelTable& Channels();
 // channel of another kind.
 Channel* FindChannel(int16_t number, ChannelKind kind, int& errorNumber);
 
-// Fixed channel numbers of the non-serial users.
-constexpr int16_t kTcpChannel = 21;
-constexpr int16_t kCommRxFileChannel = 101;
-constexpr int16_t kCommRxFFileChannel = 102;
-constexpr int16_t kTcpFileChannel = 112;
+// Fixed channel numbers of the non-serial users, apart from the ports'.
+constexpr int16_t kTcpChannel = 1021;
+constexpr int16_t kCommRxFileChannel = 1101;
+constexpr int16_t kCommRxFFileChannel = 1102;
+constexpr int16_t kTcpFileChannel = 1112;
 
 }  // namespace wl

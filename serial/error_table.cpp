@@ -12,7 +12,22 @@ int TranslateWindowsError(uint32_t code) {
       72, 72, 70, 70, 72, 75, 70, 75, 62, 61,  // 30-39
   };
   if (code < 40) return kLow[code];
-  return code == 112 ? 61 : 75;
+  return code == 112 ? kDiskFull : 75;
+}
+
+bool IsRemovalCode(uint32_t code) {
+  switch (code) {
+    case 5:     // ERROR_ACCESS_DENIED
+    case 21:    // ERROR_NOT_READY
+    case 22:    // ERROR_BAD_COMMAND
+    case 31:    // ERROR_GEN_FAILURE
+    case 995:   // ERROR_OPERATION_ABORTED
+    case 1167:  // ERROR_DEVICE_NOT_CONNECTED
+    case 1617:  // ERROR_DEVICE_REMOVED
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace wl

@@ -13,8 +13,8 @@ namespace {
 constexpr int32_t kTxBufferLimit = 8192;
 constexpr int32_t kRxBufferLimit = 32768;
 
-void OpenAndPublish(SerialFrame& frame) {
-  serialOpen(frame.port, frame.deviceName(), frame.errorNumber);
+void OpenAndPublish(SerialFrame& frame, InheritedFlow flow) {
+  serialOpen(frame.port, frame.deviceName(), flow, frame.errorNumber);
   SetHostVariable("wlOpenCommErr", NumberText(frame.errorNumber));
 }
 
@@ -40,14 +40,14 @@ void QueryInto(const std::string& parameters, CommValue item) {
 
 }  // namespace
 
-bool RunCommOpen(const std::string& parameters, int16_t& port) {
+bool RunCommOpen(const std::string& parameters, InheritedFlow flow, int16_t& port) {
   SerialFrame frame;
   if (!BeginSerialAction(parameters, Exactly(7), frame)) return false;
   const int32_t baud = BaudFromTable(frame.number(1));
   const int32_t bits = frame.number(2);
   const int32_t parity = frame.number(3);
   const int32_t stop = frame.number(4);
-  OpenAndPublish(frame);
+  OpenAndPublish(frame, flow);
   const int16_t p = frame.port;
   int& error = frame.errorNumber;
   if (parity >= 1 && parity <= 5) {
@@ -75,16 +75,11 @@ void RunSetBuffer(const std::string& parameters, CommOption option, int32_t limi
   frame.publish();
 }
 
-void wlCommOpen(const std::string& parameters) {
-  int16_t port = 0;
-  RunCommOpen(parameters, port);
-}
-
-void wlCommOpenStd(const std::string& parameters) {
+void RunCommOpenStd(const std::string& parameters, InheritedFlow flow) {
   SerialFrame frame;
   if (!BeginSerialAction(parameters, Exactly(2), frame)) return;
   const int32_t baud = BaudFromTable(frame.number(1));
-  OpenAndPublish(frame);
+  OpenAndPublish(frame, flow);
   const int16_t p = frame.port;
   int& error = frame.errorNumber;
   serialSet(p, CommOption::ParityEnable, 0, error);
@@ -94,6 +89,17 @@ void wlCommOpenStd(const std::string& parameters) {
   serialSet(p, CommOption::Baud, baud, error);
   serialSet(p, CommOption::DataBits, 8, error);
   frame.publish();
+}
+
+// Wirelet's flow actions set flow control, DTR and RTS: an open keeps them
+// as the device had them.
+void wlCommOpen(const std::string& parameters) {
+  int16_t port = 0;
+  RunCommOpen(parameters, InheritedFlow::Keep, port);
+}
+
+void wlCommOpenStd(const std::string& parameters) {
+  RunCommOpenStd(parameters, InheritedFlow::Keep);
 }
 
 void wlCommClose(const std::string& parameters) {

@@ -47,8 +47,12 @@ void wlCommRxLine(const std::string& parameters);
 // handler differs.
 
 // wlCommOpen up to and including wlCommErr; false when the field count or the
-// port number ended it, else `port` is the port it worked on.
-bool RunCommOpen(const std::string& parameters, int16_t& port);
+// port number ended it, else `port` is the port it worked on. `flow` says
+// what the open does with the flow control the port comes with.
+bool RunCommOpen(const std::string& parameters, InheritedFlow flow, int16_t& port);
+
+// wlCommOpenStd, with the same choice.
+void RunCommOpenStd(const std::string& parameters, InheritedFlow flow);
 
 // The buffer-size actions: sizes above `limit` are lowered to it.
 void RunSetBuffer(const std::string& parameters, CommOption option, int32_t limit);
@@ -76,12 +80,23 @@ class LinePiece {
   // enough to need it.
   bool timeUp();
 
+  // The line fell quiet: the idle count starts now when a character was
+  // stored since it last started (or it never did), and goes on otherwise.
+  // Stored characters only mark the count for a restart, so collecting reads
+  // no clock.
+  void beginQuiet();
+  // True once the line has been quiet for the idle time-out. Reads the
+  // clock once.
+  bool idleExpired() const { return quiet_.expired(); }
+  void setIdleLimit(uint32_t milliseconds) { quiet_.setLimit(milliseconds); }
+
   std::string line;
-  uint32_t idle = 0;  // quiet 10 ms polls, reset by every stored character
 
  private:
   int16_t port_;
   Deadline deadline_;
+  Deadline quiet_;
+  bool storedSinceQuiet_ = false;
   bool rateRead_ = false;
   size_t dropped_ = 0;
 };

@@ -29,28 +29,93 @@ struct SerialData : ChannelData {
   // Bytes already taken from the device that the next read returns first
   // (a line receive that looked one byte too far puts its byte back here).
   std::string heldBytes;
+  // The open's first setting also clears what the port inherited (see the
+  // header); done once it has been written.
+  bool repairPending = true;
+  InheritedFlow flow = InheritedFlow::Keep;
+  // Time-outs were installed since the open (serialInstallTimeouts).
+  bool installed = false;
+  // The device was found gone: its handle is never used again but to close it.
+  bool gone = false;
 };
 
 SerialData& StateOf(Channel& port) { return *static_cast<SerialData*>(port.data.get()); }
+
+// A call on the port's handle that Windows would fail for a removed device
+// fails with this without being made once the port is found gone.
+constexpr DWORD kGoneError = ERROR_DEVICE_REMOVED;
+
+// Whether the harmless query confirms that the device behind the handle is
+// gone: it fails too, with one of the removal codes.
+bool ConfirmGone(HANDLE handle) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  const DWORD error = OsCall([&](SystemApi& sys) { sys.ClearCommError(handle, &errors, &status); });
+  return IsRemovalCode(error);
+}
+
+// Makes `call` on the port's handle, unless the device is known to be gone;
+// returns the Windows error read after it. A removal code marks the port
+// gone when the harmless query fails that way too.
+template <class Call>
+DWORD PortCall(Channel& port, Call call) {
+  SerialData& state = StateOf(port);
+  if (state.gone) return kGoneError;
+  const DWORD error = OsCall(call);
+  if (IsRemovalCode(error) && ConfirmGone(HandleOf(port))) state.gone = true;
+  return error;
+}
+
+// The number a failed call on the port records: 71 once the device is
+// gone, else `number`.
+int FailureOf(Channel& port, int number) { return StateOf(port).gone ? kNotReady : number; }
 
 Channel* FindPort(int16_t number, int& errorNumber) {
   return FindChannel(number, ChannelKind::SerialPort, errorNumber);
 }
 
+// Clears what a port inherited from the program before that would drop or
+// alter bytes and that no action sets (the DCB page: fAbortOnError makes the
+// driver end every read and write with an error after a line error until
+// ClearCommError is called; fNull discards every 0 byte; fDsrSensitivity
+// ignores bytes while DSR is low; fErrorChar replaces bytes with a parity
+// error). With Fresh flow the port also starts as a fresh one does: no flow
+// control, DTR and RTS on.
+void RepairInherited(DCB& dcb, InheritedFlow flow) {
+  dcb.fAbortOnError = 0;
+  dcb.fNull = 0;
+  dcb.fDsrSensitivity = 0;
+  dcb.fErrorChar = 0;
+  if (flow != InheritedFlow::Fresh) return;
+  dcb.fOutxCtsFlow = 0;
+  dcb.fOutxDsrFlow = 0;
+  dcb.fOutX = 0;
+  dcb.fInX = 0;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+}
+
 // Reads the DCB, lets `change` edit it and writes it back: a failed read
-// records its mapped number, a refused write 5.
+// records its mapped number, a refused write 5. The first change after the
+// open carries the repair of what the port inherited.
 template <class Change>
 void ChangeState(Channel& port, int& errorNumber, Change change) {
+  SerialData& state = StateOf(port);
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  DWORD error = OsCall([&](SystemApi& sys) { sys.GetCommState(HandleOf(port), &dcb); });
+  DWORD error = PortCall(port, [&](SystemApi& sys) { sys.GetCommState(HandleOf(port), &dcb); });
   if (error != 0) {
-    errorNumber = TranslateWindowsError(error);
+    errorNumber = FailureOf(port, TranslateWindowsError(error));
     return;
   }
+  if (state.repairPending) RepairInherited(dcb, state.flow);
   change(dcb);
-  error = OsCall([&](SystemApi& sys) { sys.SetCommState(HandleOf(port), &dcb); });
-  if (error != 0) errorNumber = kRefused;
+  error = PortCall(port, [&](SystemApi& sys) { sys.SetCommState(HandleOf(port), &dcb); });
+  if (error != 0) {
+    errorNumber = FailureOf(port, kRefused);
+  } else {
+    state.repairPending = false;
+  }
 }
 
 void ChangeDataBits(DCB& dcb, int32_t value) {
@@ -85,16 +150,17 @@ void ChangeOption(DCB& dcb, CommOption option, int32_t value) {
 // the other keeps the device's current size.
 void SetQueueSize(Channel& port, CommOption option, int32_t value, int& errorNumber) {
   COMMPROP properties{};
-  DWORD error = OsCall([&](SystemApi& sys) { sys.GetCommProperties(HandleOf(port), &properties); });
+  DWORD error =
+      PortCall(port, [&](SystemApi& sys) { sys.GetCommProperties(HandleOf(port), &properties); });
   if (error != 0) {
-    errorNumber = TranslateWindowsError(error);
+    errorNumber = FailureOf(port, TranslateWindowsError(error));
     return;
   }
   const DWORD size = static_cast<DWORD>(value);
   const DWORD receive = option == CommOption::RxBuffer ? size : properties.dwCurrentRxQueue;
   const DWORD transmit = option == CommOption::TxBuffer ? size : properties.dwCurrentTxQueue;
-  error = OsCall([&](SystemApi& sys) { sys.SetupComm(HandleOf(port), receive, transmit); });
-  if (error != 0) errorNumber = kRefused;
+  error = PortCall(port, [&](SystemApi& sys) { sys.SetupComm(HandleOf(port), receive, transmit); });
+  if (error != 0) errorNumber = FailureOf(port, kRefused);
 }
 
 // The bytes waiting in the device's input queue; false when the query
@@ -103,10 +169,10 @@ bool DeviceWaiting(Channel& port, DWORD& waiting, int& errorNumber) {
   DWORD errors = 0;
   COMSTAT status{};
   const DWORD error =
-      OsCall([&](SystemApi& sys) { sys.ClearCommError(HandleOf(port), &errors, &status); });
+      PortCall(port, [&](SystemApi& sys) { sys.ClearCommError(HandleOf(port), &errors, &status); });
   waiting = 0;
   if (error != 0) {
-    errorNumber = TranslateWindowsError(error);
+    errorNumber = FailureOf(port, TranslateWindowsError(error));
     return false;
   }
   if (errors & kLineErrorMask) {
@@ -130,11 +196,11 @@ bool ReadFromDevice(Channel& port, DWORD count, std::string& bytes, int& errorNu
     const size_t start = bytes.size();
     bytes.resize(start + piece);
     DWORD read = 0;
-    const DWORD error = OsCall(
-        [&](SystemApi& sys) { sys.ReadFile(HandleOf(port), &bytes[start], piece, &read); });
+    const DWORD error = PortCall(
+        port, [&](SystemApi& sys) { sys.ReadFile(HandleOf(port), &bytes[start], piece, &read); });
     bytes.resize(start + (error == 0 ? read : 0));
     if (error != 0) {
-      errorNumber = kPortFailed;
+      errorNumber = FailureOf(port, kPortFailed);
       return false;
     }
     count -= piece;
@@ -154,7 +220,8 @@ void ReadBounded(Channel& port, DWORD count, std::string& bytes, int& errorNumbe
   while (bytes.size() < count) {
     DWORD waiting = 0;
     if (!DeviceWaiting(port, waiting, errorNumber)) {
-      if (errorNumber != kDeviceError) errorNumber = kPortFailed;  // the port failed under the read
+      // The port failed under the read.
+      if (errorNumber != kDeviceError) errorNumber = FailureOf(port, kPortFailed);
       return;
     }
     if (waiting > 0) {
@@ -173,22 +240,31 @@ void ReadBounded(Channel& port, DWORD count, std::string& bytes, int& errorNumbe
 }
 
 bool InstallTimeouts(Channel& port, COMMTIMEOUTS timeouts) {
-  return OsCall([&](SystemApi& sys) { sys.SetCommTimeouts(HandleOf(port), &timeouts); }) == 0;
+  return PortCall(port, [&](SystemApi& sys) { sys.SetCommTimeouts(HandleOf(port), &timeouts); }) ==
+         0;
+}
+
+// Puts the port's own time-outs back where a write bound replaced them.
+void RestoreOwnTimeouts(Channel& port, SerialData& state) {
+  if (state.writeBound != 0) InstallTimeouts(port, state.own);
+  state.writeBound = 0;
 }
 
 // Makes sure a write of `length` bytes cannot wait for ever: when the port's
-// own write time-outs are endless, a bound for writes of about this size is
-// installed in their place (and kept while it fits, since changing
-// time-outs costs far more than a write). False when the write could still
-// wait for ever: the device refused the bound and has none from before.
+// own write time-outs would let it wait too long, a bound for writes of
+// about this size is installed in their place (and kept while it fits,
+// since changing time-outs costs far more than a write); a write they do
+// bound runs under them again. False when the write could still wait for
+// ever: the device refused the bound and has none from before.
 bool BoundWrite(Channel& port, SerialData& state, DWORD length) {
-  if (!WriteCanWaitForever(state.own.WriteTotalTimeoutMultiplier,
-                           state.own.WriteTotalTimeoutConstant)) {
+  if (!WriteWaitsTooLong(state.own.WriteTotalTimeoutMultiplier,
+                         state.own.WriteTotalTimeoutConstant, length)) {
+    RestoreOwnTimeouts(port, state);
     return true;
   }
   DCB dcb{};
   dcb.DCBlength = sizeof dcb;
-  OsCall([&](SystemApi& sys) { sys.GetCommState(HandleOf(port), &dcb); });
+  PortCall(port, [&](SystemApi& sys) { sys.GetCommState(HandleOf(port), &dcb); });
   const DWORD bound = WriteBoundMilliseconds(length, dcb.BaudRate);
   if (bound == state.writeBound) return true;
   COMMTIMEOUTS bounded = state.own;
@@ -200,20 +276,32 @@ bool BoundWrite(Channel& port, SerialData& state, DWORD length) {
   return state.writeBound != 0;
 }
 
-// Puts the port's own time-outs back where a write bound replaced them.
-void RestoreOwnTimeouts(Channel& port, SerialData& state) {
-  if (state.writeBound != 0) InstallTimeouts(port, state.own);
-  state.writeBound = 0;
-}
-
 void CloseHandleOf(Channel& channel, int& errorNumber) {
   const DWORD error = OsCall([&](SystemApi& sys) { sys.CloseHandle(HandleOf(channel)); });
   if (error != 0) errorNumber = TranslateWindowsError(error);
 }
 
+// Whether the port under `number` is open with a live device: a port whose
+// device was found gone, or whose handle fails the harmless query as a
+// removed device's does, has its stale handle closed and leaves the table
+// (some drivers bring a re-plugged adapter back only once it is closed).
+bool OpenWithLiveDevice(int16_t number) {
+  Channel* open = Channels().find(number);
+  if (open == nullptr) return false;
+  if (open->channelKind == ChannelKind::SerialPort &&
+      (StateOf(*open).gone || ConfirmGone(HandleOf(*open)))) {
+    std::unique_ptr<Channel> stale = Channels().remove(number);
+    int ignored = 0;  // the stale handle's close is no failure of the open
+    CloseHandleOf(*stale, ignored);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-void serialOpen(int16_t number, const std::string& fullName, int& errorNumber) {
+void serialOpen(int16_t number, const std::string& fullName, InheritedFlow flow,
+                int& errorNumber) {
   const std::string name = fullName.substr(0, kMaxDeviceName);
   if (name.empty() || name.find_first_of("*?") != std::string::npos) {
     errorNumber = kBadFileName;
@@ -223,7 +311,7 @@ void serialOpen(int16_t number, const std::string& fullName, int& errorNumber) {
     errorNumber = kNotOpen;
     return;
   }
-  if (Channels().find(number) != nullptr) {
+  if (OpenWithLiveDevice(number)) {
     errorNumber = kAlreadyOpen;
     return;
   }
@@ -238,6 +326,7 @@ void serialOpen(int16_t number, const std::string& fullName, int& errorNumber) {
     return;
   }
   auto state = std::make_unique<SerialData>();
+  state->flow = flow;
   // Unreadable time-outs count as endless ones: every wait is then bounded.
   OsCall([&](SystemApi& sys) { sys.GetCommTimeouts(handle, &state->own); });
   auto channel = std::make_unique<Channel>();
@@ -277,15 +366,17 @@ void serialResetFlow(int16_t number, int& errorNumber) {
 uint32_t serialQuery(int16_t number, CommValue item, int& errorNumber) {
   Channel* port = FindPort(number, errorNumber);
   if (port == nullptr) return 0;
-  if (item == CommValue::Baud) {
+  if (item != CommValue::RxWaiting) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    const DWORD error = OsCall([&](SystemApi& sys) { sys.GetCommState(HandleOf(*port), &dcb); });
+    const DWORD error =
+        PortCall(*port, [&](SystemApi& sys) { sys.GetCommState(HandleOf(*port), &dcb); });
     if (error != 0) {
-      errorNumber = TranslateWindowsError(error);
+      errorNumber = FailureOf(*port, TranslateWindowsError(error));
       return 0;
     }
-    return dcb.BaudRate;
+    if (item == CommValue::Baud) return dcb.BaudRate;
+    return ByteMicroseconds(dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits);
   }
   DWORD waiting = 0;
   if (!DeviceWaiting(*port, waiting, errorNumber)) return 0;
@@ -297,14 +388,16 @@ void serialWrite(int16_t number, const std::string& bytes, int& errorNumber) {
   if (port == nullptr) return;
   const DWORD length = static_cast<DWORD>(bytes.size());
   if (length > 0 && !BoundWrite(*port, StateOf(*port), length)) {
-    errorNumber = kPortFailed;  // unbounded, the write could hold the host for ever: not made
+    // Unbounded, the write could hold the host for ever: not made.
+    errorNumber = FailureOf(*port, kPortFailed);
     return;
   }
   DWORD written = 0;
-  const DWORD error = OsCall(
-      [&](SystemApi& sys) { sys.WriteFile(HandleOf(*port), bytes.data(), length, &written); });
+  const DWORD error = PortCall(*port, [&](SystemApi& sys) {
+    sys.WriteFile(HandleOf(*port), bytes.data(), length, &written);
+  });
   if (error != 0 || written != length) {
-    errorNumber = kPortFailed;
+    errorNumber = FailureOf(*port, kPortFailed);
   } else {
     port->endOfData = false;
   }
@@ -324,11 +417,12 @@ std::string serialRead(int16_t number, int32_t count, int& errorNumber) {
   state.heldBytes.erase(0, bytes.size());
   if (bytes.size() < wanted) {
     const COMMTIMEOUTS& own = state.own;
-    if (ReadCanWaitForever(own.ReadIntervalTimeout, own.ReadTotalTimeoutMultiplier,
-                           own.ReadTotalTimeoutConstant)) {
+    const DWORD rest = wanted - static_cast<DWORD>(bytes.size());
+    if (ReadWaitsTooLong(own.ReadIntervalTimeout, own.ReadTotalTimeoutMultiplier,
+                         own.ReadTotalTimeoutConstant, rest < kReadPieceBytes ? rest : kReadPieceBytes)) {
       ReadBounded(*port, wanted, bytes, errorNumber);
     } else {
-      ReadFromDevice(*port, wanted - static_cast<DWORD>(bytes.size()), bytes, errorNumber);
+      ReadFromDevice(*port, rest, bytes, errorNumber);
     }
   }
   if (bytes.size() < wanted) port->endOfData = true;
@@ -343,6 +437,7 @@ void channelClose(int16_t number, ChannelKind kind, int& errorNumber) {
     return;
   }
   std::unique_ptr<Channel> entry = Channels().remove(number);
+  // A gone device's handle is only closed: its time-outs went with it.
   if (kind == ChannelKind::SerialPort) RestoreOwnTimeouts(*entry, StateOf(*entry));
   CloseHandleOf(*entry, errorNumber);
 }
@@ -365,6 +460,26 @@ void serialInstallTimeouts(int16_t number, const PortTimeouts& timeouts) {
   if (!InstallTimeouts(*port, wanted)) return;
   state.own = wanted;
   state.writeBound = 0;
+  state.installed = true;
+}
+
+bool serialHasInstalledTimeouts(int16_t number) {
+  int ignored = 0;
+  Channel* port = FindPort(number, ignored);
+  return port != nullptr && StateOf(*port).installed;
+}
+
+bool serialGone(int16_t number) {
+  int ignored = 0;
+  Channel* port = FindPort(number, ignored);
+  return port != nullptr && StateOf(*port).gone;
+}
+
+void serialCloseAll() {
+  for (int16_t number = 1; number <= kHighestPort; ++number) {
+    int ignored = 0;
+    channelClose(number, ChannelKind::SerialPort, ignored);
+  }
 }
 
 }  // namespace wl

@@ -7,11 +7,15 @@
 // The layer keeps no copy of a port's settings: each change reads the
 // device's DCB, changes one option's fields and writes it back.
 //
-// Time-outs and bounds. A freshly opened port may have all-zero time-outs,
-// with which a read waits until every byte asked for has come and a write
-// until the device took every byte: for ever, when the device is silent or
-// flow control holds the line. The layer reads a port's time-outs once, at
-// the open, and where they would allow that it bounds the call itself:
+// Time-outs and bounds. Windows keeps a port's time-outs from one program to
+// the next, so a port may come with all-zero ones (a read waits until every
+// byte asked for has come, a write until the device took every byte: for
+// ever, when the device is silent or flow control holds the line), or with
+// what another program left: .NET's {MAXDWORD, MAXDWORD, MAXDWORD-1},
+// pyserial's write constant of MAXDWORD, waits of hours. The layer reads a
+// port's time-outs once, at the open, and where they would let this call,
+// for its size, wait longer than kLongestPortWaitMilliseconds, it bounds the
+// call itself:
 //  - a read asking for more than is waiting takes what arrives and returns
 //    once the line has been quiet for kQuietLimitMilliseconds (1 s), the
 //    wait for its first byte included;
@@ -21,12 +25,27 @@
 //    write the device refuses every bound for (it is not made). That time-out
 //    stays installed while it fits the writes (changing time-outs costs far
 //    more than a write) and the port's own are put back at its close.
-// Ports whose time-outs are finite (Quillport's open installs some, as can
-// the device's previous user) keep them and get exactly one ReadFile or
-// WriteFile per call (per 64 KiB piece of a larger read).
+// Ports whose time-outs are short enough (Quillport's open installs some)
+// keep them and get exactly one ReadFile or WriteFile per call (per 64 KiB
+// piece of a larger read).
 // A device that never stops sending cannot hold a read either: one read
 // returns at most kMostReadBytes (16 MiB) and stops taking pieces
 // kStreamLimitMilliseconds after its first byte (bounds.h).
+//
+// Inherited settings. Windows keeps a port's DCB from one program to the
+// next too. The first setting an open makes also clears the fields that
+// drop or alter bytes and that no action sets (abort-on-error, which fails
+// every call after a line error until the error is cleared; null stripping;
+// DSR sensitivity; error-character replacement), and, for an edition without
+// flow-control actions, starts the port with no flow control and DTR and RTS
+// on, as a fresh port has them.
+//
+// A device that is gone (a USB adapter pulled out) fails calls on its
+// handle with one of the codes IsRemovalCode lists. When a harmless second
+// call (ClearCommError) fails that way too, the port is marked gone: that
+// call and every later one on the port record 71 without touching the
+// handle, which never works again, until the port is closed; opening the
+// port again closes the stale handle first.
 #pragma once
 
 #include <cstdint>
@@ -52,7 +71,17 @@ enum class CommOption {
   RxBuffer,
 };
 
-enum class CommValue { Baud, RxWaiting };
+enum class CommValue {
+  Baud,
+  RxWaiting,
+  ByteMicroseconds,  // how long one byte takes on the line at the port's rate and framing
+};
+
+// What an open does with the flow control and modem lines a port comes with.
+enum class InheritedFlow {
+  Keep,   // as the device had them: the edition's flow actions set them
+  Fresh,  // no flow control, DTR and RTS on: an edition that cannot set them
+};
 
 // A port's read and write time-outs in milliseconds, as the device keeps them.
 struct PortTimeouts {
@@ -63,7 +92,8 @@ struct PortTimeouts {
   uint32_t writeTotalConstant;
 };
 
-void serialOpen(int16_t number, const std::string& deviceName, int& errorNumber);
+void serialOpen(int16_t number, const std::string& deviceName, InheritedFlow flow,
+                int& errorNumber);
 void serialSet(int16_t number, CommOption option, int32_t value, int& errorNumber);
 void serialResetFlow(int16_t number, int& errorNumber);
 uint32_t serialQuery(int16_t number, CommValue item, int& errorNumber);
@@ -82,5 +112,15 @@ void serialUnread(int16_t number, char byte);
 // reported, but refused ones are not taken for the port's. Returns without a
 // call when the port is not open.
 void serialInstallTimeouts(int16_t number, const PortTimeouts& timeouts);
+
+// Whether time-outs were installed on the open port since its open.
+bool serialHasInstalledTimeouts(int16_t number);
+
+// Whether the open port's device has been found gone.
+bool serialGone(int16_t number);
+
+// Closes every open serial port, putting back the time-outs it came with:
+// for a plug-in being unloaded.
+void serialCloseAll();
 
 }  // namespace wl

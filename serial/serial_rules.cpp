@@ -12,7 +12,7 @@ int32_t BaudFromTable(int32_t requested) {
   }
 }
 
-bool PortInRange(int64_t port) { return port >= 1 && port <= 16; }
+bool PortInRange(int64_t port) { return port >= 1 && port <= kHighestPort; }
 
 std::string PortDeviceName(int64_t port, const std::string& portField) {
   return (port <= 9 ? "COM" : "\\\\.\\COM") + portField;
@@ -37,12 +37,47 @@ uint32_t LineTimeoutPolls(int32_t field) {
   return polls < 1 || polls > 1000 ? 100 : polls;
 }
 
-bool ReadCanWaitForever(uint32_t interval, uint32_t multiplier, uint32_t constant) {
-  return multiplier == 0 && constant == 0 && interval != 0xFFFFFFFFu;
+uint32_t LineQuietMilliseconds(uint32_t polls) { return (polls + 1) * kLinePollMilliseconds; }
+
+namespace {
+
+constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
+
+uint64_t TotalWait(uint32_t multiplier, uint32_t constant, uint32_t count) {
+  if (multiplier == 0 && constant == 0) return kEndless;
+  return static_cast<uint64_t>(multiplier) * count + constant;
 }
 
-bool WriteCanWaitForever(uint32_t multiplier, uint32_t constant) {
-  return multiplier == 0 && constant == 0;
+}  // namespace
+
+uint64_t LongestReadWait(uint32_t interval, uint32_t multiplier, uint32_t constant,
+                         uint32_t count) {
+  if (interval == kMaxDword) {
+    if (multiplier == 0 && constant == 0) return 0;
+    if (multiplier == kMaxDword && constant != 0 && constant != kMaxDword) return constant;
+    if (constant == kMaxDword) return kEndless;
+  }
+  return TotalWait(multiplier, constant, count);
+}
+
+uint64_t LongestWriteWait(uint32_t multiplier, uint32_t constant, uint32_t count) {
+  return TotalWait(multiplier, constant, count);
+}
+
+bool ReadWaitsTooLong(uint32_t interval, uint32_t multiplier, uint32_t constant, uint32_t count) {
+  return LongestReadWait(interval, multiplier, constant, count) > kLongestPortWaitMilliseconds;
+}
+
+bool WriteWaitsTooLong(uint32_t multiplier, uint32_t constant, uint32_t count) {
+  return LongestWriteWait(multiplier, constant, count) > kLongestPortWaitMilliseconds;
+}
+
+uint32_t ByteMicroseconds(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
+  if (baud == 0) return 0;
+  // Stop bits in halves: one, one and a half, two.
+  const uint32_t halves =
+      2 * (1 + byteSize + (parity != 0 ? 1 : 0)) + (stopBits == 2 ? 4 : stopBits == 1 ? 3 : 2);
+  return static_cast<uint32_t>((static_cast<uint64_t>(halves) * 500000 + baud - 1) / baud);
 }
 
 namespace {

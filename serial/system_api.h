@@ -41,7 +41,8 @@ class SystemApi {
   virtual DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* high, DWORD method) = 0;
   virtual BOOL SetEndOfFile(HANDLE handle) = 0;
   virtual void Sleep(DWORD milliseconds) = 0;
-  virtual DWORD GetTickCount() = 0;
+  virtual BOOL QueryPerformanceCounter(LARGE_INTEGER* count) = 0;
+  virtual BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) = 0;
 
   // Serial communications.
   virtual BOOL GetCommState(HANDLE handle, DCB* dcb) = 0;
@@ -79,7 +80,9 @@ void UseSystem(SystemApi* api);
 // The real one, for fakes that pass some calls through.
 SystemApi& RealSystemApi();
 
-// The tick count (GetTickCount) of the SystemApi in use, for deadlines.
+// Milliseconds from the performance counter of the SystemApi in use, for
+// deadlines. Not GetTickCount: on Windows it moves in steps of the timer
+// tick (10 to 16 ms), as coarse as the shortest waits it would measure.
 Clock& SystemClock();
 
 // Runs call(System()) under callLock with the error mode and last-error

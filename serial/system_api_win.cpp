@@ -31,7 +31,12 @@ class RealSystem final : public SystemApi {
   }
   BOOL SetEndOfFile(HANDLE handle) override { return ::SetEndOfFile(handle); }
   void Sleep(DWORD milliseconds) override { ::Sleep(milliseconds); }
-  DWORD GetTickCount() override { return ::GetTickCount(); }
+  BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override {
+    return ::QueryPerformanceCounter(count);
+  }
+  BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) override {
+    return ::QueryPerformanceFrequency(frequency);
+  }
 
   BOOL GetCommState(HANDLE handle, DCB* dcb) override { return ::GetCommState(handle, dcb); }
   BOOL SetCommState(HANDLE handle, DCB* dcb) override { return ::SetCommState(handle, dcb); }
@@ -88,13 +93,31 @@ RealSystem realSystem;
 SystemApi* current = &realSystem;
 std::mutex callLock;
 
-// The tick count of the SystemApi in use, so a test's fake clock drives
-// every deadline.
-class TickClock final : public Clock {
+// The performance counter of the SystemApi in use, so a test's fake clock
+// drives every deadline. Its frequency is fixed at boot (Microsoft's
+// QueryPerformanceFrequency page), so it is read once per SystemApi.
+class CounterClock final : public Clock {
  public:
-  uint32_t milliseconds() override { return System().GetTickCount(); }
+  uint32_t milliseconds() override {
+    SystemApi& sys = System();
+    if (&sys != frequencyOf_) {
+      LARGE_INTEGER frequency{};
+      sys.QueryPerformanceFrequency(&frequency);
+      frequency_ = frequency.QuadPart > 0 ? static_cast<uint64_t>(frequency.QuadPart) : 1000;
+      frequencyOf_ = &sys;
+    }
+    LARGE_INTEGER count{};
+    sys.QueryPerformanceCounter(&count);
+    const uint64_t ticks = static_cast<uint64_t>(count.QuadPart);
+    // In two steps, so that ticks x 1000 cannot overflow.
+    return static_cast<uint32_t>(ticks / frequency_ * 1000 + ticks % frequency_ * 1000 / frequency_);
+  }
+
+ private:
+  SystemApi* frequencyOf_ = nullptr;
+  uint64_t frequency_ = 1000;
 };
-TickClock tickClock;
+CounterClock counterClock;
 
 }  // namespace
 
@@ -104,7 +127,7 @@ void UseSystem(SystemApi* api) { current = api ? api : &realSystem; }
 
 SystemApi& RealSystemApi() { return realSystem; }
 
-Clock& SystemClock() { return tickClock; }
+Clock& SystemClock() { return counterClock; }
 
 void LockCalls() { callLock.lock(); }
 void UnlockCalls() { callLock.unlock(); }

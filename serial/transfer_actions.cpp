@@ -134,7 +134,9 @@ void wlCommRxF(const std::string& parameters) {
 }
 
 LinePiece::LinePiece(int16_t port)
-    : port_(port), deadline_(SystemClock(), kLineRateCheckMilliseconds) {}
+    : port_(port),
+      deadline_(SystemClock(), kLineRateCheckMilliseconds),
+      quiet_(SystemClock(), LineQuietMilliseconds(LineTimeoutPolls(0))) {}
 
 bool LinePiece::add(char byte) {
   if (full()) {
@@ -143,8 +145,14 @@ bool LinePiece::add(char byte) {
   }
   if (line.empty()) deadline_.start();
   line += byte;
-  idle = 0;
+  storedSinceQuiet_ = true;
   return false;
+}
+
+void LinePiece::beginQuiet() {
+  if (quiet_.started() && !storedSinceQuiet_) return;
+  quiet_.restart();
+  storedSinceQuiet_ = false;
 }
 
 bool LinePiece::drop() {
@@ -165,15 +173,20 @@ bool LinePiece::timeUp() {
 void RunRxLine(const std::string& parameters, LineCollector collect) {
   SerialFrame frame;
   if (!BeginSerialAction(parameters, Exactly(3), frame)) return;
-  const uint32_t timeout = LineTimeoutPolls(frame.number(2));
   LinePiece piece(frame.port);
+  // The idle time-out is quiet measured on the clock from here; the polls
+  // stay 10 ms apart, however long the system makes each Sleep last.
+  piece.setIdleLimit(LineQuietMilliseconds(LineTimeoutPolls(frame.number(2))));
   Waiting(frame);  // records and clears a line error pending before collection
-  // The piece's time bound is looked at once per wait for more bytes.
-  while (!collect(frame.port, piece, frame.errorNumber) && !piece.timeUp()) {
+  // The piece's time bound is looked at once per wait for more bytes. A
+  // device found gone ends the receive at once: nothing more can come.
+  while (!collect(frame.port, piece, frame.errorNumber) && !piece.timeUp() &&
+         !serialGone(frame.port)) {
     bool timedOut = false;
-    while (Waiting(frame) == 0) {
-      System().Sleep(10);
-      if (++piece.idle > timeout) {
+    while (Waiting(frame) == 0 && !serialGone(frame.port)) {
+      piece.beginQuiet();
+      System().Sleep(kLinePollMilliseconds);
+      if (piece.idleExpired()) {
         SetHostVariable("wlCommEof", "1");
         timedOut = true;
         break;

@@ -62,7 +62,7 @@ class SocketSource final : public ByteSource {
   const TcpConnection& c_;
 };
 
-// Channel 21 when it is the connection; otherwise nullptr and why.
+// The connection's channel when it is the connection; otherwise nullptr and why.
 Channel* FindConnection(int& errorNumber) {
   Channel* channel = Channels().find(kTcpChannel);
   if (channel == nullptr) {

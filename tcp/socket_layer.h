@@ -1,4 +1,4 @@
-// The socket layer: the plug-in's one TCP client connection (channel 21).
+// The socket layer: the plug-in's one TCP client connection (kTcpChannel).
 //
 // Windows Sockets from WSOCK32, every call made through System(). The
 // connect blocks; the connected socket does not (see Connect), and every
@@ -7,7 +7,7 @@
 // (t & 1023) << 10 microseconds, so 1,024 waits 1 s and 1,023 waits
 // 1.047552 s. Every operation returns an error number, 0 for success:
 //   7  no memory          24 a wait ran out      52 no connection open
-//   54 channel 21 is something else              55 already open
+//   54 its channel is something else              55 already open
 //   57 a socket call failed (70 when it said WSAEINPROGRESS)
 //   68 the network stack did not start in version 2
 // (named in serial/error_table.h).

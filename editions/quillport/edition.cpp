@@ -6,6 +6,7 @@
 #include "editions/quillport/quillport_actions.h"
 #include "plugin/catalogue.h"
 #include "serial/serial_actions.h"
+#include "serial/serial_device.h"
 #include "tcp/tcp_actions.h"
 
 namespace wl {
@@ -18,11 +19,11 @@ const CatalogueEntry kCatalogue[] = {
     {2, "wlCommOpenStd",
      "wlCommOpenStd (port,baud) A simpler way to open a port using default values (See the help "
      "file)",
-     wlCommOpenStd},
+     quillport::wlCommOpenStd},
     {3, "wlCommClose", "wlCommClose (port) Closes an open comm port", wlCommClose},
     {0, "Port Settings", nullptr, nullptr},
     {4, "wlCommSetBaud", "wlCommSetBaud 'port,baud' Change baud rate on an open comm port",
-     wlCommSetBaud},
+     quillport::wlCommSetBaud},
     {5, "wlCommSetTxBuffer", "wlCommSetTxBuffer 'port,buffer' Change TX buffer on an open comm port",
      quillport::wlCommSetTxBuffer},
     {6, "wlCommSetRxBuffer", "wlCommSetRxBuffer 'port,buffer' Change RX buffer on an open comm port",
@@ -67,6 +68,7 @@ const Edition kQuillport = {
     "RS232 Communications Plugin for NeoBook.",
     kCatalogue,
     sizeof kCatalogue / sizeof kCatalogue[0],
+    serialCloseAll,
 };
 
 }  // namespace

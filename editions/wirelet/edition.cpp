@@ -4,6 +4,7 @@
 // registered before the TCP actions 20 to 28, and 19 sits with them.
 #include "plugin/catalogue.h"
 #include "serial/serial_actions.h"
+#include "serial/serial_device.h"
 #include "tcp/tcp_actions.h"
 
 namespace wl {
@@ -83,6 +84,7 @@ const Edition kWirelet = {
     "Communications Plugin for NeoBook.",
     kCatalogue,
     sizeof kCatalogue / sizeof kCatalogue[0],
+    serialCloseAll,
 };
 
 }  // namespace

@@ -94,12 +94,13 @@ TEST_P(Hostile, FileNamesAreCheckedBeforeAnythingIsTaken) {
 }
 
 TEST_P(Hostile, NumberFormsAtTheirLimits) {
-  // Ports that read outside 1 to 16 end the action without a word.
-  for (const char* port : {"0", "17", "-1", "0.5", "16.5E0x", "&H11", "1E99999", "-1E99999",
-                           "&HFFFFFFFFFFFFFFFF", "4294967297", "&B", "&"}) {
+  // Ports that read outside 1 to 256 end the action without a word.
+  for (const char* port : {"0", "257", "-1", "0.5", "16.5E0x", "&H101", "1E99999", "-1E99999",
+                           "&HFFFFFFFFFFFFFFFF", "4294967297", "&B", "&", "256.5"}) {
     const std::string text = std::string(port) + ",n";
     const std::string err = run("wlCommRxCount", text);
-    const bool inRange = std::string(port) == "16.5E0x";  // 16.5 rounds to 16
+    // 16.5 and 256.5 round to the even 16 and 256.
+    const bool inRange = std::string(port) == "16.5E0x" || std::string(port) == "256.5";
     EXPECT_EQ(err, inRange ? " 52" : kUnset) << port;
   }
   if (host.number("wlCommSendASCII") > 0) {

@@ -19,10 +19,13 @@ TEST(PortNames, LowPortsPlainHighPortsThroughTheDeviceNamespace) {
   EXPECT_EQ(wl::PortDeviceName(3, "03"), "COM03");
   EXPECT_EQ(wl::PortDeviceName(2, "2.5"), "COM2.5");
   EXPECT_EQ(wl::PortDeviceName(12, "12"), "\\\\.\\COM12");
+  EXPECT_EQ(wl::PortDeviceName(17, "17"), "\\\\.\\COM17");
+  EXPECT_EQ(wl::PortDeviceName(256, "256"), "\\\\.\\COM256");
   EXPECT_FALSE(wl::PortInRange(0));
   EXPECT_TRUE(wl::PortInRange(1));
-  EXPECT_TRUE(wl::PortInRange(16));
-  EXPECT_FALSE(wl::PortInRange(17));
+  EXPECT_TRUE(wl::PortInRange(17));  // USB adapters are often COM17 to COM40
+  EXPECT_TRUE(wl::PortInRange(256));
+  EXPECT_FALSE(wl::PortInRange(257));
   EXPECT_FALSE(wl::PortInRange(4294967297LL));  // not port 1 by its low bits
 }
 
@@ -69,14 +72,47 @@ TEST(LineTimeout, OutsideOneToThousandIsOneSecond) {
   EXPECT_EQ(wl::LineTimeoutPolls(-5), 100u);
 }
 
-TEST(Bounds, WhichTimeoutsLetACallWaitForEver) {
-  EXPECT_TRUE(wl::ReadCanWaitForever(0, 0, 0));
-  EXPECT_TRUE(wl::ReadCanWaitForever(500, 0, 0));  // the interval starts only with a byte
-  EXPECT_FALSE(wl::ReadCanWaitForever(0xFFFFFFFFu, 0, 0));
-  EXPECT_FALSE(wl::ReadCanWaitForever(500, 10, 200));
-  EXPECT_FALSE(wl::ReadCanWaitForever(0, 0, 1));
-  EXPECT_TRUE(wl::WriteCanWaitForever(0, 0));
-  EXPECT_FALSE(wl::WriteCanWaitForever(1, 500));
+TEST(LineTimeout, TheQuietIsTPlusOnePollsOfTenMilliseconds) {
+  EXPECT_EQ(wl::LineQuietMilliseconds(1), 20u);
+  EXPECT_EQ(wl::LineQuietMilliseconds(100), 1010u);
+  EXPECT_EQ(wl::LineQuietMilliseconds(1000), 10010u);
+}
+
+// What other programs leave on a port, and the time-outs of our own.
+TEST(Bounds, ACallWaitsTooLongWhenItsTimeoutsAllowMoreThanTheBoundForItsSize) {
+  const uint32_t M = 0xFFFFFFFFu;
+  // Reads: all 0 and an interval alone never end a wait for a first byte.
+  EXPECT_EQ(wl::LongestReadWait(0, 0, 0, 10), wl::kEndless);
+  EXPECT_EQ(wl::LongestReadWait(500, 0, 0, 10), wl::kEndless);
+  EXPECT_EQ(wl::LongestReadWait(M, 0, 0, 10), 0u);              // at once
+  EXPECT_EQ(wl::LongestReadWait(M, M, 200, 10), 200u);          // first bytes, or c
+  EXPECT_EQ(wl::LongestReadWait(M, M, M - 1, 10), M - 1);       // .NET's infinite ReadTimeout
+  EXPECT_EQ(wl::LongestReadWait(M, 10, M, 10), wl::kEndless);   // starts no timer
+  EXPECT_EQ(wl::LongestReadWait(500, 10, 200, 10), 300u);       // Quillport's
+  EXPECT_EQ(wl::LongestReadWait(0, M, M, 2), 3ull * M);         // no 32-bit overflow
+  EXPECT_TRUE(wl::ReadWaitsTooLong(M, M, M - 1, 1));
+  EXPECT_TRUE(wl::ReadWaitsTooLong(0, 0, 3600000, 1));          // an hour
+  EXPECT_TRUE(wl::ReadWaitsTooLong(0, 0, 0, 1));
+  EXPECT_FALSE(wl::ReadWaitsTooLong(M, 0, 0, 100000));
+  EXPECT_FALSE(wl::ReadWaitsTooLong(500, 10, 200, 100));
+  EXPECT_FALSE(wl::ReadWaitsTooLong(0, 0, wl::kLongestPortWaitMilliseconds, 1));
+  // For its size: Quillport's read of 5,000 bytes could wait 50 s.
+  EXPECT_TRUE(wl::ReadWaitsTooLong(500, 10, 200, 5000));
+  // Writes: pyserial's write_timeout=0 leaves a constant of MAXDWORD.
+  EXPECT_EQ(wl::LongestWriteWait(0, 0, 10), wl::kEndless);
+  EXPECT_TRUE(wl::WriteWaitsTooLong(0, 0, 1));
+  EXPECT_TRUE(wl::WriteWaitsTooLong(0, M, 1));
+  EXPECT_FALSE(wl::WriteWaitsTooLong(1, 500, 1000));
+  EXPECT_TRUE(wl::WriteWaitsTooLong(9, 500, 4000));
+}
+
+TEST(Bounds, AByteTakesItsBitsAtThePortsRate) {
+  EXPECT_EQ(wl::ByteMicroseconds(9600, 8, 0, 0), 1042u);     // 10 bits
+  EXPECT_EQ(wl::ByteMicroseconds(1200, 8, 0, 0), 8334u);
+  EXPECT_EQ(wl::ByteMicroseconds(1200, 7, 2, 2), 9167u);     // 7E2: 11 bits
+  EXPECT_EQ(wl::ByteMicroseconds(19200, 8, 0, 0), 521u);
+  EXPECT_EQ(wl::ByteMicroseconds(9600, 5, 0, 1), 782u);      // 7.5 bits
+  EXPECT_EQ(wl::ByteMicroseconds(0, 8, 0, 0), 0u);
 }
 
 TEST(Bounds, AWriteMayTakeAFewSecondsPlusItsLineTimeInWholeSeconds) {

@@ -28,22 +28,23 @@ using QuillportLine = Quillport;
 }  // namespace
 
 TEST_F(QuillportOpen, InstallsTheTimeoutsLastAndPublishesThemInOrder) {
+  // At 9600 baud a byte takes 1.04 ms: the write multiplier is 2.
   FakePort& p = open("COM1", "1");
   EXPECT_EQ(p.timeouts.ReadIntervalTimeout, 500u);
   EXPECT_EQ(p.timeouts.ReadTotalTimeoutMultiplier, 10u);
   EXPECT_EQ(p.timeouts.ReadTotalTimeoutConstant, 200u);
-  EXPECT_EQ(p.timeouts.WriteTotalTimeoutMultiplier, 1u);
+  EXPECT_EQ(p.timeouts.WriteTotalTimeoutMultiplier, 2u);
   EXPECT_EQ(p.timeouts.WriteTotalTimeoutConstant, 500u);
   const std::vector<std::string> calls = fake.callsOn("COM1");
   ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls.back(), "SetCommTimeouts 500 10 200 1 500");
+  EXPECT_EQ(calls.back(), "SetCommTimeouts 500 10 200 2 500");
   EXPECT_EQ(setOrder(), (std::vector<std::string>{"wlOpenCommErr", "wlCommErr", "wlCommRIT",
                                                   "wlCommRTTM", "wlCommRTTC", "wlCommWTTM",
                                                   "wlCommWTTC"}));
   EXPECT_EQ(var("wlCommRIT"), " 500");
   EXPECT_EQ(var("wlCommRTTM"), " 10");
   EXPECT_EQ(var("wlCommRTTC"), " 200");
-  EXPECT_EQ(var("wlCommWTTM"), " 1");
+  EXPECT_EQ(var("wlCommWTTM"), " 2");
   EXPECT_EQ(var("wlCommWTTC"), " 500");
 }
 
@@ -60,7 +61,7 @@ TEST_F(QuillportOpen, VariablesComeAlsoAfterAFailedOpenButNotAfterASilentEnd) {
   EXPECT_EQ(var("wlCommErr"), " 0");
   EXPECT_EQ(var("wlCommWTTC"), " 500");
   run("wlCommClose", "2");
-  for (const char* p : {"2,9600,8,0,0,4096", "17,9600,8,0,0,4096,4096"}) {
+  for (const char* p : {"2,9600,8,0,0,4096", "257,9600,8,0,0,4096,4096"}) {
     run("wlCommOpen", p);
     EXPECT_TRUE(nothingSet()) << p;
   }
@@ -84,12 +85,12 @@ TEST_F(QuillportOpen, ReadsAndWritesRunUnderTheInstalledTimeouts) {
   EXPECT_EQ(var("s"), "");
   EXPECT_EQ(var("wlCommErr"), " 0");
   EXPECT_EQ(fake.now() - start, 250u);
-  // A write the device cannot take ends short after 500 + n ms: 69.
+  // A write the device cannot take ends short after 500 + 2n ms: 69.
   p.room = 3;
   start = fake.now();
   run("wlCommSend", "1,abcdefghij");
   EXPECT_EQ(var("wlCommErr"), " 69");
-  EXPECT_EQ(fake.now() - start, 510u);
+  EXPECT_EQ(fake.now() - start, 520u);
 }
 
 TEST_F(QuillportBuffers, SizesGoToTheDeviceUnlowered) {

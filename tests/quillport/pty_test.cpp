@@ -71,7 +71,7 @@ using QuillportLines = QuillportPty;
 TEST_F(QuillportReadTimeouts, TheOpenPublishesTheTimeoutsAndOpenStdDoesNot) {
   const std::pair<const char*, const char*> expected[] = {
       {"wlOpenCommErr", " 0"}, {"wlCommErr", " 0"},   {"wlCommRIT", " 500"}, {"wlCommRTTM", " 10"},
-      {"wlCommRTTC", " 200"},  {"wlCommWTTM", " 1"}, {"wlCommWTTC", " 500"}};
+      {"wlCommRTTC", " 200"},  {"wlCommWTTM", " 2"}, {"wlCommWTTC", " 500"}};
   ASSERT_EQ(opened.size(), 7u);
   for (size_t i = 0; i < opened.size(); ++i) {
     EXPECT_EQ(opened[i].name, expected[i].first);

@@ -37,7 +37,10 @@ while read -r name kind; do
       socat pty,raw,echo=0,link="$rig/$name" pty,raw,echo=0,link="$rig/$name-peer" \
         >/dev/null 2>&1 </dev/null &
       echo $! >> "$rig/socat.pids"
-      printf '"%s"="%s"\n"COM%d"="%s"\n' "$name" "$rig/$name" $((n + 100)) "$rig/$name-peer" >> "$reg"
+      printf '"%s"="%s"\n' "$name" "$rig/$name" >> "$reg"
+      if [ $((n + 100)) -le 256 ]; then
+        printf '"COM%d"="%s"\n' $((n + 100)) "$rig/$name-peer" >> "$reg"
+      fi
       ;;
     dir)
       mkdir -p "$rig/$name.dir"
@@ -49,6 +52,10 @@ while read -r name kind; do
     *) echo "ports.conf: unknown kind $kind for $name" >&2; exit 1 ;;
   esac
 done < "$here/ports.conf"
+# Every other name up to COM256 (the plug-ins' highest port) leads nowhere.
+for n in $(seq 256); do
+  grep -q "^\"COM$n\"=" "$reg" || printf '"COM%d"=""\n' "$n" >> "$reg"
+done
 
 # Wait (bounded) until every pty link exists.
 for _ in $(seq 100); do
@@ -69,12 +76,18 @@ wineserver -w
 # The mapping takes effect when the server starts again; keep it running.
 wineserver -p >/dev/null 2>&1 </dev/null
 wine cmd /c exit >/dev/null 2>&1 </dev/null || true
+# Wine's port map takes names below COM256 only and gives the first real
+# serial port it finds the first number left, COM256 when every other is
+# named: its link goes now that the server made it (the server keeps running
+# for the whole run), so COM256 leads nowhere, as a name mapped to nothing.
+[[ "$(readlink "$WINEPREFIX/dosdevices/com256" 2>/dev/null)" == /dev/* ]] &&
+  rm -f "$WINEPREFIX/dosdevices/com256"
 
 for link in "$WINEPREFIX"/dosdevices/com*; do
   [ -L "$link" ] || continue
   target=$(readlink "$link")
   n=$(basename "$link"); n=${n#com}
-  if [ "$n" -le 20 ] && [[ "$target" == /dev/ttyS* ]]; then
+  if [ "$n" -le 256 ] && [[ "$target" == /dev/ttyS* ]]; then
     echo "COM$n leads to the machine's serial port $target: refusing to run" >&2
     exit 1
   fi

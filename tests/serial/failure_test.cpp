@@ -135,8 +135,22 @@ bool Injectable(const Call& c) {
 }
 
 // Windows errors the sweep injects, with the numbers Wirelet reports for them.
+// The first two are also codes a removed device gives.
 const std::pair<DWORD, const char*> kErrors[] = {
     {ERROR_ACCESS_DENIED, " 70"}, {ERROR_GEN_FAILURE, " 72"}, {ERROR_INVALID_HANDLE, " 51"}};
+
+bool RemovalCode(DWORD error) { return error == ERROR_ACCESS_DENIED || error == ERROR_GEN_FAILURE; }
+
+// Whether the injected failure tells the engine the device is gone: the
+// harmless query itself fails for good with a removal code (a second query
+// confirms it), or an open finds the port it is asked for already open and
+// its handle failing that query (one failure is enough there: the stale
+// handle is closed and the port opened anew).
+bool FoundGone(const SweepCase& c, const Call& call, DWORD error, int times) {
+  if (!call.onPort() || call.name != "ClearCommError" || !RemovalCode(error)) return false;
+  return times < 0 || (c.start == Start::Open && c.effect == Effect::KeepsOpen &&
+                       std::string(c.cleanOpenErr) == " 55");
+}
 
 // What wlCommErr may read after `call` failed with the error reported as `own`.
 std::set<std::string> Reports(const Call& call, const std::string& own) {
@@ -309,16 +323,23 @@ TEST_P(FailureSweep, EveryFailedCallLeavesTheTableAndHandlesRight) {
       const bool portOpen = c.effect == Effect::KeepsOpen || (c.effect == Effect::Opens && !portRefused);
       expectTable(fake, portOpen);
 
+      const bool gone = FoundGone(c, call, error.first, times);
+      const bool reopened = gone && std::string(c.cleanOpenErr) == " 55";
       const bool tolerated =
           std::find(c.tolerated.begin(), c.tolerated.end(), call.name) != c.tolerated.end();
-      if (tolerated) {
+      if (reopened) {
+        EXPECT_EQ(var("wlOpenCommErr"), " 0") << "the stale handle was not replaced";
+        EXPECT_EQ(var("wlCommErr"), " 0");
+      } else if (gone) {
+        EXPECT_EQ(var("wlCommErr"), " 71") << "a device found gone is not reported as gone";
+      } else if (tolerated) {
         EXPECT_EQ(var("wlCommErr"), c.cleanErr) << "a failure the action can do without was reported";
       } else {
         const std::set<std::string> allowed = Reports(call, error.second);
         EXPECT_TRUE(allowed.count(var("wlCommErr")) > 0)
             << "the failure went unreported or misreported: wlCommErr is " << var("wlCommErr");
       }
-      if (*c.cleanOpenErr) {
+      if (*c.cleanOpenErr && !reopened) {
         EXPECT_EQ(var("wlOpenCommErr"), portRefused ? error.second : c.cleanOpenErr);
       }
       // A file that could not be opened takes nothing from the port.
@@ -332,7 +353,9 @@ TEST_P(FailureSweep, EveryFailedCallLeavesTheTableAndHandlesRight) {
       // close's own putting back), and the port opens and works again.
       fake.clearFailures();
       port.room = static_cast<size_t>(-1);
-      const bool restorable = !(c.effect == Effect::Closes && call.name == "SetCommTimeouts");
+      // A gone device's handle is only closed: its time-outs are not put back.
+      const bool restorable =
+          !(c.effect == Effect::Closes && call.name == "SetCommTimeouts") && !(gone && !reopened);
       auto sendsAndCloses = [&](bool send, const char* when) {
         SCOPED_TRACE(when);
         if (send) {

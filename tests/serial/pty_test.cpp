@@ -169,7 +169,7 @@ TEST_P(PtyOpen, PortsTenToSixteenOpenUnderTheDevicePath) {
 TEST_P(PtyOpen, WrongFieldCountsAndPortsEndSilently) {
   const std::pair<const char*, const char*> calls[] = {
       {"wlCommOpenStd", "1"},          {"wlCommOpenStd", "1,9600,8"},
-      {"wlCommOpenStd", "0,9600"},     {"wlCommOpenStd", "17,9600"},
+      {"wlCommOpenStd", "0,9600"},     {"wlCommOpenStd", "257,9600"},
       {"wlCommOpenStd", ",9600"},      {"wlCommOpen", "1,9600,8,0,0,4096"},
       {"wlCommClose", "1,2"},          {"wlCommSend", "1,a,b"},
       {"wlCommRxByte", "1,b"},         {"wlCommRxLine", "1,l"},

@@ -295,13 +295,23 @@ DWORD FakeDevice::GetFileType(HANDLE handle) {
 }
 
 void FakeDevice::Sleep(DWORD milliseconds) {
+  // Windows sleeps to a timer tick: a Sleep(10) lasts a whole 15.6 ms tick.
+  if (timerTick_ > 1 && milliseconds > 0) {
+    milliseconds = (milliseconds + timerTick_ - 1) / timerTick_ * timerTick_;
+  }
   now_ = AddMs(now_, milliseconds);
   settle();
 }
 
-DWORD FakeDevice::GetTickCount() {
+BOOL FakeDevice::QueryPerformanceCounter(LARGE_INTEGER* count) {
   ++clockReads_;
-  return now_;
+  count->QuadPart = now_;
+  return TRUE;
+}
+
+BOOL FakeDevice::QueryPerformanceFrequency(LARGE_INTEGER* frequency) {
+  frequency->QuadPart = 1000;  // the counter counts the fake's milliseconds
+  return TRUE;
 }
 
 BOOL FakeDevice::GetCommState(HANDLE handle, DCB* dcb) {

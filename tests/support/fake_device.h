@@ -83,8 +83,11 @@ class FakeDevice : public PassThroughSystem {
 
   // Fake time in milliseconds.
   DWORD now() const { return now_; }
-  // How often the engine read the clock (GetTickCount).
+  // How often the engine read the clock (QueryPerformanceCounter).
   long clockReads() const { return clockReads_; }
+  // Sleeps last whole ticks of this many milliseconds, as on Windows, whose
+  // default timer tick is 15.6 ms; 1 (the default): exactly as asked.
+  void setTimerTick(DWORD milliseconds) { timerTick_ = milliseconds; }
 
   // A run-away loop guard: after this many port calls every port call
   // fails with error 6, so an engine loop that never ends still returns.
@@ -99,7 +102,8 @@ class FakeDevice : public PassThroughSystem {
   BOOL WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD* written) override;
   DWORD GetFileType(HANDLE handle) override;
   void Sleep(DWORD milliseconds) override;
-  DWORD GetTickCount() override;
+  BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override;
+  BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) override;
   BOOL GetCommState(HANDLE handle, DCB* dcb) override;
   BOOL SetCommState(HANDLE handle, DCB* dcb) override;
   BOOL GetCommProperties(HANDLE handle, COMMPROP* properties) override;
@@ -149,6 +153,7 @@ class FakeDevice : public PassThroughSystem {
   long budget_ = 2000000;
   long spent_ = 0;
   long clockReads_ = 0;
+  DWORD timerTick_ = 1;
   int fired_ = 0;
 };
 

@@ -20,7 +20,8 @@ class PassThroughSystem : public wl::SystemApi {
   DWORD SetFilePointer(HANDLE handle, LONG distance, LONG* high, DWORD method) override { return wl::RealSystemApi().SetFilePointer(handle, distance, high, method); }
   BOOL SetEndOfFile(HANDLE handle) override { return wl::RealSystemApi().SetEndOfFile(handle); }
   void Sleep(DWORD milliseconds) override { wl::RealSystemApi().Sleep(milliseconds); }
-  DWORD GetTickCount() override { return wl::RealSystemApi().GetTickCount(); }
+  BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override { return wl::RealSystemApi().QueryPerformanceCounter(count); }
+  BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) override { return wl::RealSystemApi().QueryPerformanceFrequency(frequency); }
   BOOL GetCommState(HANDLE handle, DCB* dcb) override { return wl::RealSystemApi().GetCommState(handle, dcb); }
   BOOL SetCommState(HANDLE handle, DCB* dcb) override { return wl::RealSystemApi().SetCommState(handle, dcb); }
   BOOL GetCommProperties(HANDLE handle, COMMPROP* properties) override { return wl::RealSystemApi().GetCommProperties(handle, properties); }

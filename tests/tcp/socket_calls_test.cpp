@@ -109,8 +109,14 @@ class RecordingSockets : public wltest::PassThroughSystem {
     clock += 100;
     return length;
   }
-  DWORD GetTickCount() override {
-    return flood || ownClock ? clock : PassThroughSystem::GetTickCount();
+  // The engine's clock counts milliseconds: this fake's own, or the real ones.
+  BOOL QueryPerformanceCounter(LARGE_INTEGER* count) override {
+    count->QuadPart = flood || ownClock ? clock : ::GetTickCount();
+    return TRUE;
+  }
+  BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency) override {
+    frequency->QuadPart = 1000;
+    return TRUE;
   }
   int select(int n, fd_set* readable, fd_set* writable, fd_set* failed, timeval* time) override {
     waits.emplace_back(writable != nullptr, *time);
