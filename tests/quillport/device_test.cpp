@@ -93,6 +93,56 @@ TEST_F(QuillportOpen, ReadsAndWritesRunUnderTheInstalledTimeouts) {
   EXPECT_EQ(fake.now() - start, 520u);
 }
 
+// Quillport has no flow-control action: whatever another program left, both
+// opens start the port with no flow control and DTR and RTS on.
+TEST_F(QuillportOpen, BothOpensStartWithoutInheritedFlowControl) {
+  for (const char* action : {"wlCommOpen", "wlCommOpenStd"}) {
+    SCOPED_TRACE(action);
+    FakePort& p = fake.addPort("COM2");
+    p.dcb.fOutxCtsFlow = 1;
+    p.dcb.fOutxDsrFlow = 1;
+    p.dcb.fOutX = 1;
+    p.dcb.fInX = 1;
+    p.dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    p.dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    p.dcb.fAbortOnError = 1;
+    run(action, std::string(action) == "wlCommOpen" ? "2,9600,8,0,0,4096,4096" : "2,9600");
+    EXPECT_EQ(var("wlCommErr"), " 0");
+    EXPECT_EQ(p.dcb.fOutxCtsFlow | p.dcb.fOutxDsrFlow | p.dcb.fOutX | p.dcb.fInX, 0u);
+    EXPECT_EQ(p.dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+    EXPECT_EQ(p.dcb.fRtsControl, static_cast<DWORD>(RTS_CONTROL_ENABLE));
+    EXPECT_EQ(p.dcb.fAbortOnError, 0u);
+    run("wlCommClose", "2");
+  }
+}
+
+// A write time-out shorter than the line cuts a send: the multiplier covers
+// a byte's line time at the port's rate (8.3 ms at 1200 baud), set again
+// when the rate changes; a port opened with wlCommOpenStd gets none.
+TEST_F(QuillportOpen, TheWriteMultiplierCoversAByteAtThePortsRate) {
+  FakePort& p = fake.addPort("COM1");
+  run("wlCommOpen", "1,1200,8,0,0,4096,4096");
+  EXPECT_EQ(var("wlCommWTTM"), " 9");
+  EXPECT_EQ(p.timeouts.WriteTotalTimeoutMultiplier, 9u);
+  // 500 bytes take 4.2 s on the line at 1200 baud: the time-out allows 5 s.
+  EXPECT_GE(p.timeouts.WriteTotalTimeoutMultiplier * 500 + p.timeouts.WriteTotalTimeoutConstant,
+            4167u);
+  for (const auto& [rate, multiplier] : {std::pair<const char*, const char*>{"115200", " 1"},
+                                         {"19200", " 1"}, {"9600", " 2"}, {"2400", " 5"}}) {
+    run("wlCommSetBaud", std::string("1,") + rate);
+    EXPECT_EQ(var("wlCommErr"), " 0");
+    EXPECT_EQ(var("wlCommWTTM"), multiplier) << rate;
+    EXPECT_EQ(" " + std::to_string(p.timeouts.WriteTotalTimeoutMultiplier), multiplier);
+  }
+  EXPECT_EQ(p.timeouts.ReadTotalTimeoutConstant, 200u);
+  run("wlCommClose", "1");
+  FakePort& q = fake.addPort("COM3");
+  run("wlCommOpenStd", "3,1200");
+  run("wlCommSetBaud", "3,2400");
+  EXPECT_EQ(setOrder(), (std::vector<std::string>{"wlCommErr"}));
+  EXPECT_EQ(q.timeouts.WriteTotalTimeoutMultiplier, 0u);
+}
+
 TEST_F(QuillportBuffers, SizesGoToTheDeviceUnlowered) {
   FakePort& p = open("COM1", "1");
   p.setupComm.clear();

@@ -56,7 +56,7 @@ class EngineTest : public ::testing::Test {
   }
   void TearDown() override {
     // Ports left open by a test are closed so the next one starts clean.
-    for (int16_t n = 1; n <= 16; ++n) {
+    for (int16_t n = 1; n <= 256; ++n) {
       if (wl::Channels().find(n) != nullptr) RunAction("wlCommClose", std::to_string(n));
     }
     EXPECT_TRUE(fake.foreverWaits().empty()) << fake.foreverWaits().front();
