@@ -105,6 +105,11 @@ bool PlugIn::load(const std::string& path, std::string* error) {
   return true;
 }
 
+void PlugIn::unload() {
+  if (module_ != nullptr) FreeLibrary(module_);
+  module_ = nullptr;
+}
+
 void PlugIn::init(char** title, char** publisher, char** hint) {
   initPlugIn_(nullptr, title, publisher, hint);
 }
@@ -189,6 +194,17 @@ PlugIn* Host::load(const std::string& path, std::string* error, CallbackKind kin
   loaded.plugIn->registerPlugIn(kind);
   loaded_.push_back(std::move(loaded));
   return loaded_.back().plugIn.get();
+}
+
+bool Host::unload(const PlugIn& plugIn) {
+  for (auto it = loaded_.begin(); it != loaded_.end(); ++it) {
+    if (it->plugIn.get() == &plugIn) {
+      it->plugIn->unload();
+      loaded_.erase(it);
+      return true;
+    }
+  }
+  return false;
 }
 
 std::vector<HMODULE> Host::modules() const {

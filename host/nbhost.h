@@ -58,6 +58,10 @@ class PlugIn {
   // Loads the library and resolves the seven exports. On failure returns
   // false and says why in `error` (not a plug-in, a missing export).
   bool load(const std::string& path, std::string* error);
+  // Frees the library (FreeLibrary); its entry points are gone after it. A
+  // plug-in never unloaded stays until the process ends, as in the
+  // application.
+  void unload();
 
   // The entry points.
   void init(char** title, char** publisher, char** hint);
@@ -130,6 +134,10 @@ class Host {
 
   const std::vector<Loaded>& plugIns() const { return loaded_; }
   std::vector<HMODULE> modules() const;
+
+  // Unloads a plug-in this host loaded (FreeLibrary), as the application
+  // does when it no longer needs it; false when it is not one of them.
+  bool unload(const PlugIn& plugIn);
 
   // The plug-in that runs `name`, and the action's number there; nullptr
   // when no catalogue names it.

@@ -183,8 +183,15 @@ void Apply() {
 }  // namespace
 
 void Serve(HMODULE module) {
-  for (const auto& s : served) {
-    if (s->module == module) return;
+  for (auto it = served.begin(); it != served.end(); ++it) {
+    Served& s = **it;
+    if (s.module != module) continue;
+    if (!s.redirections || s.redirections->intact()) return;
+    // The module was unloaded and loaded again at the same address: the old
+    // slots went with the old image, so nothing is written back to them.
+    (void)s.redirections.release();
+    served.erase(it);
+    break;
   }
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(module);
   const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(reinterpret_cast<const BYTE*>(module) + dos->e_lfanew);

@@ -53,6 +53,13 @@ ImportRedirections::ImportRedirections(HMODULE module, const std::vector<Hook>& 
   }
 }
 
+bool ImportRedirections::intact() const {
+  for (const Slot& slot : slots_) {
+    if (*slot.address != slot.replacement) return false;
+  }
+  return true;
+}
+
 ImportRedirections::~ImportRedirections() {
   for (auto slot = slots_.rbegin(); slot != slots_.rend(); ++slot) {
     if (*slot->address == slot->replacement) Write(slot->address, slot->original);

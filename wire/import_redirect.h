@@ -39,6 +39,11 @@ class ImportRedirections {
   ImportRedirections(const ImportRedirections&) = delete;
   ImportRedirections& operator=(const ImportRedirections&) = delete;
 
+  // Whether every slot still leads to its replacement: false for a module
+  // unloaded and loaded again at the same address, whose new slots hold
+  // what the loader put there.
+  bool intact() const;
+
  private:
   struct Slot {
     void** address;
