@@ -107,10 +107,11 @@ int Resolve(TcpConnection& c, const std::string& host, int32_t port) {
 
 // Waits for a connect under way within the connection's time-out (none
 // for an open with time-out 0: the system's own connect limit then ends
-// it). Windows' select documents a non-blocking connect's success in the
-// write set and its failure in the exception set; Linux and Wine put a
-// failure in the write set too. Either way getsockopt(SO_ERROR) tells
-// which it was, with the connect's own error.
+// it). Windows' select page puts a non-blocking connect's success in the
+// write set and its failure in the exception set (so does Wine); Berkeley
+// stacks call a failed one writable. Both sets are asked, and
+// getsockopt(SO_ERROR), which Windows documents as the socket's own error,
+// tells which it was.
 int AwaitConnect(const TcpConnection& c) {
   SystemApi& sys = System();
   fd_set writable, failed;
