@@ -368,7 +368,7 @@ int WINAPI SpyConnect(SOCKET s, const sockaddr* address, int length) {
              std::to_string(port[0] * 256 + port[1]);
     }
     if (result == SOCKET_ERROR && error == WSAEWOULDBLOCK) {
-      state->connecting[s] = peer;  // its outcome shows when SO_ERROR is read
+      state->connecting[s] = peer;  // its outcome shows when it ends (ConnectEnded)
     } else {
       state->event(at, kConnection, "connect " + peer + ": " + Outcome(result != SOCKET_ERROR, error));
     }
