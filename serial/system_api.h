@@ -62,6 +62,7 @@ class SystemApi {
   virtual int gethostname(char* name, int length) = 0;
   virtual SOCKET socket(int family, int type, int protocol) = 0;
   virtual int setsockopt(SOCKET s, int level, int option, const char* value, int length) = 0;
+  virtual int getsockopt(SOCKET s, int level, int option, char* value, int* length) = 0;
   virtual int connect(SOCKET s, const sockaddr* address, int length) = 0;
   virtual int ioctlsocket(SOCKET s, long command, u_long* argument) = 0;
   virtual int select(int ignored, fd_set* readable, fd_set* writable, fd_set* failed,

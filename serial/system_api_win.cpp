@@ -70,6 +70,9 @@ class RealSystem final : public SystemApi {
   int setsockopt(SOCKET s, int level, int option, const char* value, int length) override {
     return ::setsockopt(s, level, option, value, length);
   }
+  int getsockopt(SOCKET s, int level, int option, char* value, int* length) override {
+    return ::getsockopt(s, level, option, value, length);
+  }
   int connect(SOCKET s, const sockaddr* address, int length) override {
     return ::connect(s, address, length);
   }

@@ -27,9 +27,12 @@ struct TcpConnection : ChannelData {
   ReceiveBuffer rx;
 };
 
-int SocketError() {
-  return System().WSAGetLastError() == WSAEINPROGRESS ? kInProgress : kDeviceError;
+// Socket errors are told apart only as WSAEINPROGRESS or not.
+int ErrorNumberOf(int socketError) {
+  return socketError == WSAEINPROGRESS ? kInProgress : kDeviceError;
 }
+
+int SocketError() { return ErrorNumberOf(System().WSAGetLastError()); }
 
 uint16_t NetworkOrder(uint16_t port) { return static_cast<uint16_t>((port >> 8) | (port << 8)); }
 
@@ -78,9 +81,11 @@ TcpConnection& ConnectionOf(Channel& channel) {
   return *static_cast<TcpConnection*>(channel.data.get());
 }
 
-// The socket calls of an open after the stack started. On failure the socket
-// (if one was made) is closed again; the caller ends the stack's use.
-int Connect(TcpConnection& c, const std::string& host, int32_t port) {
+// The stored time-out of an open with time-out 0.
+constexpr uint32_t kNoTimeLimit = 0xFFFFFFFFu;
+
+// The port and the first address of the host, into `c`.
+int Resolve(TcpConnection& c, const std::string& host, int32_t port) {
   SystemApi& sys = System();
   if (port < 0) {
     const servent* service = sys.getservbyname("", "tcp");
@@ -89,13 +94,52 @@ int Connect(TcpConnection& c, const std::string& host, int32_t port) {
   } else {
     c.port = NetworkOrder(static_cast<uint16_t>(port & 0xFFFF));
   }
+  // A name holds the open for as long as the resolver takes: gethostbyname
+  // has no time-out of its own, and a dotted address needs no look-up.
   const hostent* entry = sys.gethostbyname(host.c_str());
   if (entry == nullptr) return SocketError();
   if (entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr || entry->h_length < 4) {
     return kDeviceError;
   }
   std::memcpy(&c.remoteAddress, entry->h_addr_list[0], sizeof c.remoteAddress);
+  return 0;
+}
 
+// Waits for a connect under way within the connection's time-out (none
+// for an open with time-out 0: the system's own connect limit then ends
+// it). Windows' select page puts a non-blocking connect's success in the
+// write set and its failure in the exception set (so does Wine); Berkeley
+// stacks call a failed one writable. Both sets are asked, and
+// getsockopt(SO_ERROR), which Windows documents as the socket's own error,
+// tells which it was.
+int AwaitConnect(const TcpConnection& c) {
+  SystemApi& sys = System();
+  fd_set writable, failed;
+  FD_ZERO(&writable);
+  FD_SET(c.socket, &writable);
+  FD_ZERO(&failed);
+  FD_SET(c.socket, &failed);
+  const WaitTime wait = WaitTimeOf(c.timeoutMs);
+  timeval time = {wait.seconds, wait.microseconds};
+  const int ready =
+      sys.select(0, nullptr, &writable, &failed, c.timeoutMs == kNoTimeLimit ? nullptr : &time);
+  if (ready == SOCKET_ERROR) return SocketError();
+  if (ready == 0) return kTimedOut;
+  int error = 0;
+  int length = sizeof error;
+  if (sys.getsockopt(c.socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) ==
+      SOCKET_ERROR) {
+    return SocketError();
+  }
+  if (error != 0) return ErrorNumberOf(error);
+  return failed.fd_count == 0 ? 0 : kDeviceError;  // failed, though no error was kept
+}
+
+// The socket calls of an open after the stack started. On failure the socket
+// (if one was made) is closed again; the caller ends the stack's use.
+int Connect(TcpConnection& c, const std::string& host, int32_t port) {
+  if (const int error = Resolve(c, host, port)) return error;
+  SystemApi& sys = System();
   c.socket = sys.socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (c.socket == INVALID_SOCKET) return SocketError();
   // A later close returns at once; the system still delivers unsent data.
@@ -105,22 +149,31 @@ int Connect(TcpConnection& c, const std::string& host, int32_t port) {
   address.sin_family = AF_INET;
   address.sin_port = c.port;
   address.sin_addr.s_addr = c.remoteAddress;
-  // Connected, the socket stops blocking: Windows documents that a send on a
-  // blocking socket can block even when select called it writable, if it
-  // is given more than the buffer space free, which would let a peer that
-  // stops reading hold a send for ever. A send on a non-blocking socket
-  // takes what fits and returns, so every wait is a select under the
-  // connection's time-out. Receives follow a select that found bytes and
-  // never wait in recv either way.
+  // The socket never blocks, from before its connect. A blocking connect
+  // waits as long as the system tries (on Windows about 21 s for a host
+  // that does not answer, 2 s for a refusing port even on loopback); a
+  // non-blocking one returns WSAEWOULDBLOCK at once, and select then waits
+  // for it within the time-out (Windows documents both in connect's page).
+  // Connected, Windows documents that a send on a blocking socket can block
+  // even when select called it writable, if it is given more than the
+  // buffer space free, which would let a peer that stops reading hold a
+  // send for ever. A send on a non-blocking socket takes what fits and
+  // returns, so every wait is a select under the connection's time-out.
+  // Receives follow a select that found bytes and never wait in recv
+  // either way.
   u_long nonBlocking = 1;
   int error = 0;
   if (sys.setsockopt(c.socket, SOL_SOCKET, SO_DONTLINGER, reinterpret_cast<const char*>(&dontLinger),
                      sizeof dontLinger) == SOCKET_ERROR ||
       sys.gethostname(name, kMaxHostName) == SOCKET_ERROR ||
-      sys.connect(c.socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
-          SOCKET_ERROR ||
       sys.ioctlsocket(c.socket, FIONBIO, &nonBlocking) == SOCKET_ERROR) {
     error = SocketError();
+  } else if (sys.connect(c.socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) ==
+             SOCKET_ERROR) {
+    const int connectError = sys.WSAGetLastError();
+    error = connectError == WSAEWOULDBLOCK ? AwaitConnect(c) : ErrorNumberOf(connectError);
+  }
+  if (error != 0) {
     sys.closesocket(c.socket);
     return error;
   }
@@ -150,7 +203,7 @@ int tcpOpen(const std::string& hostText, int32_t port, int32_t timeout) {
     sys.WSACleanup();
     return kNoMemory;
   }
-  connection->timeoutMs = timeout == 0 ? 0xFFFFFFFFu : static_cast<uint32_t>(timeout);
+  connection->timeoutMs = timeout == 0 ? kNoTimeLimit : static_cast<uint32_t>(timeout);
   const int error = Connect(*connection, host, port);
   if (error != 0) {
     sys.WSACleanup();

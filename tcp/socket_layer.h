@@ -1,8 +1,8 @@
 // The socket layer: the plug-in's one TCP client connection (kTcpChannel).
 //
 // Windows Sockets from WSOCK32, every call made through System(). The
-// connect blocks; the connected socket does not (see Connect), and every
-// wait is one select on the connection's socket, its time-out built
+// socket never blocks (see Connect): the connect and every wait after it
+// is one select on the connection's socket, its time-out built
 // from the connection's millisecond count by shifts: t >> 10 seconds and
 // (t & 1023) << 10 microseconds, so 1,024 waits 1 s and 1,023 waits
 // 1.047552 s. Every operation returns an error number, 0 for success:
@@ -22,7 +22,10 @@
 namespace wl {
 
 // Connects to `host` (cut to 256 bytes) at the low 16 bits of `port`; a
-// negative port is looked up as a service. A time-out of 0 means no limit.
+// negative port is looked up as a service. The connect and every later
+// wait end after `timeout` ms (24); 0 means no limit of ours, so the
+// connect then ends when the system's would. Finding a name's address
+// takes as long as the resolver does.
 int tcpOpen(const std::string& host, int32_t port, int32_t timeout);
 
 // Sends every byte of `data` (an empty text waits once and sends nothing).

@@ -32,6 +32,9 @@ std::vector<Played> servers;
 // out never changes its meaning.
 std::vector<std::string> names;
 std::vector<Connection> connections;
+// Sockets not (yet) played that were made non-blocking: a plug-in may do so
+// before its connect, and the played connection then keeps that mode.
+std::vector<SOCKET> nonBlockingSockets;
 
 // The calls passed on for what is not played.
 WireCalls next;
@@ -98,6 +101,14 @@ Connection* ConnectionOf(SOCKET s) {
   return nullptr;
 }
 
+// Takes `s` out of the non-blocking sockets; whether it was there.
+bool ForgetNonBlocking(SOCKET s) {
+  const auto found = std::find(nonBlockingSockets.begin(), nonBlockingSockets.end(), s);
+  if (found == nonBlockingSockets.end()) return false;
+  nonBlockingSockets.erase(found);
+  return true;
+}
+
 hostent* WINAPI ServerGethostbyname(const char* name) {
   const auto played = std::find_if(servers.begin(), servers.end(), [name](const Played& server) {
     return name != nullptr && SameHost(server.address.host, name);
@@ -131,8 +142,13 @@ int WINAPI ServerConnect(SOCKET s, const sockaddr* address, int length) {
     return SOCKET_ERROR;
   }
   if (const Played* server = ServerAt(bytes, port)) {
-    connections.push_back({s, std::make_unique<PlayedConnection>(server->file, Now()), false});
-    return 0;
+    const bool nonBlocking = ForgetNonBlocking(s);
+    connections.push_back({s, std::make_unique<PlayedConnection>(server->file, Now()), nonBlocking});
+    if (!nonBlocking) return 0;
+    // As Windows' own connect on a non-blocking socket: under way, then
+    // writable at the next select with SO_ERROR 0.
+    SetSocketError(WSAEWOULDBLOCK);
+    return SOCKET_ERROR;
   }
   const std::string* name = NameAt(bytes);
   if (name == nullptr) return next.connect(s, address, length);
@@ -147,9 +163,31 @@ int WINAPI ServerConnect(SOCKET s, const sockaddr* address, int length) {
   return next.connect(s, reinterpret_cast<const sockaddr*>(&there), sizeof there);
 }
 
+// A played connect never fails: its SO_ERROR is 0.
+int WINAPI ServerGetsockopt(SOCKET s, int level, int option, char* value, int* length) {
+  if (ConnectionOf(s) == nullptr || level != SOL_SOCKET || option != SO_ERROR) {
+    return next.getsockopt(s, level, option, value, length);
+  }
+  if (value == nullptr || length == nullptr || *length < static_cast<int>(sizeof(int))) {
+    SetSocketError(WSAEFAULT);
+    return SOCKET_ERROR;
+  }
+  const int none = 0;
+  std::memcpy(value, &none, sizeof none);
+  *length = sizeof none;
+  return 0;
+}
+
 int WINAPI ServerIoctlsocket(SOCKET s, long command, u_long* argument) {
   Connection* c = ConnectionOf(s);
-  if (c == nullptr) return next.ioctlsocket(s, command, argument);
+  if (c == nullptr) {
+    const int result = next.ioctlsocket(s, command, argument);
+    if (result == 0 && static_cast<u_long>(command) == FIONBIO) {
+      ForgetNonBlocking(s);
+      if (*argument != 0) nonBlockingSockets.push_back(s);
+    }
+    return result;
+  }
   if (argument == nullptr) {
     SetSocketError(WSAEFAULT);
     return SOCKET_ERROR;
@@ -302,6 +340,7 @@ int WINAPI ServerClosesocket(SOCKET s) {
   const auto c = std::find_if(connections.begin(), connections.end(),
                               [s](const Connection& each) { return each.socket == s; });
   if (c != connections.end()) connections.erase(c);
+  ForgetNonBlocking(s);
   return next.closesocket(s);  // the socket the plug-in made, never connected
 }
 
@@ -332,6 +371,7 @@ bool ServersActive() { return !servers.empty() || !connections.empty(); }
 WireLayer ServerLayer() {
   WireCalls calls;
   calls.gethostbyname = &ServerGethostbyname;
+  calls.getsockopt = &ServerGetsockopt;
   calls.connect = &ServerConnect;
   calls.ioctlsocket = &ServerIoctlsocket;
   calls.select = &ServerSelect;

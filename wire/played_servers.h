@@ -10,12 +10,15 @@
 //    in any case, or a dotted number) answers with its address: a dotted
 //    number's own, a name's an address of its own on the loopback network
 //    (127.87.66.n), so that the name needs no name service;
-//  - connect to that address and a played port connects to the server at
-//    once, on the socket the plug-in made (which keeps its handle and never
-//    connects); connect to another port of a played name goes to the
-//    name's real address, as it would without the played server;
-//  - select, recv, send, ioctlsocket (FIONBIO, FIONREAD) and closesocket on
-//    that socket behave as on a connection to a real server
+//  - connect to that address and a played port connects to the server on
+//    the socket the plug-in made (which keeps its handle and never
+//    connects): at once on a blocking socket; on one made non-blocking
+//    before, as Windows does, under way (WSAEWOULDBLOCK), then writable in
+//    select with SO_ERROR 0; connect to another port of a played name goes
+//    to the name's real address, as it would without the played server;
+//  - select, recv, send, ioctlsocket (FIONBIO, FIONREAD), getsockopt
+//    (SO_ERROR) and closesocket on that socket behave as on a connection
+//    to a real server
 //    (played_connection.h): select waits in real time up to its time-out
 //    for the server's answer, recv takes what waits, and then 0 once the
 //    server closed; a blocking recv waits for the answer, a non-blocking

@@ -80,6 +80,7 @@ struct State {
   std::FILE* out;
   LARGE_INTEGER frequency, start;
   std::map<HANDLE, Channel> handles;
+  std::map<SOCKET, std::string> connecting;  // connects under way, to where
   ReadJoiner joiner;
   std::string lastEvent;  // where and what of the last line, when an event
   int repeats = 0;
@@ -366,15 +367,50 @@ int WINAPI SpyConnect(SOCKET s, const sockaddr* address, int length) {
       peer = Dotted(reinterpret_cast<const unsigned char*>(&in->sin_addr)) + ":" +
              std::to_string(port[0] * 256 + port[1]);
     }
-    state->event(at, kConnection, "connect " + peer + ": " + Outcome(result != SOCKET_ERROR, error));
+    if (result == SOCKET_ERROR && error == WSAEWOULDBLOCK) {
+      state->connecting[s] = peer;  // its outcome shows when it ends (ConnectEnded)
+    } else {
+      state->event(at, kConnection, "connect " + peer + ": " + Outcome(result != SOCKET_ERROR, error));
+    }
   });
+}
+
+// A connect under way ends when select finds its socket writable and not
+// failed, or when the plug-in reads its error (SO_ERROR), whichever comes
+// first; a close before either gives it up.
+void ConnectEnded(SOCKET s, double at, const std::string& outcome) {
+  const auto pending = state->connecting.find(s);
+  if (pending == state->connecting.end()) return;
+  state->event(at, kConnection, "connect " + pending->second + ": " + outcome);
+  state->connecting.erase(pending);
+}
+
+bool InSet(const fd_set* set, SOCKET s) {
+  for (u_int k = 0; set != nullptr && k < set->fd_count; ++k) {
+    if (set->fd_array[k] == s) return true;
+  }
+  return false;
+}
+
+int WINAPI SpyGetsockopt(SOCKET s, int level, int option, char* value, int* length) {
+  return Observe([&] { return next.getsockopt(s, level, option, value, length); },
+                 [&](int result, DWORD error, double at) {
+                   if (option != SO_ERROR || result == SOCKET_ERROR) {
+                     return OnFailure(kConnection, "socket option", SOCKET_ERROR)(result, error, at);
+                   }
+                   const DWORD code = *reinterpret_cast<DWORD*>(value);
+                   ConnectEnded(s, at, Outcome(code == 0, code));
+                 });
 }
 
 int WINAPI SpySelect(int n, fd_set* readable, fd_set* writable, fd_set* failed, const PTIMEVAL timeout) {
   return Observe([&] { return next.select(n, readable, writable, failed, timeout); },
                  [&](int result, DWORD error, double at) {
                    const long ms = timeout ? timeout->tv_sec * 1000 + timeout->tv_usec / 1000 : -1;
-                   const std::string what = readable ? "to receive" : "to send";
+                   const std::string what = readable ? "to receive" : failed ? "to connect" : "to send";
+                   for (u_int k = 0; result > 0 && writable != nullptr && k < writable->fd_count; ++k) {
+                     if (!InSet(failed, writable->fd_array[k])) ConnectEnded(writable->fd_array[k], at, "ok");
+                   }
                    if (result == SOCKET_ERROR) {
                      state->event(at, kConnection, "wait " + what + " failed: " + ErrorText(error));
                    } else if (result == 0 && ms != 0) {  // a poll finding nothing is no news
@@ -408,6 +444,7 @@ int WINAPI SpyRecv(SOCKET s, char* buffer, int length, int flags) {
 
 int WINAPI SpyClosesocket(SOCKET s) {
   return Observe([&] { return next.closesocket(s); }, [&](int result, DWORD error, double at) {
+    ConnectEnded(s, at, "given up");
     state->event(at, kConnection, "close: " + Outcome(result != SOCKET_ERROR, error));
   });
 }
@@ -453,6 +490,7 @@ nbwire::WireLayer SpyLayer() {
   calls.gethostname = &SpyGethostname;
   calls.socket = &SpySocket;
   calls.setsockopt = &SpySetsockopt;
+  calls.getsockopt = &SpyGetsockopt;
   calls.connect = &SpyConnect;
   calls.ioctlsocket = &SpyIoctlsocket;
   calls.select = &SpySelect;

@@ -20,7 +20,8 @@ namespace nbwire {
   X(GetCommProperties)
 #define NBWIRE_SOCKET_CALLS(X)                                                                 \
   X(WSAStartup) X(WSACleanup) X(gethostbyname) X(getservbyname) X(gethostname) X(socket)      \
-  X(setsockopt) X(connect) X(ioctlsocket) X(select) X(send) X(recv) X(closesocket)
+  X(setsockopt) X(getsockopt) X(connect) X(ioctlsocket) X(select) X(send) X(recv)             \
+  X(closesocket)
 
 struct WireCalls {
 #define NBWIRE_FIELD(name) decltype(&::name) name = nullptr;

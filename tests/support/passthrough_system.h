@@ -37,6 +37,7 @@ class PassThroughSystem : public wl::SystemApi {
   int gethostname(char* name, int length) override { return wl::RealSystemApi().gethostname(name, length); }
   SOCKET socket(int family, int type, int protocol) override { return wl::RealSystemApi().socket(family, type, protocol); }
   int setsockopt(SOCKET s, int level, int option, const char* value, int length) override { return wl::RealSystemApi().setsockopt(s, level, option, value, length); }
+  int getsockopt(SOCKET s, int level, int option, char* value, int* length) override { return wl::RealSystemApi().getsockopt(s, level, option, value, length); }
   int connect(SOCKET s, const sockaddr* address, int length) override { return wl::RealSystemApi().connect(s, address, length); }
   int ioctlsocket(SOCKET s, long command, u_long* argument) override { return wl::RealSystemApi().ioctlsocket(s, command, argument); }
   int select(int ignored, fd_set* readable, fd_set* writable, fd_set* failed, timeval* timeout) override { return wl::RealSystemApi().select(ignored, readable, writable, failed, timeout); }

@@ -83,6 +83,10 @@ class FailingSystem : public wltest::PassThroughSystem {
     return fails("setsockopt") ? SOCKET_ERROR
                                : PassThroughSystem::setsockopt(s, level, option, value, length);
   }
+  int getsockopt(SOCKET s, int level, int option, char* value, int* length) override {
+    return fails("getsockopt") ? SOCKET_ERROR
+                               : PassThroughSystem::getsockopt(s, level, option, value, length);
+  }
   int connect(SOCKET s, const sockaddr* address, int length) override {
     return fails("connect") ? SOCKET_ERROR : PassThroughSystem::connect(s, address, length);
   }

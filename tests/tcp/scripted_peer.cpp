@@ -149,7 +149,7 @@ bool ScriptedPeer::finished(int timeoutMs) {
   return changed_.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return done_; });
 }
 
-uintptr_t ListenOnLoopback(int* port) {
+uintptr_t ListenOnLoopback(int* port, int backlog) {
   static Stack stack;  // kept for the process: the plug-in's cleanups must not end it
   SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   sockaddr_in address = {};
@@ -159,8 +159,45 @@ uintptr_t ListenOnLoopback(int* port) {
   int length = sizeof address;
   getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
   *port = ntohs(address.sin_port);
-  listen(s, 4);
+  listen(s, backlog);
   return s;
+}
+
+FullListener::FullListener() {
+  listener_ = ListenOnLoopback(&port_, 0);
+  // A loopback handshake is the kernel's work alone and takes microseconds;
+  // a connect still under way after kPendingMs, twice in a row, had its SYN
+  // dropped.
+  constexpr size_t kMostConnects = 64;
+  constexpr int kPendingMs = 200;
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<u_short>(port_));
+  int pendingInARow = 0;
+  while (pendingInARow < 2 && connects_.size() < kMostConnects) {
+    const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) break;
+    connects_.push_back(s);
+    u_long nonBlocking = 1;
+    ioctlsocket(s, FIONBIO, &nonBlocking);
+    const bool underWay = connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == SOCKET_ERROR &&
+                          WSAGetLastError() == WSAEWOULDBLOCK;
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_SET(s, &writable);
+    FD_ZERO(&failed);
+    FD_SET(s, &failed);
+    timeval wait = {0, kPendingMs * 1000};
+    const bool pending = underWay && select(0, nullptr, &writable, &failed, &wait) == 0;
+    pendingInARow = pending ? pendingInARow + 1 : 0;
+  }
+  full_ = pendingInARow == 2;
+}
+
+FullListener::~FullListener() {
+  for (const uintptr_t s : connects_) closesocket(Sock(s));
+  closesocket(Sock(listener_));
 }
 
 int UnusedPort() {

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tcptest {
 
@@ -62,9 +63,33 @@ class ScriptedPeer {
   std::thread thread_;
 };
 
-// A socket listening on a free port of 127.0.0.1 (the port in `port`); the
-// network stack is started for the rest of the process.
-uintptr_t ListenOnLoopback(int* port);
+// A socket listening on a free port of 127.0.0.1 (the port in `port`) with
+// the backlog given; the network stack is started for the rest of the
+// process.
+uintptr_t ListenOnLoopback(int* port, int backlog = 4);
+
+// A listener on 127.0.0.1 whose queue of connections is full: it never
+// accepts, and connects to it until one stays under way (Linux drops the
+// SYN once a listener's accept queue is full, on loopback too), so that a
+// further connect stays under way until its time-out. Everything is closed
+// with it.
+class FullListener {
+ public:
+  FullListener();
+  ~FullListener();
+  FullListener(const FullListener&) = delete;
+  FullListener& operator=(const FullListener&) = delete;
+
+  int port() const { return port_; }
+  // Whether connects stayed under way: the queue is full.
+  bool full() const { return full_; }
+
+ private:
+  uintptr_t listener_ = ~uintptr_t(0);
+  std::vector<uintptr_t> connects_;
+  int port_ = 0;
+  bool full_ = false;
+};
 
 // A port of 127.0.0.1 that nobody listens on.
 int UnusedPort();

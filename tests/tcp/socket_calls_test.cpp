@@ -1,9 +1,11 @@
 // The socket calls behind the actions, seen through a recording device: the
-// network stack's start and cleanup, the options and address of an open, the
-// select time-outs, and failed file writes. Connections go to peers on
-// 127.0.0.1; a connect the device refuses never leaves the process.
+// network stack's start and cleanup, the calls, options and address of an
+// open and how its connect ends, the select time-outs, and failed file
+// writes. Connections go to peers on 127.0.0.1; a connect the device refuses
+// never leaves the process.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -40,9 +42,22 @@ class RecordingSockets : public wltest::PassThroughSystem {
   sockaddr_in connectedTo = {};
   int connectLength = 0;
   std::vector<int> options;  // level, option, value
-  std::vector<std::pair<bool, timeval>> waits;  // for writing?, time-out
+  struct Wait {
+    bool forWriting, forFailure, limited;
+    timeval time;  // when limited
+  };
+  std::vector<Wait> waits;
+  std::vector<std::string> calls;  // the socket calls, in order
+  int openSockets = 0;             // socket() minus closesocket()
+  // One WSAGetLastError answer of the device's own (0: none).
+  int nextError = 0;
+  // A connect played as Windows fails it: under way, then the socket in
+  // the exception set alone, with `laterError` in SO_ERROR.
+  bool connectFailsLater = false;
+  int laterError = 0;
 
   int WSAStartup(WORD version, WSADATA* data) override {
+    calls.push_back("WSAStartup");
     requested = version;
     const int result = PassThroughSystem::WSAStartup(version, data);
     if (result == 0) ++startups;
@@ -50,42 +65,77 @@ class RecordingSockets : public wltest::PassThroughSystem {
     return result;
   }
   int WSACleanup() override {
+    calls.push_back("WSACleanup");
     ++cleanups;
     return PassThroughSystem::WSACleanup();
   }
   int WSAGetLastError() override {
-    if (sendBlocked) {
-      sendBlocked = false;
-      return WSAEWOULDBLOCK;
+    if (const int error = nextError) {
+      nextError = 0;
+      return error;
     }
     return socketError ? socketError : PassThroughSystem::WSAGetLastError();
   }
+  hostent* gethostbyname(const char* name) override {
+    calls.push_back("gethostbyname");
+    return PassThroughSystem::gethostbyname(name);
+  }
+  int gethostname(char* name, int length) override {
+    calls.push_back("gethostname");
+    return PassThroughSystem::gethostname(name, length);
+  }
+  SOCKET socket(int family, int type, int protocol) override {
+    calls.push_back("socket");
+    const SOCKET s = PassThroughSystem::socket(family, type, protocol);
+    if (s != INVALID_SOCKET) ++openSockets;
+    return s;
+  }
+  int closesocket(SOCKET s) override {
+    calls.push_back("closesocket");
+    const int result = PassThroughSystem::closesocket(s);
+    if (result == 0) --openSockets;
+    return result;
+  }
   std::vector<std::pair<long, u_long>> ioctls;  // command, argument
   int ioctlsocket(SOCKET s, long command, u_long* argument) override {
+    calls.push_back("ioctlsocket");
     ioctls.emplace_back(command, *argument);
     return PassThroughSystem::ioctlsocket(s, command, argument);
   }
   // Sends that find no room (-1: every one), each taking 100 ms of the
   // clock of its own.
   int sendsBlocked = 0;
-  bool sendBlocked = false;
   int send(SOCKET s, const char* buffer, int length, int flags) override {
     if (sendsBlocked == 0) return PassThroughSystem::send(s, buffer, length, flags);
     if (sendsBlocked > 0) --sendsBlocked;
-    sendBlocked = true;
+    nextError = WSAEWOULDBLOCK;
     clock += 100;
     return SOCKET_ERROR;
   }
   int setsockopt(SOCKET s, int level, int option, const char* value, int length) override {
+    calls.push_back("setsockopt");
     options = {level, option, length == 4 ? *reinterpret_cast<const int*>(value) : -1};
     return PassThroughSystem::setsockopt(s, level, option, value, length);
   }
   int connect(SOCKET s, const sockaddr* address, int length) override {
+    calls.push_back("connect");
     connectLength = length;
     std::memcpy(&connectedTo, address, sizeof connectedTo);
+    if (connectFailsLater) {
+      nextError = WSAEWOULDBLOCK;
+      return SOCKET_ERROR;
+    }
     if (!refuseConnect) return PassThroughSystem::connect(s, address, length);
     socketError = WSAEINPROGRESS;
     return SOCKET_ERROR;
+  }
+  int getsockopt(SOCKET s, int level, int option, char* value, int* length) override {
+    calls.push_back("getsockopt");
+    if (!connectFailsLater || option != SO_ERROR) {
+      return PassThroughSystem::getsockopt(s, level, option, value, length);
+    }
+    std::memcpy(value, &laterError, sizeof laterError);
+    return 0;
   }
   // A server that keeps the connection full: every receive fills the whole
   // buffer with 8-byte lines, and takes 100 ms of a clock of its own. Or
@@ -119,7 +169,12 @@ class RecordingSockets : public wltest::PassThroughSystem {
     return TRUE;
   }
   int select(int n, fd_set* readable, fd_set* writable, fd_set* failed, timeval* time) override {
-    waits.emplace_back(writable != nullptr, *time);
+    calls.push_back("select");
+    waits.push_back({writable != nullptr, failed != nullptr, time != nullptr, time ? *time : timeval{}});
+    if (failed && connectFailsLater) {
+      writable->fd_count = 0;
+      return 1;
+    }
     if (readable && readsTimeOut) return 0;
     if (readable && (flood || !trickle.empty())) return 1;
     return PassThroughSystem::select(n, readable, writable, failed, time);
@@ -197,6 +252,77 @@ TEST_F(SocketCalls, OpenLingersNotAndConnectsToTheLow16BitsOfThePort) {
   EXPECT_EQ(err(wl::wlTCPsend, "x"), " 52");
 }
 
+// The socket stops blocking before its connect (a blocking one waits as long
+// as the system tries: on Windows about 21 s for a host that never answers).
+// The connect under way is awaited by one select of the write and exception
+// sets within the connection's time-out, none for 0, and SO_ERROR says how
+// it went.
+TEST_F(SocketCalls, AnOpenConnectsWithoutBlockingAndAwaitsTheConnectWithinItsTimeOut) {
+  const struct {
+    const char* timeout;
+    bool limited;
+  } cases[] = {{"1024", true}, {"0", false}};
+  for (const auto& c : cases) {
+    ScriptedPeer peer(UntilClosed());
+    sockets.calls.clear();
+    sockets.ioctls.clear();
+    sockets.waits.clear();
+    ASSERT_EQ(err(wl::wlTCPopen, "127.0.0.1," + std::to_string(peer.port()) + "," + c.timeout), " 0");
+    EXPECT_EQ(sockets.calls, (std::vector<std::string>{"WSAStartup", "gethostbyname", "socket", "setsockopt",
+                                                       "gethostname", "ioctlsocket", "connect", "select",
+                                                       "getsockopt"}));
+    EXPECT_EQ(sockets.ioctls, (std::vector<std::pair<long, u_long>>{{FIONBIO, 1}}));
+    ASSERT_EQ(sockets.waits.size(), 1u);
+    EXPECT_TRUE(sockets.waits[0].forWriting);
+    EXPECT_TRUE(sockets.waits[0].forFailure);
+    EXPECT_EQ(sockets.waits[0].limited, c.limited) << c.timeout;
+    EXPECT_TRUE(!c.limited || Same(sockets.waits[0].time, 1, 0));
+    EXPECT_EQ(err(wl::wlTCPclose, ""), " 0");
+    EXPECT_TRUE(peer.finished(8000));
+    EXPECT_EQ(sockets.openSockets, 0);
+  }
+}
+
+// A listener whose queue is full drops the SYN: the connect gets no answer
+// and the open ends after its time-out with 24, leaving nothing open.
+TEST_F(SocketCalls, AConnectWithoutAnswerEndsAfterItsTimeOutAndLeavesNothing) {
+  tcptest::FullListener listener;
+  ASSERT_TRUE(listener.full()) << "every connect to a listener that never accepts was answered";
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(err(wl::wlTCPopen, "127.0.0.1," + std::to_string(listener.port()) + ",300"), " 24");
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(ms, 3000) << "the time-out of 307 ms did not end the connect";
+  EXPECT_EQ(sockets.openSockets, 0);
+  EXPECT_EQ(sockets.startups, 1);
+  EXPECT_EQ(sockets.cleanups, 1);
+  EXPECT_EQ(err(wl::wlTCPsend, "x"), " 52");
+}
+
+// Windows reports a failed non-blocking connect in the exception set alone,
+// its error in SO_ERROR: a refusal, an unreachable host and the system's own
+// time-out give 57, WSAEINPROGRESS 70, as from any socket call. A closed
+// port of 127.0.0.1 (refused at once here) gives 57 too, before its time-out.
+// None leaves a socket, a started stack or a connection behind.
+TEST_F(SocketCalls, AFailedConnectGivesItsErrorsNumberAndLeavesNothing) {
+  const std::string closed = "127.0.0.1," + std::to_string(tcptest::UnusedPort()) + ",5000";
+  EXPECT_EQ(err(wl::wlTCPopen, closed), " 57");
+  sockets.connectFailsLater = true;
+  const struct {
+    int error;
+    const char* reported;
+  } cases[] = {{WSAECONNREFUSED, " 57"}, {WSAEHOSTUNREACH, " 57"}, {WSAETIMEDOUT, " 57"},
+               {WSAEINPROGRESS, " 70"}, {0, " 57"}};
+  for (const auto& c : cases) {
+    sockets.laterError = c.error;
+    EXPECT_EQ(err(wl::wlTCPopen, closed), c.reported) << c.error;
+  }
+  EXPECT_EQ(sockets.openSockets, 0);
+  EXPECT_EQ(sockets.startups, 6);
+  EXPECT_EQ(sockets.cleanups, 6);
+  EXPECT_EQ(err(wl::wlTCPsend, "x"), " 52");
+}
+
 TEST_F(SocketCalls, WaitsAreBuiltByShiftsFromTheMilliseconds) {
   sockets.readsTimeOut = true;
   const struct {
@@ -212,15 +338,15 @@ TEST_F(SocketCalls, WaitsAreBuiltByShiftsFromTheMilliseconds) {
     EXPECT_EQ(err(wl::wlTCPsend, "x"), " 0");
     EXPECT_EQ(err(wl::wlTCPrxbyte, "v"), " 24");
     ASSERT_EQ(sockets.waits.size(), 2u);
-    EXPECT_TRUE(sockets.waits[0].first);
-    EXPECT_TRUE(Same(sockets.waits[0].second, c.seconds, c.microseconds)) << c.timeout;
-    EXPECT_FALSE(sockets.waits[1].first);
-    EXPECT_TRUE(Same(sockets.waits[1].second, c.seconds, c.microseconds)) << c.timeout;
+    EXPECT_TRUE(sockets.waits[0].forWriting);
+    EXPECT_TRUE(Same(sockets.waits[0].time, c.seconds, c.microseconds)) << c.timeout;
+    EXPECT_FALSE(sockets.waits[1].forWriting);
+    EXPECT_TRUE(Same(sockets.waits[1].time, c.seconds, c.microseconds)) << c.timeout;
     // A flush only looks: it never waits.
     sockets.waits.clear();
     EXPECT_EQ(err(wl::wlTCPrxFlush, ""), " 0");
     ASSERT_EQ(sockets.waits.size(), 1u);
-    EXPECT_TRUE(Same(sockets.waits[0].second, 0, 0));
+    EXPECT_TRUE(Same(sockets.waits[0].time, 0, 0));
     EXPECT_EQ(err(wl::wlTCPclose, ""), " 0");
   }
 }

@@ -147,6 +147,21 @@ TEST_P(TcpOpen, RefusedPortAndUnresolvableNameGive57AndLeaveNothingOpen) {
   EXPECT_EQ(receive("wlTCPrxline").value, "up");
 }
 
+// A server that never answers the connect (its listener's queue is full, so
+// the SYN is dropped) holds the open for its time-out only: 24, nothing
+// open, and the next open works.
+TEST_P(TcpOpen, AConnectWithoutAnswerGives24AfterItsTimeOut) {
+  tcptest::FullListener listener;
+  ASSERT_TRUE(listener.full()) << "every connect to a listener that never accepts was answered";
+  const auto start = Clock::now();
+  EXPECT_EQ(err("wlTCPopen", "127.0.0.1," + std::to_string(listener.port()) + ",500"), " 24");
+  EXPECT_LT(SecondsSince(start), 3.0) << "the time-out of 0.5 s did not end the connect";
+  EXPECT_EQ(err("wlTCPsend", "x"), " 52");
+  ScriptedPeer peer([](ScriptedPeer& p) { p.send("up\n"); });
+  EXPECT_EQ(err("wlTCPopen", peer.openText(2000)), " 0");
+  EXPECT_EQ(receive("wlTCPrxline").value, "up");
+}
+
 TEST_P(TcpOpen, OnlyThreeFieldsOpenAndTheHostMayBeQuoted) {
   ScriptedPeer peer([](ScriptedPeer& p) { p.send("in\n"); });
   EXPECT_TRUE(run("wlTCPopen", "127.0.0.1," + std::to_string(peer.port())).empty());

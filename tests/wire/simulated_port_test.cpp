@@ -220,4 +220,57 @@ TEST(PlayedServer, SocketCallsFindAServerAsARealOneAnswers) {
   nbwire::Detach();
 }
 
+// A socket made non-blocking before its connect connects to a played server
+// as to a real one on Windows: the connect is under way, select finds the
+// socket writable and not failed, SO_ERROR is 0, and the connection stays
+// non-blocking. A port nothing plays or listens on is refused through the
+// same calls, a played name's other port included.
+TEST(PlayedServer, ANonBlockingConnectIsUnderWayThenDone) {
+  const nbdevice::ParsedFile parsed = nbdevice::ParseDeviceFile("at 0 send \"HI\"\n");
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  ASSERT_TRUE(nbwire::Play("localhost:7000", parsed.device));
+  ASSERT_TRUE(nbwire::Play("127.0.0.7:7001", parsed.device));
+  nbwire::Serve(GetModuleHandleA(nullptr));
+  WSADATA data;
+  ASSERT_EQ(WSAStartup(0x0002, &data), 0);
+  for (const auto& place : {std::make_pair("127.0.0.7", 7001), std::make_pair("127.0.0.7", 7002),
+                            std::make_pair("localhost", 1)}) {
+    SCOPED_TRACE(std::string(place.first) + ":" + std::to_string(place.second));
+    const hostent* found = gethostbyname(place.first);
+    ASSERT_NE(found, nullptr);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(place.second));
+    std::memcpy(&address.sin_addr, found->h_addr_list[0], 4);
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    u_long on = 1;
+    ASSERT_EQ(ioctlsocket(s, FIONBIO, &on), 0);
+    EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    fd_set writable, failed;
+    FD_ZERO(&writable);
+    FD_SET(s, &writable);
+    FD_ZERO(&failed);
+    FD_SET(s, &failed);
+    timeval wait = {2, 0};
+    EXPECT_EQ(select(0, nullptr, &writable, &failed, &wait), 1);
+    int error = -1;
+    int length = sizeof error;
+    ASSERT_EQ(getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length), 0);
+    if (place.second == 7001) {
+      EXPECT_EQ(writable.fd_count, 1u);
+      EXPECT_EQ(failed.fd_count, 0u);
+      EXPECT_EQ(error, 0);
+      EXPECT_EQ(WaitReadable(s, 1000), 1);
+      EXPECT_EQ(Receive(s), "HI\r\n");
+      EXPECT_EQ(Receive(s), "<error 10035>");
+    } else {
+      EXPECT_EQ(error, WSAECONNREFUSED);
+    }
+    closesocket(s);
+  }
+  WSACleanup();
+  nbwire::Detach();
+}
+
 }  // namespace
