@@ -21,18 +21,17 @@ void Publish(const wirecodes::Outcome& outcome) {
   SetHostVariable("wcErr", NumberText(outcome.error));
 }
 
+// A result of several times the parameter text's size (the codes of a
+// long text) may not fit, nor the bridge's copy of it: then the variable,
+// the first field, is set empty and [wcErr] says so.
 template <wirecodes::Outcome (*Action)(const std::string&)>
 void Run(const std::string& parameters) {
-  wirecodes::Outcome outcome;
   try {
-    outcome = Action(parameters);
+    Publish(Action(parameters));
   } catch (const std::bad_alloc&) {
-    // A result of several times the parameter text's size (codes of a long
-    // text) may not fit; the variable's name is the first field.
-    outcome.variable = SplitFields(parameters.substr(0, parameters.find_first_of(",|")))[0];
-    outcome.error = wirecodes::kNoMemory;
+    const std::string variable = SplitFields(parameters.substr(0, parameters.find_first_of(",|")))[0];
+    Publish({variable, wirecodes::kNoMemory, std::string()});
   }
-  Publish(outcome);
 }
 
 const CatalogueEntry kCatalogue[] = {

@@ -77,6 +77,21 @@ TEST(WirecodesPlugIn, EachActionSetsItsResultThenWcErr) {
   EXPECT_EQ(host.variable("wcErr"), " 0");
 }
 
+// The longest text the frame takes, 16 MiB, makes 80 MiB of codes: they
+// reach the host, or, where memory is short, the variable goes empty with
+// 13. Nothing else: no crash, no text cut short.
+TEST(WirecodesPlugIn, TheLongestTextGivesItsCodesOrSaysMemoryIsShort) {
+  nbhost::Host host;
+  ASSERT_NE(Load(host, "Wirecodes.nbp"), nullptr);
+  const size_t longest = 16u << 20;
+  std::string parameters = "codes|" + std::string(longest - 6, '\xFF');
+  EXPECT_EQ(host.exec("wcTextToCodes", parameters), 1);
+  parameters.clear();
+  const std::string err = host.variable("wcErr");
+  ASSERT_TRUE(err == " 0" || err == " 13") << err;
+  EXPECT_EQ(host.variable("codes").size(), err == " 0" ? 5 * (longest - 6) - 1 : 0u);
+}
+
 // Wirebench serves the plug-ins that import serial or socket calls:
 // Wirecodes imports neither, so it never stands in front of its imports.
 TEST(WirecodesPlugIn, IsNoCommPlugIn) {
