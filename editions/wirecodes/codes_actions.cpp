@@ -158,11 +158,12 @@ bool AsciiPairs(const std::string& text, std::string& bytes) {
 
 // A float with the decimals asked for, "." as the point whatever the C
 // locale says (a host may have set one with ","), no "-" on a zero.
-std::string FloatText(double value, int decimals) {
-  const int size = std::snprintf(nullptr, 0, "%.*f", decimals, value);
-  std::string text(static_cast<size_t>(size) + 1, '\0');
-  std::snprintf(&text[0], text.size(), "%.*f", decimals, value);
-  text.pop_back();
+std::string FloatText(float value, int decimals) {
+  // A float's whole part has at most 39 digits: with a sign, a point and
+  // 15 decimals the text fits.
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, static_cast<double>(value));
+  std::string text = buffer;
   const char* point = std::localeconv()->decimal_point;
   if (point != nullptr && point[0] != '\0' && point[0] != '.') {
     const size_t at = text.find(point[0]);
