@@ -17,7 +17,6 @@ namespace wl {
 namespace wirecodes {
 namespace {
 
-using wlcodes::Checksum;
 using wlcodes::Format;
 using wlcodes::LayoutItem;
 using wlcodes::NumberType;
@@ -202,17 +201,14 @@ int DecodeNumber(const Format& format, const std::string& bytes, size_t at, int 
   return kDone;
 }
 
-bool ReadKind(const std::string& field, Checksum& kind) { return wlcodes::ChecksumNamed(field, kind); }
-
-// The operations of wcBits on 32-bit values.
-bool Operate(const std::string& name, uint32_t a, int64_t b, uint32_t& result, int& error) {
+// wcBits' operations on 32-bit values: the number for [wcErr], the value
+// in `result`.
+int Operate(const std::string& name, uint32_t a, int64_t b, uint32_t& result) {
   std::string op;
   for (char c : name) {
     if (c != ' ') op += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   }
   const uint32_t ub = static_cast<uint32_t>(b);
-  const bool bitNumber = b >= 0 && b <= 31;
-  error = kDone;
   if (op == "AND") {
     result = a & ub;
   } else if (op == "OR") {
@@ -220,22 +216,16 @@ bool Operate(const std::string& name, uint32_t a, int64_t b, uint32_t& result, i
   } else if (op == "XOR") {
     result = a ^ ub;
   } else if (op == "SHL" || op == "SHR" || op == "BIT") {
-    if (!bitNumber) {
-      error = kOutOfRange;
-    } else {
-      result = op == "SHL" ? a << b : op == "SHR" ? a >> b : (a >> b) & 1u;
-    }
+    if (b < 0 || b > 31) return kOutOfRange;
+    result = op == "SHL" ? a << b : op == "SHR" ? a >> b : (a >> b) & 1u;
   } else if (op == "NOT") {
-    const uint64_t top = b >= 1 && b <= 32 ? (uint64_t{1} << b) : 0;
-    if (top == 0 || a >= top) {
-      error = kOutOfRange;
-    } else {
-      result = static_cast<uint32_t>(~uint64_t{a} & (top - 1));
-    }
+    // Within b bits (8 a byte, 16 a register), which a must fit in.
+    if (b < 1 || b > 32 || uint64_t{a} >> b != 0) return kOutOfRange;
+    result = static_cast<uint32_t>(~uint64_t{a} & ((uint64_t{1} << b) - 1));
   } else {
-    return false;
+    return kUnknownKind;
   }
-  return true;
+  return kDone;
 }
 
 }  // namespace
@@ -245,7 +235,7 @@ Outcome Checksum(const std::string& parameters) {
   Outcome failed;
   if (!TakeFields(parameters, 2, SIZE_MAX, fields, failed)) return failed;
   wlcodes::Checksum kind;
-  if (!ReadKind(fields[1], kind)) return Failed(fields[0], kUnknownKind);
+  if (!wlcodes::ChecksumNamed(fields[1], kind)) return Failed(fields[0], kUnknownKind);
   std::string bytes;
   if (const int error = ReadCodes(fields, 2, bytes)) return Failed(fields[0], error);
   return Done(fields[0], CodesText(wlcodes::ChecksumBytes(kind, bytes)));
@@ -257,7 +247,7 @@ Outcome ChecksumText(const std::string& parameters) {
   Outcome failed;
   if (!TakeFieldsAndText(parameters, 2, fields, text, failed)) return failed;
   wlcodes::Checksum kind;
-  if (!ReadKind(fields[1], kind)) return Failed(fields[0], kUnknownKind);
+  if (!wlcodes::ChecksumNamed(fields[1], kind)) return Failed(fields[0], kUnknownKind);
   if (kind == wlcodes::Checksum::Nmea) return Done(fields[0], wlcodes::HexByte(wlcodes::NmeaChecksum(text)));
   if (kind == wlcodes::Checksum::Lrc) {
     std::string bytes;
@@ -272,7 +262,7 @@ Outcome Check(const std::string& parameters) {
   Outcome failed;
   if (!TakeFields(parameters, 2, SIZE_MAX, fields, failed)) return failed;
   wlcodes::Checksum kind;
-  if (!ReadKind(fields[1], kind)) return Failed(fields[0], kUnknownKind);
+  if (!wlcodes::ChecksumNamed(fields[1], kind)) return Failed(fields[0], kUnknownKind);
   std::string bytes;
   if (const int error = ReadCodes(fields, 2, bytes)) return Failed(fields[0], error);
   return Done(fields[0], wlcodes::FrameChecks(kind, bytes) ? "1" : "0");
@@ -284,7 +274,7 @@ Outcome CheckText(const std::string& parameters) {
   Outcome failed;
   if (!TakeFieldsAndText(parameters, 2, fields, text, failed)) return failed;
   wlcodes::Checksum kind;
-  if (!ReadKind(fields[1], kind)) return Failed(fields[0], kUnknownKind);
+  if (!wlcodes::ChecksumNamed(fields[1], kind)) return Failed(fields[0], kUnknownKind);
   bool right = false;
   if (kind == wlcodes::Checksum::Nmea) {
     right = wlcodes::SentenceChecks(text);
@@ -415,9 +405,7 @@ Outcome Bits(const std::string& parameters) {
   const auto in32 = [](int64_t v) { return v >= INT32_MIN && v <= int64_t{UINT32_MAX}; };
   if (!in32(a) || !in32(b)) return Failed(fields[0], kOutOfRange);
   uint32_t result = 0;
-  int error = kDone;
-  if (!Operate(fields[1], static_cast<uint32_t>(a), b, result, error)) return Failed(fields[0], kUnknownKind);
-  if (error != kDone) return Failed(fields[0], error);
+  if (const int error = Operate(fields[1], static_cast<uint32_t>(a), b, result)) return Failed(fields[0], error);
   return Done(fields[0], std::to_string(result));
 }
 
