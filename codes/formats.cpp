@@ -61,6 +61,15 @@ std::vector<std::string> Words(const std::string& text) {
   return words;
 }
 
+// The index of the last number item (ParseLayout makes sure there is one).
+size_t LastNumber(const std::vector<LayoutItem>& items) {
+  size_t last = 0;
+  for (size_t k = 0; k < items.size(); ++k) {
+    if (!items[k].isChecksum) last = k;
+  }
+  return last;
+}
+
 }  // namespace
 
 bool ParseFormat(const std::string& word, Format& format) {
@@ -144,19 +153,6 @@ bool ParseLayout(const std::string& text, std::vector<LayoutItem>& items) {
   items = found;
   return true;
 }
-
-namespace {
-
-// The index of the last number item (ParseLayout makes sure there is one).
-size_t LastNumber(const std::vector<LayoutItem>& items) {
-  size_t last = 0;
-  for (size_t k = 0; k < items.size(); ++k) {
-    if (!items[k].isChecksum) last = k;
-  }
-  return last;
-}
-
-}  // namespace
 
 bool FitNumbers(const std::vector<LayoutItem>& items, size_t numbers, LayoutUse& use) {
   size_t needed = 0;
