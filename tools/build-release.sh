@@ -1,6 +1,6 @@
 #!/bin/bash
 # Builds the deliverables of the commit this tree holds and packs them:
-#   DIST/wirelet-VERSION.zip        both plug-ins, Wirebench, nbrun.exe,
+#   DIST/wirelet-VERSION.zip        both plug-ins, Wirebench, Wirecodes, nbrun.exe,
 #                                   guide.html, the README, the examples
 #                                   (with the device library and the
 #                                   recipes), COMMIT and SHA256SUMS
@@ -16,7 +16,7 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 [ $# = 2 ] || { echo "usage: tools/build-release.sh BUILD_DIR DIST_DIR" >&2; exit 2; }
 build=$1
 dist=$2
-shipped=(Wirelet.nbp Quillport.nbp Wirebench.nbp nbrun.exe)
+shipped=(Wirelet.nbp Quillport.nbp Wirebench.nbp Wirecodes.nbp nbrun.exe)
 fail() { echo "build-release: $*" >&2; exit 1; }
 
 commit=${WL_COMMIT:-$(git -C "$top" rev-parse HEAD 2>/dev/null)} || fail "no commit: set WL_COMMIT"

@@ -18,6 +18,7 @@
 # them the devices are those played, and nothing else is started: a recipe
 # against its device,
 #   tools/demo.sh Wirelet examples/recipes/gps.nbs --device COM1=examples/devices/gps-nmea.dev
+# (Wirecodes.nbp is loaded beside the edition then, as the recipes use it).
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 device=no
@@ -27,7 +28,7 @@ script=$(realpath "${2:-$top/examples/demo.nbs}") || exit 1
 build=$top/build/win
 "$top/tools/deps.sh" || exit 1
 cmake -S "$top" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-i686.cmake" >/dev/null &&
-  cmake --build "$build" -j "$(nproc)" --target Wirelet Quillport nbrun >/dev/null || exit 1
+  cmake --build "$build" -j "$(nproc)" --target Wirelet Quillport Wirecodes nbrun >/dev/null || exit 1
 
 . "$top/tools/devices.sh"
 trap devices_stop EXIT
@@ -50,6 +51,7 @@ done
 
 if [ $device = no ]; then
   if [ $played = yes ]; then
+    options+=("$(winpath "$build/out/Wirecodes.nbp")")
     devices_start "$build" played || exit 1
   else
     devices_start "$build" || exit 1

@@ -8,13 +8,13 @@
 #   dispatcher), script expression (the runner's script loader and the
 #   reader behind Math and conditions), device spylog (the device-file
 #   reader with the device at work, the spy's log with the device made
-#   from it)
+#   from it), codes (Wirecodes' actions on their parameter texts)
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-300}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fields numbers dispatch script expression device spylog)
+[ ${#targets[@]} -gt 0 ] || targets=(fields numbers dispatch script expression device spylog codes)
 clang=$(command -v clang++-14 || command -v clang++) || { echo "clang++ is missing" >&2; exit 1; }
 work=${WL_FUZZ_DIR:-$top/build/fuzz}
 mkdir -p "$work"
@@ -52,6 +52,9 @@ for target in "${targets[@]}"; do
     device|spylog)
       sources=("$top"/wire/{text,pattern,port_model,port_names,device_file,device_model,device_from_log,spy_log}.cpp)
       [ "$target" = device ] && seeds+=("$top/examples/devices") ;;
+    codes)
+      sources=("$top"/codes/{checksums,formats}.cpp "$top/editions/wirecodes/codes_actions.cpp"
+               "$top/plugin/params.cpp") ;;
     *) sources=("$top/plugin/params.cpp" "$top/plugin/dispatch.cpp") ;;
   esac
   binary=$work/${target}_fuzz

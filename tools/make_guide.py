@@ -67,9 +67,9 @@ PAGE = """<!DOCTYPE html>
 
 
 def anchor(text, separator):
-    # Action names (wlCommRxLine, wbPlay) stay as they are: fragments are
+    # Action names (wlCommRxLine, wbPlay, wcCheck) stay as they are: fragments are
     # case-sensitive and the name is what an author looks up.
-    if re.fullmatch(r"(wl|wb)[A-Za-z0-9]+", text):
+    if re.fullmatch(r"(wl|wb|wc)[A-Za-z0-9]+", text):
         return text
     return slugify(text, separator)
 

@@ -1,6 +1,6 @@
 #!/bin/bash
 # Packs a release for Windows users and proves it works as they would use it:
-#   dist/wirelet-VERSION.zip        both plug-ins, Wirebench, nbrun.exe,
+#   dist/wirelet-VERSION.zip        both plug-ins, Wirebench, Wirecodes, nbrun.exe,
 #                                   guide.html, the README, the example
 #                                   scripts, the demo's device files, the
 #                                   device library and its recipes, COMMIT
@@ -13,11 +13,11 @@
 # built again from git's own copy of it, in another folder, and both zips
 # must be the same bytes (tools/build-release.sh makes both). The zip is
 # then unpacked into an empty folder and used from there: its sums, its
-# debug files, the three catalogues listed by its runner with an anchor in
+# debug files, the four catalogues listed by its runner with an anchor in
 # its guide for every action, the demo dialogue with both editions against
 # the virtual devices, and with both devices played from the zip's device
 # files, and every recipe against its device played from the zip's library
-# (each recipe's first lines name it).
+# (each recipe's first lines name it), with Wirecodes beside Wirelet.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 fail() { echo "release: $*" >&2; exit 1; }
@@ -37,7 +37,7 @@ resource_version() {
 
 # The zip is named after Wirelet's version; the README's layout names each
 # plug-in's version and the zip's names.
-for file in Wirelet.nbp Quillport.nbp Wirebench.nbp; do
+for file in Wirelet.nbp Quillport.nbp Wirebench.nbp Wirecodes.nbp; do
   v=$(resource_version "$out/$file" FILEVERSION)
   [ -n "$v" ] || fail "$file has no version resource"
   [ "$(resource_version "$out/$file" PRODUCTVERSION)" = "$v" ] || fail "$file: product and file versions differ"
@@ -92,7 +92,7 @@ for file in $(git -C "$top" ls-files examples); do
 done
 
 devices_start "$build" || fail "the virtual devices did not start"
-for edition in Wirelet Quillport Wirebench; do
+for edition in Wirelet Quillport Wirebench Wirecodes; do
   catalogue=$("$build/wine-run" "$(winpath "$here/nbrun.exe")" --list "$(winpath "$here/$edition.nbp")" |
               tr -d '\r') || fail "nbrun --list $edition.nbp failed"
   actions=$(awk '/^ +[0-9]+ / { print $2 }' <<<"$catalogue")
@@ -101,7 +101,7 @@ for edition in Wirelet Quillport Wirebench; do
     grep -q "<h3 id=\"$action\"" "$here/guide.html" || fail "guide.html has no anchor for $edition's $action"
   done
   echo "== $edition.nbp from the zip: $(wc -w <<<"$actions") actions listed, each with its anchor in guide.html"
-  [ $edition = Wirebench ] && continue
+  [ $edition = Wirebench ] || [ $edition = Wirecodes ] && continue
   echo "== nbrun $edition.nbp examples/demo.nbs, all from the zip"
   devices_dialogue "$here/nbrun.exe" "$here/$edition.nbp" "$here/examples/demo.nbs" ||
     fail "the demo dialogue failed with the unpacked $edition.nbp"
@@ -116,7 +116,8 @@ for recipe in "$here"/examples/recipes/*.nbs; do
   [ -n "$played" ] || fail "$(basename "$recipe") does not name its device"
   echo "== the recipe $(basename "$recipe") from the zip, --device $played"
   devices_dialogue "$here/nbrun.exe" "$here/Wirelet.nbp" "$recipe" \
-    --device "${played%%=*}=$(winpath "$here/${played#*=}")" || fail "the recipe $(basename "$recipe") failed"
+    --device "${played%%=*}=$(winpath "$here/${played#*=}")" "$(winpath "$here/Wirecodes.nbp")" ||
+    fail "the recipe $(basename "$recipe") failed"
 done
 
 # The debug archive unpacked over the release puts each debug file beside its file.

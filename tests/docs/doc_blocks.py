@@ -24,8 +24,8 @@ stand between them); the HTML page does not show it:
                              (words after "text:" may say which).
 
 The inline examples of the guide's actions ("Example: `wlCommOpen ...`")
-are fragments too: every one of a file is loaded with Wirelet and
-Wirebench.
+are fragments too: every one of a file is loaded with Wirelet,
+Wirebench and Wirecodes.
 
 Only what the Markdown converter makes into a code block counts: indented
 by four blanks after a blank line (eight inside a list), or fenced.

@@ -1,5 +1,5 @@
 // The author's guide keeps step with the catalogues: every action an
-// edition or Wirebench registers has a section under its exact name, and
+// edition, Wirebench or Wirecodes registers has a section under its exact name, and
 // no section names an action that none of them has. The HTML page made from it
 // (guide.html, shipped beside the plug-ins) has an anchor under every
 // action's name, and stands alone.
@@ -40,8 +40,8 @@ std::set<std::string> ActionsOf(const std::string& file) {
   return names;
 }
 
-// The plug-ins the guide documents: both editions and Wirebench.
-const char* const kEditions[] = {"Wirelet.nbp", "Quillport.nbp", "Wirebench.nbp"};
+// The plug-ins the guide documents: both editions, Wirebench and Wirecodes.
+const char* const kEditions[] = {"Wirelet.nbp", "Quillport.nbp", "Wirebench.nbp", "Wirecodes.nbp"};
 
 std::string Page() {
   std::ifstream file(wltest::OutputFile("guide.html"));

@@ -25,7 +25,7 @@ import doc_blocks  # noqa: E402
 # on a loaded machine; a run that takes longer is a failure, not a wait.
 RUN_LIMIT_SECONDS = 60
 # Plug-ins the inline examples of the actions are loaded with.
-EXAMPLE_PLUGINS = ["Wirelet.nbp", "Wirebench.nbp"]
+EXAMPLE_PLUGINS = ["Wirelet.nbp", "Wirebench.nbp", "Wirecodes.nbp"]
 
 
 def windows(path):

@@ -28,5 +28,6 @@ check() {
 check Wirelet.nbp _nbExecAction@8 plugin/exports.cpp
 check Quillport.nbp _nbExecAction@8 plugin/exports.cpp
 check Wirebench.nbp _nbExecAction@8 plugin/exports.cpp
+check Wirecodes.nbp _nbExecAction@8 plugin/exports.cpp
 check nbrun.exe _main host/runner/main.cpp
 exit $status

@@ -35,6 +35,9 @@ const EditionFile kEditions[] = {
     {"Wirebench.nbp", "Wirebench.dll", {1, 0, 0, 0}, "01.00.0000", "01.00.0000", "Wirebench",
      "Wirebench.NBP", "Played devices and byte spy for Neobook comms",
      "Works with the Wirelet and Quillport plug-ins in Neobook 4.13 and above.", false},
+    {"Wirecodes.nbp", "Wirecodes.dll", {1, 0, 0, 0}, "01.00.0000", "01.00.0000", "Wirecodes",
+     "Wirecodes.NBP", "Checksums, byte codes and binary numbers for Neobook",
+     "Works with the Wirelet and Quillport plug-ins in Neobook 4.13 and above.", false},
 };
 
 class BuiltFile : public ::testing::TestWithParam<EditionFile> {
@@ -134,8 +137,9 @@ TEST(BuiltFileImports, OnlySystemLibraries) {
     for (auto imp = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
       std::string name = reinterpret_cast<const char*>(base + imp->Name);
       for (auto& c : name) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-      // Wirebench carries nothing of the comm engine: no network library,
-      // no serial call, so that it is never taken for a comm plug-in.
+      // Wirebench and Wirecodes carry nothing of the comm engine: no
+      // network library, no serial call, so neither is taken for a comm
+      // plug-in.
       EXPECT_TRUE(name == "KERNEL32.DLL" || name == "MSVCRT.DLL" || (e.comm && name == "WSOCK32.DLL") ||
                   name == "USER32.DLL" || name == "ADVAPI32.DLL")
           << e.file << " imports " << name;
