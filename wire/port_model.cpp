@@ -30,6 +30,9 @@ ReadWait ReadWaitOf(uint32_t interval, uint32_t multiplier, uint32_t constant, u
     wait.totalMs = constant;
     return wait;
   }
+  // MAXDWORD, x, MAXDWORD: the driver starts no timer at all and waits for
+  // every byte (a constant of MAXDWORD is "no total time-out" there).
+  if (interval == kMax && constant == kMax) return wait;
   wait.totalMs = static_cast<uint64_t>(multiplier) * count + constant;
   if (interval != kMax) wait.intervalMs = interval;
   return wait;

@@ -47,7 +47,9 @@ void SetFresh(Dcb& dcb) {
 bool FramingRefused(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
 
 // How a ReadFile of `count` bytes waits under the port's read time-outs
-// (interval, total multiplier, total constant), as Windows documents them.
+// (interval, total multiplier, total constant), as Windows documents them
+// (COMMTIMEOUTS); {MAXDWORD, x, MAXDWORD} starts no timer, as the driver
+// does, so it waits for every byte.
 struct ReadWait {
   bool atOnce = false;       // takes what is there and returns
   bool firstBytes = false;   // returns once anything came, or after totalMs
