@@ -59,14 +59,17 @@ Millis Now() { return nbwire::WallClockMs(); }
 
 // The wall clock as the port model waits on it. A wait with nothing to end
 // it is not made: the host is single-threaded, so nothing can come while it
-// waits in a call, and a real port would hold it for ever.
+// waits in a call, and a real port would hold it for ever. A long wait that
+// has an end is waited as a real port waits it (nbrun's --max-seconds ends
+// a run it holds).
 class WallClock : public nbport::PortClock {
  public:
   nbport::Millis now() override { return Now(); }
   bool waitUntil(nbport::Millis at) override {
     if (at == nbport::kNever) return false;
-    const Millis now = Now();
-    if (at > now) Sleep(static_cast<DWORD>(std::min<Millis>(at - now, nbwire::kLongestSleepMs)));
+    for (Millis now = Now(); now < at; now = Now()) {
+      Sleep(static_cast<DWORD>(std::min<Millis>(at - now, nbwire::kLongestSleepMs)));
+    }
     return true;
   }
 };

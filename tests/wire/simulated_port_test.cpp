@@ -237,11 +237,13 @@ TEST(SimulatedPortWindows, TimeoutsWritesAndAbortOnErrorAsWindowsHasThem) {
   EXPECT_TRUE(ReadFile(port, buffer, 16, &n, nullptr));
   EXPECT_EQ(n, 16u);
 
+  // Longer than the played clock's longest single sleep, too.
+  const std::string longer(150, 'w');
   LARGE_INTEGER start;
   QueryPerformanceCounter(&start);
-  EXPECT_TRUE(WriteFile(port, data.data(), 24, &n, nullptr));
-  EXPECT_EQ(n, 24u);
-  EXPECT_GE(MsSince(start), 199.0);  // 24 x 8.33 ms on the line
+  EXPECT_TRUE(WriteFile(port, longer.data(), 150, &n, nullptr));
+  EXPECT_EQ(n, 150u);
+  EXPECT_GE(MsSince(start), 1249.0);  // 150 x 8.33 ms on the line
   timeouts.WriteTotalTimeoutConstant = 50;  // 6 bytes' time
   ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
   QueryPerformanceCounter(&start);
