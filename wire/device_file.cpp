@@ -142,8 +142,9 @@ bool ReadUnplug(Reader& reader, Answer& answer, std::string& why) {
 }
 
 // "send" followed by texts and "wait MS", perhaps ending in "close"; or
-// "silent", or "close" alone; or "unplug ..." or "plug in". then "MODE" may end a request's answer that
-// does not close (`then` null: not allowed).
+// "silent", or "close" alone; or "unplug ..." or "plug in". then "MODE"
+// may end a request's answer that does not close (`then` null: not
+// allowed).
 bool ReadAnswer(Reader& reader, Answer& answer, std::string& why, std::string* then = nullptr) {
   if (reader.word("silent")) {
     if (reader.done()) return true;

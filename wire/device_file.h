@@ -52,7 +52,8 @@
 //                             stale handle is closed (5 until then)
 //   on "RESET" unplug then plug in after 2000
 //                             in answer to a request: out at once, back
-//                             2 s later
+//                             2 s later (a played server falls silent
+//                             while unplugged)
 //   starts in "echo"          the mode the device is in after each open
 //   in "echo" on "AT" send "AT\r\r\nOK"
 //                             a line that answers only in that mode

@@ -155,7 +155,7 @@ void Device::schedule(const Answer& answer, const std::string* text, const Captu
     std::string bytes =
         text ? ExpandAnswer(answer[k].bytes, *text, *captures, groups) : answer[k].bytes;
     if (k + 1 == texts) bytes += file_.answerEnd;
-    pending_.emplace(at, Output{bytes, answer[k]});
+    pending_.emplace(at, Output{bytes, &answer[k]});
   }
 }
 
@@ -176,14 +176,13 @@ void Device::advance(Millis now) {
   const uint64_t nowUs = now * 1000;
   while (!pending_.empty() && pending_.begin()->first <= now) {
     std::string& bytes = pending_.begin()->second.bytes;
-    const Piece& piece = pending_.begin()->second.piece;
+    const Piece& piece = *pending_.begin()->second.piece;
     // The line sends one byte after another from when the output is due.
     const uint64_t start = std::max<uint64_t>(lineFreeUs_, pending_.begin()->first * 1000);
     if (!piece.text()) {  // once the line has sent what came before
       if (start > nowUs) break;
-      const Piece event = piece;
       pending_.erase(pending_.begin());
-      happen(event);
+      happen(piece);
       if (closed_) return;
       continue;
     }
@@ -229,7 +228,7 @@ void Device::happen(const Piece& piece) {
   head_ = 0;
   cutter_.clear();
   for (auto at = pending_.begin(); at != pending_.end();) {
-    at = at->second.piece.plugIn ? std::next(at) : pending_.erase(at);
+    at = at->second.piece->plugIn ? std::next(at) : pending_.erase(at);
   }
 }
 
@@ -239,7 +238,7 @@ Millis Device::nextOutput() const {
     next = pending_.begin()->first;
     if (byteUs_ != 0) {  // when the next byte has been on the line, or the line is free for a close
       const uint64_t done = std::max<uint64_t>(lineFreeUs_, next * 1000) +
-                            (pending_.begin()->second.piece.text() ? byteUs_ : 0);
+                            (pending_.begin()->second.piece->text() ? byteUs_ : 0);
       next = (done + 999) / 1000;
     }
   }

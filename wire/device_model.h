@@ -126,7 +126,7 @@ class Device {
   // from its port or put back (the piece says which).
   struct Output {
     std::string bytes;
-    Piece piece;
+    const Piece* piece;  // in file_
   };
   // Applies a close, unplug or plug in that fell due.
   void happen(const Piece& piece);

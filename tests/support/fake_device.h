@@ -6,7 +6,8 @@
 //
 // Time is the fake's own: Sleep and GetTickCount run on a virtual clock,
 // and a ReadFile or WriteFile that would wait moves the clock the way the
-// port's COMMTIMEOUTS say. A call that would wait for ever on a real device
+// port's COMMTIMEOUTS say; a WriteFile also takes its bytes' line time at
+// the rate and framing in the port's DCB. A call that would wait for ever on a real device
 // returns what it has instead and is recorded in foreverWaits(), so a fault
 // fails a test rather than hanging it.
 //
