@@ -10,6 +10,8 @@
 
 namespace nbport {
 
+constexpr uint32_t kMaxDword = 0xFFFFFFFFu;  // MAXDWORD
+
 // A freshly opened port: 9600 baud, 8 data bits, no parity, one stop bit,
 // binary, no flow control, with DTR and RTS raised but not used for
 // handshaking (DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE: the values the

@@ -29,8 +29,8 @@
 //    removal code, CloseHandle succeeds; plugged in again, the old handle
 //    never works again and the name opens only once it is closed (5 until
 //    then), the strictest drivers' way.
-//  - One handle at a time: a second open fails with 5 (CreateFile: "the
-//    port cannot be shared").
+//  - One handle at a time: a second open fails with 5 (CreateFile opens a
+//    communications resource for exclusive access).
 // Pure code: no Windows here. Callers turn their DCB and COMMTIMEOUTS into
 // the small records below (LineOf, TimeoutsOf).
 #pragma once
@@ -44,7 +44,6 @@ namespace nbport {
 
 using Millis = uint64_t;
 constexpr Millis kNever = ~Millis(0);
-constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
 
 // The Windows errors a port gives.
 constexpr uint32_t kFileNotFound = 2;       // ERROR_FILE_NOT_FOUND: no such port (unplugged)
