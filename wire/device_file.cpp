@@ -106,9 +106,45 @@ bool ReadThen(Reader& reader, std::string* then, std::string& why) {
   return true;
 }
 
+// After "plug": "in", alone. The device is put back in its port.
+bool ReadPlugIn(Reader& reader, Answer& answer, std::string& why) {
+  Piece piece;
+  piece.plugIn = true;
+  answer.push_back(piece);
+  if (reader.word("in") && reader.done()) return true;
+  why = "plug takes in, and nothing after it";
+  return false;
+}
+
+// After "unplug": perhaps "error N", then perhaps "then plug in after MS".
+// The device is taken from its port (and put back).
+bool ReadUnplug(Reader& reader, Answer& answer, std::string& why) {
+  Piece piece;
+  piece.unplug = true;
+  if (reader.word("error") && (!reader.number(piece.error) || piece.error == 0)) {
+    why = "error takes the Windows error the port's calls fail with, 1 to 999999999 (22, 1617)";
+    return false;
+  }
+  answer.push_back(piece);
+  if (reader.word("then")) {
+    Piece back;
+    back.plugIn = true;
+    if (!reader.word("plug") || !reader.word("in") || !reader.word("after") ||
+        !reader.number(back.waitMs) || !reader.done()) {
+      why = "unplug then takes plug in after and a number of milliseconds, last on the line";
+      return false;
+    }
+    answer.push_back(back);
+  }
+  if (reader.done()) return true;
+  why = "unplug takes only error N and then plug in after MS, not " + reader.next();
+  return false;
+}
+
 // "send" followed by texts and "wait MS", perhaps ending in "close"; or
-// "silent", or "close" alone. then "MODE" may end a request's answer that
-// does not close (`then` null: not allowed).
+// "silent", or "close" alone; or "unplug ..." or "plug in". then "MODE"
+// may end a request's answer that does not close (`then` null: not
+// allowed).
 bool ReadAnswer(Reader& reader, Answer& answer, std::string& why, std::string* then = nullptr) {
   if (reader.word("silent")) {
     if (reader.done()) return true;
@@ -120,6 +156,8 @@ bool ReadAnswer(Reader& reader, Answer& answer, std::string& why, std::string* t
     answer.emplace_back();
     return ReadClose(reader, answer.back(), why);
   }
+  if (reader.word("unplug")) return ReadUnplug(reader, answer, why);
+  if (reader.word("plug")) return ReadPlugIn(reader, answer, why);
   if (!reader.word("send")) {
     why = "expected send, silent or close, found " + reader.next();
     return false;

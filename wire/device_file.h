@@ -42,6 +42,18 @@
 //                             set to another it hears nothing and what it
 //                             sends arrives garbled, line ends kept (a
 //                             server ignores it)
+//   at 5000 unplug            the adapter is pulled out 5 s after the open:
+//                             opening the port fails with 2 and every call
+//                             on the handle opened before with the removal
+//                             code (error 1617: unplug error 1617; 22 when
+//                             not given); it stays unplugged, across closes
+//                             and opens, until it is plugged in again
+//   at 8000 plug in           plugged in again: the port opens once the
+//                             stale handle is closed (5 until then)
+//   on "RESET" unplug then plug in after 2000
+//                             in answer to a request: out at once, back
+//                             2 s later (a played server falls silent
+//                             while unplugged)
 //   starts in "echo"          the mode the device is in after each open
 //   in "echo" on "AT" send "AT\r\r\nOK"
 //                             a line that answers only in that mode
@@ -70,11 +82,16 @@ namespace nbdevice {
 // One piece of an answer: sent `waitMs` after the piece before it (or after
 // the request, or the moment of a timed answer, for the first piece). A
 // closing piece, always the last, has no bytes: the device ends the
-// connection then.
+// connection then. An unplugging piece (perhaps followed by a plugging one)
+// has none either: the device is removed from its port, or put back.
 struct Piece {
   uint32_t waitMs = 0;
   std::string bytes;
   bool close = false;
+  bool unplug = false;
+  bool plugIn = false;
+  uint32_t error = 0;  // an unplug's removal code; 0: the port's default
+  bool text() const { return !close && !unplug && !plugIn; }
 };
 
 // An answer; none (silent) has no pieces.

@@ -108,7 +108,7 @@ Device::Group* Device::findTail(unsigned char byte, Captures& captures) {
 }
 
 void Device::hear(const std::string& bytes, Millis now) {
-  if (closed_ || atOtherRate()) return;
+  if (closed_ || unplugged_ || atOtherRate()) return;
   const bool cut = !file_.requestEnds.empty();
   for (char byte : bytes) {
     std::string request;
@@ -147,14 +147,15 @@ void Device::answer(Group& group, const std::string& text, const Captures& captu
 void Device::schedule(const Answer& answer, const std::string* text, const Captures* captures,
                       size_t groups, Millis from) {
   // The answer's ending goes after its last text, before a close.
-  const size_t texts = !answer.empty() && answer.back().close ? answer.size() - 1 : answer.size();
+  size_t texts = 0;
+  for (size_t k = 0; k < answer.size(); ++k) texts = answer[k].text() ? k + 1 : texts;
   Millis at = from;
   for (size_t k = 0; k < answer.size(); ++k) {
     at += answer[k].waitMs;
     std::string bytes =
         text ? ExpandAnswer(answer[k].bytes, *text, *captures, groups) : answer[k].bytes;
     if (k + 1 == texts) bytes += file_.answerEnd;
-    pending_.emplace(at, Output{bytes, answer[k].close});
+    pending_.emplace(at, Output{bytes, &answer[k]});
   }
 }
 
@@ -175,16 +176,18 @@ void Device::advance(Millis now) {
   const uint64_t nowUs = now * 1000;
   while (!pending_.empty() && pending_.begin()->first <= now) {
     std::string& bytes = pending_.begin()->second.bytes;
+    const Piece& piece = *pending_.begin()->second.piece;
     // The line sends one byte after another from when the output is due.
     const uint64_t start = std::max<uint64_t>(lineFreeUs_, pending_.begin()->first * 1000);
-    if (pending_.begin()->second.close) {  // once the line has sent what came before
+    if (!piece.text()) {  // once the line has sent what came before
       if (start > nowUs) break;
-      closed_ = true;
-      pending_.clear();
-      running_.clear();
-      return;
+      pending_.erase(pending_.begin());
+      happen(piece);
+      if (closed_) return;
+      continue;
     }
-    if (bytes.empty()) {  // a piece that came to nothing ("$1" of an empty group) holds nothing back
+    // A device out of its port sends nothing; only its return counts.
+    if (bytes.empty() || unplugged_) {  // a piece that came to nothing ("$1" of an empty group) holds nothing back
       pending_.erase(pending_.begin());
       continue;
     }
@@ -205,13 +208,37 @@ void Device::advance(Millis now) {
   }
 }
 
+void Device::happen(const Piece& piece) {
+  if (piece.plugIn) {
+    unplugged_ = false;
+    return;
+  }
+  if (piece.close) {
+    closed_ = true;
+    pending_.clear();
+    running_.clear();
+    return;
+  }
+  if (!piece.unplug || unplugged_) return;
+  // Pulled out: what it held and what it was sending are gone; a plug in
+  // still to come stays.
+  unplugged_ = true;
+  removalError_ = piece.error;
+  queue_.clear();
+  head_ = 0;
+  cutter_.clear();
+  for (auto at = pending_.begin(); at != pending_.end();) {
+    at = at->second.piece->plugIn ? std::next(at) : pending_.erase(at);
+  }
+}
+
 Millis Device::nextOutput() const {
   Millis next = kNever;
   if (!pending_.empty()) {
     next = pending_.begin()->first;
     if (byteUs_ != 0) {  // when the next byte has been on the line, or the line is free for a close
       const uint64_t done = std::max<uint64_t>(lineFreeUs_, next * 1000) +
-                            (pending_.begin()->second.close ? 0 : byteUs_);
+                            (pending_.begin()->second.piece->text() ? byteUs_ : 0);
       next = (done + 999) / 1000;
     }
   }

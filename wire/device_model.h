@@ -78,6 +78,14 @@ class Device {
   // hears nothing and sends nothing more until it is opened again; what it
   // sent before stays in the receive queue.
   bool closed() const { return closed_; }
+  // The device was pulled out of its port (an unplug in its file fell due,
+  // after the bytes before it): it hears and sends nothing, its queue is
+  // gone, until a plug in falls due. Timed statements keep their times, so
+  // an "at 8000 plug in" comes whether or not the port is open; the next
+  // open starts them again.
+  bool unplugged() const { return unplugged_; }
+  // The code calls on the removed port fail with; 0: the port's default.
+  uint32_t removalError() const { return removalError_; }
   // How long one byte takes on the line, in microseconds (wire/port_model.h);
   // 0 delivers output the moment it is due.
   // A file that says line rate none keeps 0.
@@ -97,6 +105,8 @@ class Device {
   // The same bytes, left in the queue.
   std::string peek(size_t most) const { return queue_.substr(head_, most); }
   void setQueueSize(size_t bytes) { queueSize_ = bytes; }
+  // Whether bytes were lost since the last takeOverflow (a line error).
+  bool overflowed() const { return overflow_; }
   bool takeOverflow();
 
  private:
@@ -112,11 +122,14 @@ class Device {
     const Timed* timed;
     Millis next;
   };
-  // Bytes falling due, or the end of the connection.
+  // Bytes falling due, or the end of the connection, or the device taken
+  // from its port or put back (the piece says which).
   struct Output {
     std::string bytes;
-    bool close;
+    const Piece* piece;  // in file_
   };
+  // Applies a close, unplug or plug in that fell due.
+  void happen(const Piece& piece);
 
   // The group whose request `text` is, the first in the file; otherwise's
   // when none is. Its pattern's captures in `captures`.
@@ -146,6 +159,8 @@ class Device {
   size_t queueSize_ = 4096;
   bool overflow_ = false;
   bool closed_ = false;
+  bool unplugged_ = false;
+  uint32_t removalError_ = 0;
 };
 
 }  // namespace nbdevice

@@ -10,6 +10,8 @@
 
 namespace nbport {
 
+constexpr uint32_t kMaxDword = 0xFFFFFFFFu;  // MAXDWORD
+
 // A freshly opened port: 9600 baud, 8 data bits, no parity, one stop bit,
 // binary, no flow control, with DTR and RTS raised but not used for
 // handshaking (DTR_CONTROL_ENABLE, RTS_CONTROL_ENABLE: the values the
@@ -47,7 +49,9 @@ void SetFresh(Dcb& dcb) {
 bool FramingRefused(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
 
 // How a ReadFile of `count` bytes waits under the port's read time-outs
-// (interval, total multiplier, total constant), as Windows documents them.
+// (interval, total multiplier, total constant), as Windows documents them
+// (COMMTIMEOUTS); {MAXDWORD, x, MAXDWORD} starts no timer, as the driver
+// does, so it waits for every byte.
 struct ReadWait {
   bool atOnce = false;       // takes what is there and returns
   bool firstBytes = false;   // returns once anything came, or after totalMs

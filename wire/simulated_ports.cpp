@@ -6,9 +6,11 @@
 #include <memory>
 #include <vector>
 
+#include "wire/bounds.h"
 #include "wire/port_model.h"
 #include "wire/port_names.h"
 #include "wire/wall_clock.h"
+#include "wire/windows_port.h"
 
 namespace nbdevice {
 namespace {
@@ -27,8 +29,18 @@ struct Port {
     device.setByteTime(nbport::ByteMicroseconds(dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits));
     device.setRate(dcb.BaudRate);
   }
+  // Brings the device up to `now` and tells the port whether it is there.
+  void update(Millis now) {
+    device.advance(now);
+    if (device.unplugged() && windows.present()) {
+      windows.unplug(device.removalError() != 0 ? device.removalError() : nbport::kRemovedError);
+    } else if (!device.unplugged() && !windows.present()) {
+      windows.plugIn();
+    }
+  }
 
   Device device;
+  nbport::WindowsPort windows;
   HANDLE handle = nullptr;  // while open: an event of our own, unique in the process
   DCB dcb{};
   COMMTIMEOUTS timeouts{};
@@ -44,6 +56,39 @@ std::vector<std::shared_ptr<Port>> openPorts;
 nbwire::WireCalls next;
 
 Millis Now() { return nbwire::WallClockMs(); }
+
+// The wall clock as the port model waits on it. A wait with nothing to end
+// it is not made: the host is single-threaded, so nothing can come while it
+// waits in a call, and a real port would hold it for ever. A long wait that
+// has an end is waited as a real port waits it (nbrun's --max-seconds ends
+// a run it holds).
+class WallClock : public nbport::PortClock {
+ public:
+  nbport::Millis now() override { return Now(); }
+  bool waitUntil(nbport::Millis at) override {
+    if (at == nbport::kNever) return false;
+    for (Millis now = Now(); now < at; now = Now()) {
+      Sleep(static_cast<DWORD>(std::min<Millis>(at - now, nbwire::kLongestSleepMs)));
+    }
+    return true;
+  }
+};
+
+// A played port's device end. Its modem lines are those of a fresh port
+// until device files can move them.
+class PlayedEnd : public nbport::PortEnd {
+ public:
+  explicit PlayedEnd(Port& port) : port_(port) {}
+  void update(nbport::Millis now) override { port_.update(now); }
+  size_t waiting() override { return port_.device.waiting(); }
+  std::string take(size_t most) override { return port_.device.take(most); }
+  nbport::Millis nextChange() override { return port_.device.nextOutput(); }
+  nbport::ModemLines modem() override { return {}; }
+  size_t room() override { return static_cast<size_t>(-1); }
+
+ private:
+  Port& port_;
+};
 
 Port* PortOf(HANDLE handle) {
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return nullptr;
@@ -64,40 +109,21 @@ BOOL Serve(Body body) {
   return error == 0;
 }
 
-// What a read of `count` bytes takes, waiting as the port's time-outs say.
-std::string Read(Port& port, DWORD count) {
-  const COMMTIMEOUTS& t = port.timeouts;
-  const nbport::ReadWait wait = nbport::ReadWaitOf(
-      t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant, count);
-  Device& device = port.device;
-  const Millis start = Now();
-  std::string got;
-  const auto takeWaiting = [&] {
-    device.advance(Now());
-    const size_t before = got.size();
-    got += device.take(count - got.size());
-    return got.size() > before;
-  };
-  takeWaiting();
-  if (got.size() == count) return got;
+// The same for a call on an open port's handle: once its device was
+// removed the call fails with the removal code and does nothing.
+template <class Body>
+BOOL ServeHandle(Port& port, Body body) {
+  return Serve([&]() -> DWORD {
+    port.update(Now());
+    if (const DWORD error = port.windows.handleError()) return error;
+    return body();
+  });
+}
 
-  if (wait.atOnce || (wait.firstBytes && !got.empty())) return got;
-  // At most (2^32 - 1)^2 + 2^32 - 1, which fits; the sum with now may not.
-  const Millis deadline =
-      wait.totalMs == 0 ? kNever : wait.totalMs > kNever - start ? kNever : start + wait.totalMs;
-  // The interval time-out counts between bytes, from the first one.
-  Millis lastByte = got.empty() ? kNever : start;
-  while (got.size() < count && !(wait.firstBytes && !got.empty())) {
-    const Millis now = Now();
-    const Millis gapEnds =
-        wait.intervalMs != 0 && lastByte != kNever ? lastByte + wait.intervalMs : kNever;
-    if (now >= deadline || now >= gapEnds) break;
-    // Nothing to come and no deadline: a real port waits for ever too.
-    const Millis until = std::min({deadline, gapEnds, device.nextOutput()});
-    Sleep(static_cast<DWORD>(std::min<Millis>(until > now ? until - now : 0, 1000)));
-    if (takeWaiting()) lastByte = Now();
-  }
-  return got;
+// ReadFile and WriteFile's failure before they move a byte: removal, or
+// abort-on-error after a lost byte (the overflow ClearCommError reports).
+DWORD TransferError(const Port& port) {
+  return port.windows.transferError(nbport::LineOf(port.dcb), port.device.overflowed() ? CE_RXOVER : 0);
 }
 
 HANDLE WINAPI SimCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
@@ -109,13 +135,18 @@ HANDLE WINAPI SimCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_
   Port& port = *entry->second;
   HANDLE handle = INVALID_HANDLE_VALUE;
   Serve([&]() -> DWORD {
-    if (port.handle != nullptr) return ERROR_ACCESS_DENIED;  // ports are not shared
-    if (creation == CREATE_NEW) return ERROR_FILE_EXISTS;
-    if (creation < CREATE_NEW || creation > TRUNCATE_EXISTING) return ERROR_INVALID_PARAMETER;
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (event == nullptr) return GetLastError();
+    port.update(Now());
+    // Unplugged: 2; held by an open or stale handle: 5.
+    if (const DWORD error = port.windows.open()) return error;
+    const DWORD refused = creation == CREATE_NEW ? ERROR_FILE_EXISTS
+                          : creation < CREATE_NEW || creation > TRUNCATE_EXISTING ? ERROR_INVALID_PARAMETER
+                                                                                 : 0;
+    HANDLE event = refused == 0 ? CreateEventA(nullptr, TRUE, FALSE, nullptr) : nullptr;
+    if (event == nullptr) {
+      port.windows.close();
+      return refused != 0 ? refused : GetLastError();
+    }
     port.handle = handle = event;
-    port.timeouts = COMMTIMEOUTS{};
     port.device.open(Now());
     openPorts.push_back(entry->second);
     return 0;
@@ -132,6 +163,7 @@ BOOL WINAPI SimCloseHandle(HANDLE handle) {
   return Serve([&]() -> DWORD {
     next.CloseHandle(port->handle);  // the module redirected may be this program
     port->handle = nullptr;
+    port->windows.close();  // a removed device's handle closes too
     for (auto open = openPorts.begin(); open != openPorts.end(); ++open) {
       if (open->get() == port) {
         openPorts.erase(open);
@@ -145,11 +177,17 @@ BOOL WINAPI SimCloseHandle(HANDLE handle) {
 BOOL WINAPI SimReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read, LPOVERLAPPED overlapped) {
   Port* port = PortOf(handle);
   if (port == nullptr) return next.ReadFile(handle, buffer, count, read, overlapped);
-  return Serve([&]() -> DWORD {
+  return ServeHandle(*port, [&]() -> DWORD {
     if (read == nullptr || (buffer == nullptr && count > 0)) return ERROR_INVALID_PARAMETER;
-    const std::string got = Read(*port, count);
-    std::memcpy(buffer, got.data(), got.size());
-    *read = static_cast<DWORD>(got.size());
+    *read = 0;
+    if (const DWORD error = TransferError(*port)) return error;
+    WallClock clock;
+    PlayedEnd end(*port);
+    const nbport::ReadResult got =
+        port->windows.read(clock, end, nbport::TimeoutsOf(port->timeouts), count);
+    if (got.error != 0) return got.error;
+    std::memcpy(buffer, got.bytes.data(), got.bytes.size());
+    *read = static_cast<DWORD>(got.bytes.size());
     return 0;
   });
 }
@@ -158,12 +196,20 @@ BOOL WINAPI SimWriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD wri
                          LPOVERLAPPED overlapped) {
   Port* port = PortOf(handle);
   if (port == nullptr) return next.WriteFile(handle, buffer, count, written, overlapped);
-  return Serve([&]() -> DWORD {
+  return ServeHandle(*port, [&]() -> DWORD {
     if (written == nullptr || (buffer == nullptr && count > 0)) return ERROR_INVALID_PARAMETER;
+    *written = 0;
+    if (const DWORD error = TransferError(*port)) return error;
+    // The write takes its line time; the device hears what went out as it ends.
+    WallClock clock;
+    PlayedEnd end(*port);
+    const nbport::WriteResult done = port->windows.write(
+        clock, end, nbport::LineOf(port->dcb), nbport::TimeoutsOf(port->timeouts), count);
+    if (done.error != 0) return done.error;
     const Millis now = Now();
     port->device.advance(now);
-    port->device.hear(std::string(static_cast<const char*>(buffer), count), now);
-    *written = count;
+    port->device.hear(std::string(static_cast<const char*>(buffer), done.written), now);
+    *written = done.written;
     return 0;
   });
 }
@@ -176,7 +222,7 @@ DWORD WINAPI SimGetFileType(HANDLE handle) {
 BOOL WINAPI SimGetCommState(HANDLE handle, LPDCB dcb) {
   Port* port = PortOf(handle);
   if (port == nullptr) return next.GetCommState(handle, dcb);
-  return Serve([&]() -> DWORD {
+  return ServeHandle(*port, [&]() -> DWORD {
     if (dcb == nullptr) return ERROR_INVALID_PARAMETER;
     *dcb = port->dcb;
     return 0;
@@ -186,7 +232,7 @@ BOOL WINAPI SimGetCommState(HANDLE handle, LPDCB dcb) {
 BOOL WINAPI SimSetCommState(HANDLE handle, LPDCB dcb) {
   Port* port = PortOf(handle);
   if (port == nullptr) return next.SetCommState(handle, dcb);
-  return Serve([&]() -> DWORD {
+  return ServeHandle(*port, [&]() -> DWORD {
     if (dcb == nullptr ||
         nbport::FramingRefused(dcb->BaudRate, dcb->ByteSize, dcb->Parity, dcb->StopBits)) {
       return ERROR_INVALID_PARAMETER;
@@ -201,7 +247,7 @@ BOOL WINAPI SimSetCommState(HANDLE handle, LPDCB dcb) {
 BOOL WINAPI SimGetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
   Port* port = PortOf(handle);
   if (port == nullptr) return next.GetCommTimeouts(handle, timeouts);
-  return Serve([&]() -> DWORD {
+  return ServeHandle(*port, [&]() -> DWORD {
     if (timeouts == nullptr) return ERROR_INVALID_PARAMETER;
     *timeouts = port->timeouts;
     return 0;
@@ -211,8 +257,9 @@ BOOL WINAPI SimGetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
 BOOL WINAPI SimSetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
   Port* port = PortOf(handle);
   if (port == nullptr) return next.SetCommTimeouts(handle, timeouts);
-  return Serve([&]() -> DWORD {
+  return ServeHandle(*port, [&]() -> DWORD {
     if (timeouts == nullptr) return ERROR_INVALID_PARAMETER;
+    if (const DWORD error = nbport::TimeoutsError(nbport::TimeoutsOf(*timeouts))) return error;
     port->timeouts = *timeouts;
     return 0;
   });
@@ -221,8 +268,7 @@ BOOL WINAPI SimSetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
 BOOL WINAPI SimClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
   Port* port = PortOf(handle);
   if (port == nullptr) return next.ClearCommError(handle, errors, status);
-  return Serve([&]() -> DWORD {
-    port->device.advance(Now());
+  return ServeHandle(*port, [&]() -> DWORD {
     const bool overflow = port->device.takeOverflow();
     if (errors != nullptr) *errors = overflow ? CE_RXOVER : 0;
     if (status != nullptr) {
@@ -236,7 +282,7 @@ BOOL WINAPI SimClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
 BOOL WINAPI SimSetupComm(HANDLE handle, DWORD receive, DWORD transmit) {
   Port* port = PortOf(handle);
   if (port == nullptr) return next.SetupComm(handle, receive, transmit);
-  return Serve([&]() -> DWORD {
+  return ServeHandle(*port, [&]() -> DWORD {
     port->receiveQueue = receive;
     port->transmitQueue = transmit;
     // Drivers take the size as advice; a smaller queue than the first one
@@ -249,7 +295,7 @@ BOOL WINAPI SimSetupComm(HANDLE handle, DWORD receive, DWORD transmit) {
 BOOL WINAPI SimGetCommProperties(HANDLE handle, LPCOMMPROP properties) {
   Port* port = PortOf(handle);
   if (port == nullptr) return next.GetCommProperties(handle, properties);
-  return Serve([&]() -> DWORD {
+  return ServeHandle(*port, [&]() -> DWORD {
     if (properties == nullptr) return ERROR_INVALID_PARAMETER;
     COMMPROP p{};
     p.wPacketLength = sizeof p;

@@ -645,6 +645,39 @@ TEST_P(Runner, ADeviceFileActsAsThePortsPeerDoes) {
   EXPECT_TRUE(Has(run.out, "usage: nbrun")) << run.out;
 }
 
+// A played adapter pulled out mid-dialogue: the port's calls fail with the
+// file's removal code, the name does not open while it is out, and once it
+// is back a close and a new open talk to it again. The spy shows what the
+// port did; what the plug-in makes of it is the plug-in's.
+TEST_P(Runner, APlayedDeviceIsPulledOutAndPluggedInAgain) {
+  const std::string device = WriteScratch(
+      "pulled.dev", "on \"ID\" send \"WL\"\non \"PULL\" unplug error 1617 then plug in after 500\n");
+  const std::string script = WriteScratch("pulled.nbs",
+                                          "wlCommOpenStd \"12,9600\"\n"
+                                          "wlCommSendCRLF \"12,PULL\"\n"
+                                          "wlCommRxLine \"12,gone,1\"\n"
+                                          "wlCommClose \"12\"\n"
+                                          "wlCommOpenStd \"12,9600\"\n"
+                                          "Pause \"600\"\n"
+                                          "wlCommOpenStd \"12,9600\"\n"
+                                          "wlCommSendCRLF \"12,ID\"\n"
+                                          "wlCommRxLine \"12,id,300\"\n"
+                                          "wlCommClose \"12\"\n");
+  const std::string log = wltest::ScratchDir("runner") + "\\pulled.log";
+  const Outcome run = RunNbrun("--spy=" + Quoted(log) + " --device COM12=" + Quoted(device) + " " +
+                               plugIn() + " " + Quoted(script));
+  EXPECT_TRUE(Has(run.out, "id = \"WL\"")) << run.out;
+  // In this order: calls failing with the code, the open refused while it
+  // is out, the open once it is back.
+  const std::string text = ReadAll(log);
+  size_t at = 0;
+  for (const char* event : {"failed: error 1617", "open \"\\\\.\\COM12\": error 2,", "open \"\\\\.\\COM12\": ok"}) {
+    at = text.find(event, at);
+    EXPECT_NE(at, std::string::npos) << event << "\n" << text;
+    if (at == std::string::npos) break;
+  }
+}
+
 // The whole demo with both of its devices played, as tools/demo.sh --device
 // runs it: the scale on COM1, the line service as a server at an address
 // nothing listens on.

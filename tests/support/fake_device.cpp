@@ -41,6 +41,45 @@ DWORD AddMs(DWORD a, uint64_t b) {
 
 }  // namespace
 
+// The virtual clock as the port model waits on it: a wait jumps the clock.
+class FakeDevice::Clock : public nbport::PortClock {
+ public:
+  explicit Clock(FakeDevice& fake) : fake_(fake) {}
+  nbport::Millis now() override { return fake_.now_; }
+  bool waitUntil(nbport::Millis at) override {
+    if (at == nbport::kNever) return false;
+    fake_.now_ = std::max(fake_.now_, AddMs(0, at));
+    fake_.settle();
+    return true;
+  }
+
+ private:
+  FakeDevice& fake_;
+};
+
+// A fake port's device end: its queue, arrivals, modem lines and room.
+class FakeDevice::End : public nbport::PortEnd {
+ public:
+  End(FakeDevice& fake, FakePort& port) : fake_(fake), port_(port) {}
+  void update(nbport::Millis) override { fake_.settle(); }
+  size_t waiting() override { return port_.inQueue.size(); }
+  std::string take(size_t most) override {
+    std::string bytes = port_.inQueue.substr(0, most);
+    port_.inQueue.erase(0, bytes.size());
+    return bytes;
+  }
+  nbport::Millis nextChange() override {
+    DWORD at = 0;
+    return fake_.nextArrival(port_, at) ? at : nbport::kNever;
+  }
+  nbport::ModemLines modem() override { return {port_.cts, port_.dsr, port_.dcd, port_.ring}; }
+  size_t room() override { return port_.room; }
+
+ private:
+  FakeDevice& fake_;
+  FakePort& port_;
+};
+
 FakeDevice::FakeDevice() = default;
 FakeDevice::~FakeDevice() = default;
 
@@ -61,6 +100,10 @@ void FakeDevice::arrive(const std::string& name, const std::string& bytes, DWORD
     arrivals_[name].push_back({now_ + afterMs, bytes});
   }
 }
+
+void FakeDevice::unplug(const std::string& name, DWORD error) { ports_.at(name).model.unplug(error); }
+
+void FakeDevice::plugIn(const std::string& name) { ports_.at(name).model.plugIn(); }
 
 void FakeDevice::failCall(const std::string& call, DWORD error, int nth, int times,
                           const std::string& target) {
@@ -170,6 +213,10 @@ HANDLE FakeDevice::CreateFileA(LPCSTR name, DWORD access, DWORD share, DWORD cre
       fail(i->error);
       return INVALID_HANDLE_VALUE;
     }
+    if (const DWORD error = it->second.model.open()) {
+      fail(error);
+      return INVALID_HANDLE_VALUE;
+    }
     HANDLE h = reinterpret_cast<HANDLE>(nextHandle_);
     nextHandle_ += 4;
     handles_[h] = {text, &it->second};
@@ -198,6 +245,7 @@ BOOL FakeDevice::CloseHandle(HANDLE handle) {
   auto it = handles_.find(handle);
   if (it == handles_.end()) return PassThroughSystem::CloseHandle(handle);
   const bool isPort = it->second.port != nullptr;
+  if (isPort) it->second.port->model.close();  // a removed device's handle closes too
   handles_.erase(it);
   if (Injection* i = injected("CloseHandle", target)) {
     if (!isPort) PassThroughSystem::CloseHandle(handle);
@@ -215,43 +263,17 @@ BOOL FakeDevice::ReadFile(HANDLE handle, void* buffer, DWORD count, DWORD* read)
   record("ReadFile", p->name, std::to_string(count));
   *read = 0;
   if (!spend()) return fail(ERROR_INVALID_HANDLE);
-  if (Injection* i = injected("ReadFile", p->name)) return fail(i->error);
-  const COMMTIMEOUTS& t = p->timeouts;
-  const DWORD start = now_;
-  const nbport::ReadWait wait = nbport::ReadWaitOf(
-      t.ReadIntervalTimeout, t.ReadTotalTimeoutMultiplier, t.ReadTotalTimeoutConstant, count);
-  const bool immediate = wait.atOnce;
-  const bool firstByteOnly = wait.firstBytes;
-  const DWORD totalDeadline = wait.totalMs == 0 ? kForever : AddMs(start, wait.totalMs);
-  const bool interval = wait.intervalMs != 0;
-  std::string got;
-  DWORD lastByte = start;
-  for (;;) {
-    settle();
-    const size_t take = std::min<size_t>(count - got.size(), p->inQueue.size());
-    if (take > 0) {
-      got += p->inQueue.substr(0, take);
-      p->inQueue.erase(0, take);
-      lastByte = now_;
-    }
-    if (got.size() == count || immediate || (firstByteOnly && !got.empty())) break;
-    DWORD deadline = totalDeadline;
-    if (interval && !got.empty()) deadline = std::min(deadline, AddMs(lastByte, wait.intervalMs));
-    DWORD at = 0;
-    const bool more = nextArrival(*p, at);
-    if (more && (deadline == kForever || at <= deadline)) {
-      now_ = std::max(now_, at);
-      continue;
-    }
-    if (deadline == kForever) {
-      foreverWaits_.push_back("ReadFile " + p->name + " " + std::to_string(count));
-    } else {
-      now_ = std::max(now_, deadline);
-    }
-    break;
+  if (const DWORD error = p->model.transferError(nbport::LineOf(p->dcb), p->lineErrors)) {
+    return fail(error);
   }
-  std::memcpy(buffer, got.data(), got.size());
-  *read = static_cast<DWORD>(got.size());
+  if (Injection* i = injected("ReadFile", p->name)) return fail(i->error);
+  Clock clock(*this);
+  End end(*this, *p);
+  const nbport::ReadResult got = p->model.read(clock, end, nbport::TimeoutsOf(p->timeouts), count);
+  if (got.forever) foreverWaits_.push_back("ReadFile " + p->name + " " + std::to_string(count));
+  if (got.error != 0) return fail(got.error);
+  std::memcpy(buffer, got.bytes.data(), got.bytes.size());
+  *read = static_cast<DWORD>(got.bytes.size());
   return TRUE;
 }
 
@@ -267,24 +289,23 @@ BOOL FakeDevice::WriteFile(HANDLE handle, const void* buffer, DWORD count, DWORD
   }
   *written = 0;
   if (!spend()) return fail(ERROR_INVALID_HANDLE);
-  if (i != nullptr && i->error != 0) return fail(i->error);
-  DWORD take = std::min<size_t>(count, p->room);
-  if (i != nullptr) take = count - std::min(i->missing, count);
-  if (take < count) {
-    // The device cannot take everything: the write waits for its time-outs.
-    const uint64_t total = static_cast<uint64_t>(p->timeouts.WriteTotalTimeoutMultiplier) * count +
-                           p->timeouts.WriteTotalTimeoutConstant;
-    if (total == 0) {
-      foreverWaits_.push_back("WriteFile " + p->name + " " + std::to_string(count));
-    } else {
-      now_ = AddMs(now_, total);
-    }
+  if (const DWORD error = p->model.transferError(nbport::LineOf(p->dcb), p->lineErrors)) {
+    return fail(error);
   }
-  const std::string bytes(static_cast<const char*>(buffer), take);
+  if (i != nullptr && i->error != 0) return fail(i->error);
+  // A short write injected takes what the time-out would have let through.
+  const DWORD asked = i != nullptr ? count - std::min(i->missing, count) : count;
+  Clock clock(*this);
+  End end(*this, *p);
+  const nbport::WriteResult done = p->model.write(clock, end, nbport::LineOf(p->dcb),
+                                                  nbport::TimeoutsOf(p->timeouts), asked);
+  if (done.forever) foreverWaits_.push_back("WriteFile " + p->name + " " + std::to_string(count));
+  const std::string bytes(static_cast<const char*>(buffer), done.written);
   p->sent += bytes;
   p->writes.push_back(bytes);
-  if (p->room != static_cast<size_t>(-1)) p->room -= take;
-  *written = take;
+  if (p->room != static_cast<size_t>(-1)) p->room -= done.written;
+  if (done.error != 0) return fail(done.error);
+  *written = done.written;
   return TRUE;
 }
 
@@ -319,6 +340,7 @@ BOOL FakeDevice::GetCommState(HANDLE handle, DCB* dcb) {
   if (p == nullptr) return fail(ERROR_INVALID_HANDLE);
   record("GetCommState", p->name);
   if (!spend()) return fail(ERROR_INVALID_HANDLE);
+  if (const DWORD error = p->model.handleError()) return fail(error);
   if (Injection* i = injected("GetCommState", p->name)) return fail(i->error);
   *dcb = p->dcb;
   return TRUE;
@@ -329,6 +351,7 @@ BOOL FakeDevice::SetCommState(HANDLE handle, DCB* dcb) {
   if (p == nullptr) return fail(ERROR_INVALID_HANDLE);
   record("SetCommState", p->name);
   if (!spend()) return fail(ERROR_INVALID_HANDLE);
+  if (const DWORD error = p->model.handleError()) return fail(error);
   if (Injection* i = injected("SetCommState", p->name)) return fail(i->error);
   if (p->refuseBadFraming &&
       nbport::FramingRefused(dcb->BaudRate, dcb->ByteSize, dcb->Parity, dcb->StopBits)) {
@@ -342,6 +365,7 @@ BOOL FakeDevice::GetCommProperties(HANDLE handle, COMMPROP* properties) {
   FakePort* p = portOf(handle);
   if (p == nullptr) return fail(ERROR_INVALID_HANDLE);
   record("GetCommProperties", p->name);
+  if (const DWORD error = p->model.handleError()) return fail(error);
   if (Injection* i = injected("GetCommProperties", p->name)) return fail(i->error);
   *properties = p->properties;
   return TRUE;
@@ -352,6 +376,7 @@ BOOL FakeDevice::SetupComm(HANDLE handle, DWORD inQueue, DWORD outQueue) {
   if (p == nullptr) return fail(ERROR_INVALID_HANDLE);
   record("SetupComm", p->name, std::to_string(inQueue) + " " + std::to_string(outQueue));
   p->setupComm.emplace_back(inQueue, outQueue);
+  if (const DWORD error = p->model.handleError()) return fail(error);
   if (Injection* i = injected("SetupComm", p->name)) return fail(i->error);
   const COMMPROP& c = p->properties;
   if ((c.dwMaxRxQueue != 0 && inQueue > c.dwMaxRxQueue) ||
@@ -368,6 +393,7 @@ BOOL FakeDevice::ClearCommError(HANDLE handle, DWORD* errors, COMSTAT* status) {
   if (p == nullptr) return fail(ERROR_INVALID_HANDLE);
   record("ClearCommError", p->name);
   if (!spend()) return fail(ERROR_INVALID_HANDLE);
+  if (const DWORD error = p->model.handleError()) return fail(error);
   if (Injection* i = injected("ClearCommError", p->name)) return fail(i->error);
   settle();
   if (errors) *errors = p->lineErrors;
@@ -383,6 +409,7 @@ BOOL FakeDevice::GetCommTimeouts(HANDLE handle, COMMTIMEOUTS* timeouts) {
   FakePort* p = portOf(handle);
   if (p == nullptr) return fail(ERROR_INVALID_HANDLE);
   record("GetCommTimeouts", p->name);
+  if (const DWORD error = p->model.handleError()) return fail(error);
   if (Injection* i = injected("GetCommTimeouts", p->name)) return fail(i->error);
   *timeouts = p->timeouts;
   return TRUE;
@@ -396,7 +423,9 @@ BOOL FakeDevice::SetCommTimeouts(HANDLE handle, COMMTIMEOUTS* t) {
              " " + std::to_string(t->ReadTotalTimeoutConstant) + " " +
              std::to_string(t->WriteTotalTimeoutMultiplier) + " " +
              std::to_string(t->WriteTotalTimeoutConstant));
+  if (const DWORD error = p->model.handleError()) return fail(error);
   if (Injection* i = injected("SetCommTimeouts", p->name)) return fail(i->error);
+  if (const DWORD error = nbport::TimeoutsError(nbport::TimeoutsOf(*t))) return fail(error);
   p->timeouts = *t;
   return TRUE;
 }

@@ -6,9 +6,15 @@
 //
 // Time is the fake's own: Sleep and GetTickCount run on a virtual clock,
 // and a ReadFile or WriteFile that would wait moves the clock the way the
-// port's COMMTIMEOUTS say. A call that would wait for ever on a real device
+// port's COMMTIMEOUTS say; a WriteFile also takes its bytes' line time at
+// the rate and framing in the port's DCB. A call that would wait for ever on a real device
 // returns what it has instead and is recorded in foreverWaits(), so a fault
 // fails a test rather than hanging it.
+//
+// The port itself behaves as wire/windows_port.h says a Windows port does:
+// settings and time-outs kept from one open to the next, one handle at a
+// time, writes that take their line time and wait for flow control,
+// abort-on-error, and removal (unplug, plugIn).
 //
 // Install with wl::UseSystem(&fake); names of the form COMn or \\.\COMn that
 // were not added fail with "no such device" (2) and never reach the real
@@ -21,22 +27,32 @@
 #include <vector>
 
 #include "support/passthrough_system.h"
+#include "wire/windows_port.h"
 
 namespace wltest {
 
 struct FakePort {
   std::string name;
+  // Kept across opens, as the Windows driver keeps them: set them before
+  // the open to play what the program before left (fAbortOnError, DTR off,
+  // .NET's read time-outs {MAXDWORD, MAXDWORD, MAXDWORD-1}, ...).
   DCB dcb{};                  // starts as wire/port_model.h says: 9600 8N1, no flow control
   COMMPROP properties{};      // dwMaxTxQueue / dwMaxRxQueue 0: no limit
-  COMMTIMEOUTS timeouts{};    // all 0, as after a fresh open
+  COMMTIMEOUTS timeouts{};    // all 0 until someone sets them
   std::string inQueue;        // bytes the device received and nobody read yet
-  DWORD lineErrors = 0;       // reported (and cleared) by the next ClearCommError
+  // Reported (and cleared) by the next ClearCommError; with dcb.fAbortOnError
+  // every ReadFile and WriteFile fails with 995 until then.
+  DWORD lineErrors = 0;
+  // The modem lines the device drives: with fOutxCtsFlow (fOutxDsrFlow) and
+  // CTS (DSR) low a write sends nothing until its total time-out ends it.
+  bool cts = true, dsr = true, dcd = false, ring = false;
   std::string sent;           // every byte the device took
   std::vector<std::string> writes;  // what each WriteFile took
   size_t room = static_cast<size_t>(-1);  // bytes the device can still take
   std::vector<std::pair<DWORD, DWORD>> setupComm;  // (receive, transmit) asked
   bool refuseBadFraming = true;  // SetCommState refuses what a driver does (wire/port_model.h)
   int opens = 0;
+  nbport::WindowsPort model;  // open, removed, the line's time
 };
 
 class FakeDevice : public PassThroughSystem {
@@ -50,6 +66,14 @@ class FakeDevice : public PassThroughSystem {
 
   // The device receives `bytes` `afterMs` milliseconds of fake time from now.
   void arrive(const std::string& name, const std::string& bytes, DWORD afterMs = 0);
+
+  // The adapter is pulled out: opening `name` fails with 2, and every call
+  // on a handle opened before (but CloseHandle) fails with `error` (drivers
+  // give 5, 22, 31, 995, 1167 or 1617).
+  void unplug(const std::string& name, DWORD error = nbport::kRemovedError);
+  // Plugged in again: the name opens once the stale handle is closed (5
+  // until then); the stale handle never works again.
+  void plugIn(const std::string& name);
 
   // Makes call `call` ("SetCommState", "WriteFile", ...) fail with Windows
   // error `error`: the nth matching call from now, and `times` calls from
@@ -141,6 +165,8 @@ class FakeDevice : public PassThroughSystem {
   // The time of the next arrival for `port` after now, or false.
   bool nextArrival(const FakePort& port, DWORD& at) const;
   bool spend();
+  class Clock;
+  class End;
 
   std::map<std::string, FakePort> ports_;
   std::map<std::string, std::vector<Arrival>> arrivals_;

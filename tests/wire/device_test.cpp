@@ -120,6 +120,14 @@ TEST(DeviceFile, MistakesSayWhereAndWhy) {
       {"baud 0", "line 1: baud takes the rate the device talks at"},
       {"baud 9600 8N1", "line 1: baud takes the rate the device talks at"},
       {"\n\nreply \"x\"", "line 3: a line starts with requests, answers, on, match"},
+      {"at 5 unplug error", "line 1: error takes the Windows error the port's calls fail with"},
+      {"at 5 unplug error 0", "line 1: error takes the Windows error"},
+      {"\nat 5 unplug now", "line 2: unplug takes only error N and then plug in after MS, not \"now\""},
+      {"on \"R\" unplug then plug in", "line 1: unplug then takes plug in after and a number"},
+      {"on \"R\" unplug then \"m\"", "line 1: unplug then takes plug in after"},
+      {"on \"R\" unplug then plug in after 5 \"x\"", "line 1: unplug then takes plug in after"},
+      {"at 5 plug", "line 1: plug takes in, and nothing after it"},
+      {"at 5 plug in \"x\"", "line 1: plug takes in, and nothing after it"},
   };
   for (const auto& c : cases) {
     const nbdevice::ParsedFile parsed = ParseDeviceFile(c.first);
@@ -346,6 +354,67 @@ TEST(Device, ACloseEndsTheConnectionWhereTheFileSays) {
 // Once the port's settings give the time of a byte, output reaches the
 // queue a byte at a time as the line carries it: a device streaming faster
 // than its rate backs up in the device instead of flooding the port.
+TEST(DeviceFile, UnplugAndPlugInAreRead) {
+  const DeviceFile file = Parsed(
+      "at 5000 unplug\n"
+      "at 8000 plug in\n"
+      "on \"RESET\" unplug then plug in after 2000\n"
+      "on \"PULL\" unplug error 1617\n");
+  ASSERT_EQ(file.timed.size(), 2u);
+  ASSERT_EQ(file.timed[0].answer.size(), 1u);
+  EXPECT_TRUE(file.timed[0].answer[0].unplug);
+  EXPECT_EQ(file.timed[0].answer[0].error, 0u);  // the port's default
+  EXPECT_TRUE(file.timed[1].answer[0].plugIn);
+  ASSERT_EQ(file.rules.size(), 2u);
+  ASSERT_EQ(file.rules[0].answer.size(), 2u);
+  EXPECT_TRUE(file.rules[0].answer[0].unplug);
+  EXPECT_TRUE(file.rules[0].answer[1].plugIn);
+  EXPECT_EQ(file.rules[0].answer[1].waitMs, 2000u);
+  EXPECT_EQ(file.rules[1].answer[0].error, 1617u);
+}
+
+// Pulled out, the device hears and sends nothing and loses what it held;
+// a plug in that falls due brings it back, open or not.
+TEST(Device, IsUnpluggedAndPluggedInWhereTheFileSays) {
+  Device device(Parsed("answers end none\n"
+                       "every 100 send \"t\"\n"
+                       "on \"RESET\" send \"bye\" wait 10 \"!\"\n"
+                       "on \"PULL\" unplug error 1617 then plug in after 2000\n"
+                       "at 5000 unplug\n"
+                       "at 8000 plug in\n"));
+  device.open(0);
+  device.advance(250);
+  EXPECT_EQ(device.take(10), "tt");
+  EXPECT_FALSE(device.unplugged());
+  device.hear("RESET\r", 250);
+  device.hear("PULL\r", 255);
+  device.advance(300);
+  EXPECT_TRUE(device.unplugged());
+  EXPECT_EQ(device.removalError(), 1617u);
+  EXPECT_EQ(device.waiting(), 0u);  // "bye", "!" and the stream's "t" are gone
+  device.advance(2254);
+  EXPECT_TRUE(device.unplugged());
+  EXPECT_EQ(device.waiting(), 0u);
+  device.advance(2255);
+  EXPECT_FALSE(device.unplugged());
+  device.advance(2300);
+  EXPECT_EQ(device.take(10), "t");  // sending again
+  // Timed statements count from the open and outlive a close: the next
+  // open starts them again.
+  device.advance(5000);
+  EXPECT_TRUE(device.unplugged());
+  EXPECT_EQ(device.removalError(), 0u);
+  device.advance(7999);
+  EXPECT_TRUE(device.unplugged());
+  device.advance(8000);
+  EXPECT_FALSE(device.unplugged());
+  device.open(9000);
+  device.advance(13999);
+  EXPECT_FALSE(device.unplugged());
+  device.advance(14000);
+  EXPECT_TRUE(device.unplugged());
+}
+
 TEST(Device, OutputGoesAtThePortsRate) {
   Device device(Parsed("answers end none\non \"W\" send wait 10 \"0123456789\"\n"));
   device.setByteTime(nbport::ByteMicroseconds(9600, 8, 0, 0));  // 1,042 us: 10 bits

@@ -83,7 +83,8 @@ TEST_F(SimulatedPort, OpensAndKeepsItsSettingsAsAWindowsPortDoes) {
   ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
   ASSERT_TRUE(CloseHandle(port));
 
-  // The settings outlive the handle, the time-outs do not.
+  // The settings and the time-outs outlive the handle, as the Windows
+  // driver keeps them (Wine zeroes the time-outs at each open).
   EXPECT_EQ(Open("\\\\.\\COM12", CREATE_NEW), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), 80u);
   port = Open("\\\\.\\COM12", OPEN_ALWAYS);
@@ -91,8 +92,10 @@ TEST_F(SimulatedPort, OpensAndKeepsItsSettingsAsAWindowsPortDoes) {
   EXPECT_EQ(GetLastError(), 183u);
   ASSERT_TRUE(GetCommState(port, &back));
   EXPECT_EQ(back.BaudRate, 28800u);
+  timeouts = COMMTIMEOUTS{};
   ASSERT_TRUE(GetCommTimeouts(port, &timeouts));
-  EXPECT_EQ(timeouts.ReadIntervalTimeout + timeouts.WriteTotalTimeoutConstant, 0u);
+  EXPECT_EQ(timeouts.ReadIntervalTimeout, 1u);
+  EXPECT_EQ(timeouts.WriteTotalTimeoutConstant, 5u);
   CloseHandle(port);
 }
 
@@ -126,6 +129,132 @@ double MsSince(const LARGE_INTEGER& start) {
   QueryPerformanceFrequency(&frequency);
   return 1000.0 * static_cast<double>(now.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart);
 }
+
+// A port played with a device of its own, on COM13.
+HANDLE PlayAndOpen(const std::string& file) {
+  const nbdevice::ParsedFile parsed = nbdevice::ParseDeviceFile(file);
+  EXPECT_TRUE(parsed.ok) << parsed.error;
+  EXPECT_TRUE(nbwire::Play("COM13", parsed.device));
+  nbwire::Serve(GetModuleHandleA(nullptr));
+  return CreateFileA("\\\\.\\COM13", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// Every call on a removed device's handle but CloseHandle fails with its
+// removal code; the last error says so.
+void ExpectEveryCallFails(HANDLE port, DWORD error) {
+  char buffer[4];
+  DWORD n = 0, errors = 0;
+  COMSTAT status{};
+  DCB dcb{};
+  COMMTIMEOUTS timeouts{};
+  COMMPROP properties{};
+  SetLastError(0);
+  EXPECT_FALSE(ReadFile(port, buffer, 1, &n, nullptr));
+  EXPECT_EQ(GetLastError(), error);
+  SetLastError(0);
+  EXPECT_FALSE(WriteFile(port, "x", 1, &n, nullptr));
+  EXPECT_EQ(GetLastError(), error);
+  const std::pair<const char*, BOOL> calls[] = {
+      {"ClearCommError", ClearCommError(port, &errors, &status)},
+      {"GetCommState", GetCommState(port, &dcb)},
+      {"SetCommState", SetCommState(port, &dcb)},
+      {"GetCommTimeouts", GetCommTimeouts(port, &timeouts)},
+      {"SetCommTimeouts", SetCommTimeouts(port, &timeouts)},
+      {"SetupComm", SetupComm(port, 4096, 4096)},
+      {"GetCommProperties", GetCommProperties(port, &properties)},
+  };
+  for (const auto& call : calls) EXPECT_FALSE(call.second) << call.first;
+  EXPECT_EQ(GetLastError(), error);
+}
+
+// The device is pulled out on request and comes back 300 ms later; 1 s
+// after the open it goes for good with the default code.
+TEST(SimulatedPortRemoval, CallsFailAsOnARemovedAdapterUntilClosedAndOpenedAgain) {
+  HANDLE port = PlayAndOpen("on \"PULL\" unplug error 1617 then plug in after 300\nat 1000 unplug\n");
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  DWORD n = 0;
+  ASSERT_TRUE(WriteFile(port, "PULL\r", 5, &n, nullptr));
+  ExpectEveryCallFails(port, 1617);
+  EXPECT_EQ(CreateFileA("\\\\.\\COM13", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), 2u);  // no such device while it is out
+  Sleep(350);
+  // Back, but the old handle still fails and holds the port.
+  ExpectEveryCallFails(port, 1617);
+  EXPECT_EQ(CreateFileA("\\\\.\\COM13", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), 5u);
+  EXPECT_TRUE(CloseHandle(port));
+  port = CreateFileA("\\\\.\\COM13", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  COMMTIMEOUTS timeouts{0, 0, 3000, 0, 0};
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  // A read waiting when the device goes fails then, not after its time-out.
+  LARGE_INTEGER start;
+  QueryPerformanceCounter(&start);
+  char buffer[4];
+  EXPECT_FALSE(ReadFile(port, buffer, 4, &n, nullptr));
+  EXPECT_EQ(GetLastError(), 22u);
+  EXPECT_LT(MsSince(start), 2500.0);
+  ExpectEveryCallFails(port, 22);
+  EXPECT_TRUE(CloseHandle(port));
+  nbwire::Detach();
+}
+
+// What Windows does that Wine does not: all three read time-outs MAXDWORD
+// are refused, a write takes its line time and a shorter total write
+// time-out cuts it, and with fAbortOnError a lost byte stops reads and
+// writes until ClearCommError.
+TEST(SimulatedPortWindows, TimeoutsWritesAndAbortOnErrorAsWindowsHasThem) {
+  HANDLE port = PlayAndOpen("line rate none\nat 0 send \"" + std::string(5000, 'x') + "\"\n");
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, MAXDWORD, 0, 0};
+  SetLastError(0);
+  EXPECT_FALSE(SetCommTimeouts(port, &timeouts));
+  EXPECT_EQ(GetLastError(), 87u);
+
+  DCB dcb{};
+  ASSERT_TRUE(GetCommState(port, &dcb));
+  dcb.BaudRate = 1200;  // 8.33 ms a byte
+  dcb.fAbortOnError = TRUE;
+  ASSERT_TRUE(SetCommState(port, &dcb));
+  const std::string data(24, 'w');
+  DWORD n = 0;
+  // The 5,000 bytes overflowed the 4,096-byte queue: a line error.
+  SetLastError(0);
+  EXPECT_FALSE(WriteFile(port, data.data(), 24, &n, nullptr));
+  EXPECT_EQ(GetLastError(), 995u);
+  char buffer[16];
+  EXPECT_FALSE(ReadFile(port, buffer, 1, &n, nullptr));
+  EXPECT_EQ(GetLastError(), 995u);
+  DWORD errors = 0;
+  COMSTAT status{};
+  ASSERT_TRUE(ClearCommError(port, &errors, &status));
+  EXPECT_EQ(errors, static_cast<DWORD>(CE_RXOVER));
+  EXPECT_EQ(status.cbInQue, 4096u);
+  timeouts = {MAXDWORD, 0, 0, 0, 0};
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  EXPECT_TRUE(ReadFile(port, buffer, 16, &n, nullptr));
+  EXPECT_EQ(n, 16u);
+
+  // Longer than the played clock's longest single sleep, too.
+  const std::string longer(150, 'w');
+  LARGE_INTEGER start;
+  QueryPerformanceCounter(&start);
+  EXPECT_TRUE(WriteFile(port, longer.data(), 150, &n, nullptr));
+  EXPECT_EQ(n, 150u);
+  EXPECT_GE(MsSince(start), 1249.0);  // 150 x 8.33 ms on the line
+  timeouts.WriteTotalTimeoutConstant = 50;  // 6 bytes' time
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  QueryPerformanceCounter(&start);
+  EXPECT_TRUE(WriteFile(port, data.data(), 24, &n, nullptr));
+  EXPECT_GE(n, 5u);
+  EXPECT_LE(n, 6u);
+  EXPECT_GE(MsSince(start), 49.0);
+  CloseHandle(port);
+  nbwire::Detach();
+}
+
 
 // Waits up to `ms` for `s` to be readable: select's count.
 int WaitReadable(SOCKET s, long ms) {

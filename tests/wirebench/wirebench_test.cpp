@@ -190,6 +190,42 @@ TEST_P(Wirebench, PlaysAPortAndAServerAndTheSpyRecordsEveryByte) {
 
 INSTANTIATE_TEST_SUITE_P(Editions, Wirebench, ::testing::Values("Wirelet.nbp", "Quillport.nbp"));
 
+// wbPlay's device pulled out on request: the port's calls fail with the
+// file's removal code and its name does not open until the device is back
+// and the stale handle closed. The spy shows what the port did.
+TEST(WirebenchUnplug, APlayedPortPulledOutFailsAsARemovedAdapterDoes) {
+  Bench b;
+  b.load("Wirelet.nbp");
+  b.load("Wirebench.nbp");
+  const std::string log = Scratch("unplug.log");
+  DeleteFileA(log.c_str());
+  b.bench("wbSpy", log);
+  b.bench("wbPlay", "COM14," + Scratch("pulled.dev", "on \"ID\" send \"WL\"\n"
+                                                      "on \"PULL\" unplug error 1167 then plug in after 300\n"));
+  b.run("wlCommOpenStd", "14,9600");
+  b.run("wlCommSendCRLF", "14,PULL");
+  b.run("wlCommRxLine", "14,gone,1");
+  b.run("wlCommClose", "14");
+  b.run("wlCommOpenStd", "14,9600");
+  Sleep(400);
+  b.run("wlCommOpenStd", "14,9600");
+  EXPECT_EQ(b.var("wlOpenCommErr"), " 0");
+  b.run("wlCommSendCRLF", "14,ID");
+  b.run("wlCommRxLine", "14,id,300");
+  EXPECT_EQ(b.var("id"), "WL");
+  b.run("wlCommClose", "14");
+  b.bench("wbSpy", "");
+  b.bench("wbPlay", "COM14,");
+
+  const Record port = RecordOf(ReadAll(log), "COM14");
+  size_t at = 0;
+  for (const char* event : {"failed: error 1167", "open \"\\\\.\\COM14\": error 2,", "open \"\\\\.\\COM14\": ok"}) {
+    while (at < port.events.size() && port.events[at].find(event) == std::string::npos) ++at;
+    EXPECT_LT(at, port.events.size()) << event << "\n" << ReadAll(log);
+  }
+  EXPECT_EQ(port.received, "WL\r\n") << ReadAll(log);
+}
+
 // Both editions at once, one of them loaded after Wirebench's first action
 // and from a file of another name: each is found by what it is, and both
 // are played and spied on.
