@@ -37,12 +37,5 @@ ReadWait ReadWaitOf(uint32_t interval, uint32_t multiplier, uint32_t constant, u
   return wait;
 }
 
-uint32_t ByteMicroseconds(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits) {
-  if (baud == 0) return 0;
-  // Stop bits in halves: one, one and a half, two.
-  const uint32_t halves = 2 * (1 + byteSize + (parity != 0 ? 1 : 0)) +
-                          (stopBits == kTwoStopBits ? 4 : stopBits == kOne5StopBits ? 3 : 2);
-  return static_cast<uint32_t>((static_cast<uint64_t>(halves) * 500000 + baud - 1) / baud);
-}
 
 }  // namespace nbport

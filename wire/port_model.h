@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "serial/serial_rules.h"
+
 namespace nbport {
 
 constexpr uint32_t kMaxDword = 0xFFFFFFFFu;  // MAXDWORD
@@ -62,8 +64,8 @@ struct ReadWait {
 };
 ReadWait ReadWaitOf(uint32_t interval, uint32_t multiplier, uint32_t constant, uint32_t count);
 
-// Microseconds one byte takes on the line: a start bit, the data bits, the
-// parity bit if any and the stop bits, at `baud` (a rate of 0 takes none).
-uint32_t ByteMicroseconds(uint32_t baud, uint8_t byteSize, uint8_t parity, uint8_t stopBits);
+// How long one byte takes on the line is the engine's rule, one for the
+// plug-ins and the ports they talk to.
+using wl::ByteMicroseconds;
 
 }  // namespace nbport
