@@ -22,32 +22,38 @@ const OptionForm kOptions[] = {
     {"--help", nullptr, "print this help", &Options::help},
     {"--list", nullptr, "print each plug-in's actions under their categories", &Options::list},
     {"--ports", nullptr, "print the COM ports this machine has", &Options::ports},
-    {"--trace", nullptr, "print each action's number, parameter text, result and time",
+    {"--trace", nullptr, "print each action's number, parameter text, result\nand time",
      &Options::trace},
     {"--quiet", nullptr, "print only what the script prints, not each variable set",
      &Options::quiet},
     {"--check", nullptr,
-     "read the plug-ins, device files and script and report their mistakes\n"
-     "and what the plug-ins would quietly ignore; run nothing",
+     "read the plug-ins, device files and script, report\n"
+     "mistakes and what the plug-ins would quietly ignore;\n"
+     "run nothing",
      &Options::check},
     {"--strict", nullptr,
-     "a warning is a mistake: what the plug-ins would quietly ignore stops\n"
-     "the run before it reaches them (exit 2)",
+     "a warning is a mistake: the run stops before a line\n"
+     "the plug-in would quietly ignore (exit 2)",
      &Options::strict},
     {"--results", "FILE",
-     "write each Expect the run carries out, and how the run ended, to FILE\n"
-     "as JUnit XML, for a build to read", nullptr},
+     "write each Expect the run carries out, and how the\n"
+     "run ended, to FILE as JUnit XML for a build to read",
+     nullptr},
     {"--set", "NAME=VALUE", "set a variable before the run (NAME or [NAME])", nullptr},
     {"--max-seconds", "N", "end a run still going after N seconds (exit 3)", nullptr},
     {"--spy", "[=FILE]",
-     "show every exchange with ports, files and the connection\n"
-     "(bytes, times, pieces, settings), or write it to FILE", nullptr},
+     "show every exchange with ports, files and the\n"
+     "connection (bytes, times, pieces, settings), or\n"
+     "write it to FILE",
+     nullptr},
     {"--device", "PLACE=FILE",
-     "play the device FILE describes on PLACE, a port (COM3) or a TCP\n"
-     "server (127.0.0.7:5000); repeatable", nullptr},
+     "play the device FILE describes on PLACE, a port\n"
+     "(COM3) or a TCP server (127.0.0.7:5000); repeatable",
+     nullptr},
     {"--spy-to-device", "LOG",
-     "print a device file that answers as the device in a --spy log did\n"
-     "(PLACE=LOG: as the device on PLACE did)", nullptr},
+     "print a device file that answers as the device in a\n"
+     "--spy log did (PLACE=LOG: as the one on PLACE did)",
+     nullptr},
 };
 
 const char kCommandLine[] = "usage: nbrun [options] PLUGIN.nbp [PLUGIN.nbp...] [SCRIPT]\n";
@@ -84,7 +90,7 @@ const OptionForm* Find(const std::string& name) {
 std::string UsageLine(const OptionForm& option) {
   std::string head = std::string("  ") + option.name;
   if (option.value) head += (option.value[0] == '[' ? "" : " ") + std::string(option.value);
-  const std::string indent(21, ' ');
+  const std::string indent(23, ' ');
   std::string text = head.size() < indent.size() ? head + std::string(indent.size() - head.size(), ' ')
                                                  : head + "\n" + indent;
   for (const char* c = option.what; *c; ++c) {
