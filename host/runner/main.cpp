@@ -62,12 +62,15 @@ nbrun::Preset PresetOf(const nbrun::Options& options) {
 }
 
 // --check: the warnings of a script that loads; with --strict they refuse it.
-int CheckScript(const nbrun::Program& program, const nbrun::Options& options, const Refuse& refuse) {
+int CheckScript(nbrun::Runner& runner, const nbrun::Program& program, const nbrun::Options& options,
+                const Refuse& refuse) {
   std::vector<std::string> devices;
   for (const auto& device : options.wire.devices) devices.push_back(device.first);
   const std::vector<std::string> warnings = nbrun::ProgramWarnings(program, PresetOf(options), devices);
-  for (const std::string& warning : warnings) std::fprintf(stderr, "nbrun: warning: %s\n", warning.c_str());
+  for (const std::string& warning : warnings) runner.warn("", warning);
   if (options.strict && !warnings.empty()) return refuse("nbrun: warnings are mistakes with --strict");
+  std::string error;
+  if (runner.results() && !runner.results()->end(nbrun::Outcome::Done, "", error)) return refuse("nbrun: " + error);
   const std::string found = warnings.empty() ? std::string("no mistake found")
                                              : "no mistake found, " + std::to_string(warnings.size()) +
                                                    (warnings.size() == 1 ? " warning" : " warnings");
@@ -87,7 +90,7 @@ int RunScript(nbrun::Runner& runner, const nbrun::Options& options, const Refuse
   std::string message;
   if (!nbrun::SplitScript(bytes, lines, message)) return refuse(path + ": " + message);
   if (!nbrun::Load(lines, path, 1, program, message, runner.knows())) return refuse(message);
-  if (options.check) return CheckScript(program, options, refuse);
+  if (options.check) return CheckScript(runner, program, options, refuse);
   nbrun::StopSignal stop(options.maxSeconds);
   runner.watch(&stop);
   const nbrun::Outcome outcome = runner.guard(
@@ -149,6 +152,7 @@ int main(int argc, char** argv) {
   nbrun::Runner runner(host, settings);
   for (const auto& preset : options.presets) runner.variables().set(preset.first, preset.second);
   if (options.check && options.script.empty()) {
+    if (results && !results->end(nbrun::Outcome::Done, "", error)) return refuse("nbrun: " + error);
     std::printf("no mistake found in the plug-ins and device files; nothing ran\n");
     return kDone;
   }

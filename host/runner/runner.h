@@ -44,6 +44,7 @@ class Runner : public Host {
   ActionKnown knows() const;
 
   Variables& variables() { return variables_; }
+  ResultsFile* results() const { return settings_.results; }
 
   // Runs `run`; an allocation (or any C++ exception) that fails in the
   // runner's own code ends it as RunnerFailed, naming the line that was

@@ -133,6 +133,14 @@ def main():
     check(err is not None and "warned.nbs:1: port 0 is outside" in err.text, "warned: system-err %s"
           % (err is not None and err.text))
 
+    # --check carries nothing out: no case, its warnings, and not the
+    # error of a run that has not ended.
+    code, output, suite = nbrun.run("checked", 'wlCommRxCount "0,n"\n', "--check")
+    check(code == 0 and counts(suite) == (0, 0, 0, 0), "checked: exit %s, counts %s\n%s"
+          % (code, counts(suite), output))
+    err = suite.find("system-err")
+    check(err is not None and "checked.nbs:1: port 0 is outside" in err.text, "checked: system-err")
+
     for failure in failures:
         print("FAILED " + failure)
     print("%d failures" % len(failures))
