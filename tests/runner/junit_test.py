@@ -2,10 +2,11 @@
 """nbrun --results read back as a build server reads it, with a JUnit
 reader (xml.etree): a dialogue against the played scale whose Expects pass,
 pass in a loop and fail; runs that end otherwise (a mistake at run time,
---max-seconds, a script that does not load) with that end as an error.
+--max-seconds, a script that does not load, a plug-in that crashes) with that end as an error.
 Exit 1 on any failure.
 
 usage: junit_test.py --top TOP --out OUT --wine-run WINE_RUN --scratch DIR
+                     --faulty FAULTY.nbp
 """
 import argparse
 import os
@@ -46,7 +47,7 @@ class Nbrun:
     def __init__(self, options):
         self.options = options
 
-    def run(self, name, script, *arguments):
+    def run(self, name, script, *arguments, plugin=None):
         """Runs the script with --results; (exit code, output, the suite)."""
         folder = os.path.join(self.options.scratch, name)
         os.makedirs(folder)
@@ -56,7 +57,7 @@ class Nbrun:
         results = os.path.join(folder, "results.xml")
         command = [self.options.wine_run, windows(os.path.join(self.options.out, "nbrun.exe")),
                    "--results", windows(results)] + list(arguments) + [
-                   windows(os.path.join(self.options.out, "Wirelet.nbp")), windows(path)]
+                   plugin or windows(os.path.join(self.options.out, "Wirelet.nbp")), windows(path)]
         done = subprocess.run(command, cwd=folder, capture_output=True, timeout=60)
         output = (done.stdout + done.stderr).decode("latin-1")
         suites = ElementTree.parse(results).getroot()
@@ -78,7 +79,7 @@ def counts(suite):
 
 def main():
     parser = argparse.ArgumentParser()
-    for option in ("--top", "--out", "--wine-run", "--scratch"):
+    for option in ("--top", "--out", "--wine-run", "--scratch", "--faulty"):
         parser.add_argument(option, required=True)
     options = parser.parse_args()
     shutil.rmtree(options.scratch, ignore_errors=True)
@@ -125,6 +126,17 @@ def main():
         check(found[-1][0] == "the run's end" and error is not None and error.get("type") == kind and
               message in error.get("message"),
               "%s: its end is %s" % (name, ElementTree.tostring(suite).decode()))
+
+    # A crash ends the process from the crash report: the Expects before it
+    # are there, and the crash as the run's end.
+    code, output, suite = nbrun.run("crashed", 'Expect "a" "a"\ncrash ""\n', plugin=windows(options.faulty))
+    found = cases(suite)
+    check(code == 5 and counts(suite) == (2, 0, 1, 0), "crashed: exit %s, counts %s\n%s"
+          % (code, counts(suite), output))
+    error = found[-1][3]
+    check(error is not None and error.get("type") == "runner-failed" and
+          "the runner failed while " in error.get("message") and "crashed.nbs:2 ran: " in error.get("message"),
+          "crashed: its end is %s" % ElementTree.tostring(suite).decode())
 
     # A warning shows with the suite, as the run printed it.
     code, output, suite = nbrun.run("warned", 'wlCommRxCount "0,n"\n')
