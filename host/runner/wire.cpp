@@ -1,6 +1,7 @@
 #include "wire.h"
 
 #include "host/nbhost.h"
+#include "host/runner/warnings.h"
 #include "wire/chain.h"
 #include "wire/comm_modules.h"
 #include "wire/device_from_log.h"
@@ -22,13 +23,6 @@ std::pair<std::string, std::string> PlaceAndFile(const std::string& text) {
     return {std::string(), text};
   }
   return {place, text.substr(equals + 1)};
-}
-
-// Whether two places name the same port (COM1, com1, \\.\COM1) or server.
-bool SamePlace(const std::string& a, const std::string& b) {
-  const std::string port = nbwire::NamedPort(a);
-  if (!port.empty()) return port == nbwire::NamedPort(b);
-  return _stricmp(a.c_str(), b.c_str()) == 0;
 }
 
 }  // namespace
