@@ -113,12 +113,13 @@ std::string QuietlyIgnored(const std::string& action, const std::string& paramet
 
 std::string OpenedPlace(const std::string& action, const std::string& parameters) {
   if (!IsOpen(action)) return std::string();
-  const std::string why = QuietlyIgnored(action, parameters);
-  if (!why.empty() && !Is(action, "wlTCPopen")) return std::string();
   const std::vector<std::string> fields = wl::SplitFields(parameters);
-  if (fields.size() < 2) return std::string();
+  const ActionFields& taken = *FieldsOf(action);
+  const int count = static_cast<int>(fields.size());
+  if (count < taken.least || count > taken.most) return std::string();
   if (!Is(action, "wlTCPopen")) {
-    return nbwire::PortOfFileName(wl::PortDeviceName(PortOf(*FieldsOf(action), parameters), fields[0]));
+    const int64_t port = PortOf(taken, parameters);
+    return wl::PortInRange(port) ? nbwire::PortOfFileName(wl::PortDeviceName(port, fields[0])) : std::string();
   }
   const int32_t port = wl::FieldInteger(fields[1]);
   if (port < 1 || port > 65535) return std::string();

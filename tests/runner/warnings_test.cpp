@@ -40,6 +40,8 @@ TEST(Warnings, OpensReachThePlacesTheDevicesArePlayedOn) {
   EXPECT_EQ(nbrun::OpenedPlace("WLCOMMOPEN", "12,9600,8,0,0,4096,4096"), "COM12");
   EXPECT_EQ(nbrun::OpenedPlace("wlCommOpenStd", "03,9600"), "");  // opens a file named COM03
   EXPECT_EQ(nbrun::OpenedPlace("wlCommOpenStd", "3"), "");        // does nothing
+  EXPECT_EQ(nbrun::OpenedPlace("wlCommOpenStd", "0,9600"), "");
+  EXPECT_EQ(nbrun::OpenedPlace("wlTCPopen", "127.0.0.7,7000"), "");
   EXPECT_EQ(nbrun::OpenedPlace("wlTCPopen", "127.0.0.7,7000,0"), "127.0.0.7:7000");
   EXPECT_EQ(nbrun::OpenedPlace("wlCommSend", "3,x"), "");
   EXPECT_TRUE(nbrun::SamePlace("\\\\.\\com3", "COM3"));
