@@ -22,6 +22,8 @@ char g_running[512];
 EXCEPTION_RECORD g_exception;
 HANDLE g_crashed = nullptr;
 
+LastWords g_lastWords = nullptr;
+
 const struct {
   DWORD code;
   const char* name;
@@ -136,6 +138,12 @@ std::string RunnerFailure(const std::string& why) {
          ": " + why;
 }
 
+void SetLastWords(LastWords write) { g_lastWords = write; }
+
+void SayLastWords(Outcome outcome, const std::string& message) {
+  if (g_lastWords) g_lastWords(outcome, message);
+}
+
 void FailRunner(const std::string& why) {
   const std::string line = RunnerFailure(why) + "\n";
   // Straight to the handle: the C library's streams may be locked by the
@@ -143,6 +151,8 @@ void FailRunner(const std::string& why) {
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()),
             &written, nullptr);
+  // After the line: the results are written with the heap as the crash left it.
+  SayLastWords(Outcome::RunnerFailed, RunnerFailure(why));
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(Outcome::RunnerFailed));
   for (;;) Sleep(INFINITE);  // TerminateProcess does not return for its own process
 }

@@ -17,6 +17,8 @@
 
 #include <string>
 
+#include "host/runner/program.h"
+
 namespace nbrun {
 
 // From now on, for every thread of the process.
@@ -32,5 +34,11 @@ std::string RunnerFailure(const std::string& why);
 
 // Says RunnerFailure(why) on stderr and ends the process with exit code 5.
 [[noreturn]] void FailRunner(const std::string& why);
+
+// What writes the results when the process ends before the run does (a
+// crash, the --max-seconds watchdog); nullptr: nothing.
+using LastWords = void (*)(Outcome outcome, const std::string& message);
+void SetLastWords(LastWords write);
+void SayLastWords(Outcome outcome, const std::string& message);
 
 }  // namespace nbrun

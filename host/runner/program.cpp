@@ -166,6 +166,18 @@ std::string AlertLine(const std::string& title, const std::string& message) {
   return title.empty() ? message : title + ": " + message;
 }
 
+// Which lines lie inside a While or Loop block (their matched lines are
+// known once loaded).
+std::vector<bool> InLoops(const Program& program) {
+  std::vector<bool> inside(program.lines.size());
+  for (size_t i = 0; i < program.lines.size(); ++i) {
+    const Kind kind = program.lines[i].statement.kind;
+    if (kind != Kind::While && kind != Kind::Loop) continue;
+    for (size_t k = i + 1; k < program.lines[i].match && k < inside.size(); ++k) inside[k] = true;
+  }
+  return inside;
+}
+
 // A Loop's count while it runs.
 struct Count {
   bool running = false;
@@ -175,7 +187,8 @@ struct Count {
 class Interpreter {
  public:
   Interpreter(const Program& program, Host& host)
-      : program_(program), host_(host), counts_(program.lines.size()) {}
+      : program_(program), host_(host), counts_(program.lines.size()),
+        runs_(program.lines.size()), inLoop_(InLoops(program)) {}
 
   Outcome run(size_t next, std::string& message) {
     while (next < program_.lines.size()) {
@@ -226,11 +239,16 @@ class Interpreter {
         ReadWholeNumber(values[0], a);
         host_.pause(a);
         break;
-      case Kind::Expect:
-        if (values[0] == values[1]) break;
-        why = "expected " + raw[0] + " to read " + Quoted(values[1]) + ", it reads " +
-              Quoted(values[0]);
+      case Kind::Expect: {
+        const bool held = values[0] == values[1];
+        const std::string what = "expected " + raw[0] + " to read " + Quoted(values[1]) +
+                                 (held ? ": it does" : ", it reads " + Quoted(values[0]));
+        const int runs = ++runs_[here];
+        host_.expected(program_.where(line), inLoop_[here] || runs > 1 ? runs : 0, held, what);
+        if (held) break;
+        why = what;
         return Outcome::ExpectFailed;
+      }
       case Kind::If:
       case Kind::While:
         if (!holds(values)) at = line.match + 1;
@@ -336,6 +354,8 @@ class Interpreter {
   const Program& program_;
   Host& host_;
   std::vector<Count> counts_;  // by the Loop line's index
+  std::vector<int> runs_;      // how many times each Expect line has run
+  std::vector<bool> inLoop_;   // by line: inside a While or Loop block
 };
 
 }  // namespace

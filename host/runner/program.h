@@ -78,6 +78,11 @@ class Host {
   virtual void setVariable(const std::string& name, const std::string& value) = 0;
   // Called before each statement runs, with its place ("demo.nbs:12").
   virtual void running(const std::string& /*where*/) {}
+  // Each Expect carried out, at its place; `pass` is 0 for a line outside
+  // loops that runs once, else how many times the line has run (loops and
+  // GotoLine). `what` says what was expected and what was found.
+  virtual void expected(const std::string& /*where*/, int /*pass*/, bool /*held*/,
+                        const std::string& /*what*/) {}
 };
 
 // Runs the program from its line at index `start` to its end: Done, or how

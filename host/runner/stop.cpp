@@ -82,6 +82,9 @@ DWORD WINAPI StopSignal::Watch(void* self) {
                  where.c_str(), where.empty() ? "" : ": ", kGraceMilliseconds / 1000,
                  stop.maxSeconds_);
     std::fflush(stderr);
+    SayLastWords(Outcome::OutOfTime, (where.empty() ? "" : where + ": ") +
+                                         "stopped: an action was still running after --max-seconds " +
+                                         std::to_string(stop.maxSeconds_));
     ExitProcess(static_cast<UINT>(Outcome::OutOfTime));
   }
   return 0;

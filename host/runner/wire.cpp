@@ -1,11 +1,13 @@
 #include "wire.h"
 
 #include "host/nbhost.h"
+#include "host/runner/warnings.h"
 #include "wire/chain.h"
 #include "wire/comm_modules.h"
 #include "wire/device_from_log.h"
 #include "wire/files.h"
 #include "wire/port_names.h"
+#include "wire/spy_log.h"
 
 namespace nbrun {
 namespace {
@@ -21,13 +23,6 @@ std::pair<std::string, std::string> PlaceAndFile(const std::string& text) {
     return {std::string(), text};
   }
   return {place, text.substr(equals + 1)};
-}
-
-// Whether two places name the same port (COM1, com1, \\.\COM1) or server.
-bool SamePlace(const std::string& a, const std::string& b) {
-  const std::string port = nbwire::NamedPort(a);
-  if (!port.empty()) return port == nbwire::NamedPort(b);
-  return _stricmp(a.c_str(), b.c_str()) == 0;
 }
 
 }  // namespace
@@ -58,8 +53,9 @@ int TakeWireOption(int argc, char** argv, int at, WireOptions& options) {
 int PrintDeviceFromLog(const std::string& argument) {
   const auto source = PlaceAndFile(argument);
   std::string log;
-  if (nbwire::ReadWholeFile(source.second, log) != 0) {
-    std::fprintf(stderr, "cannot read the spy log %s\n", source.second.c_str());
+  if (const DWORD error = nbwire::ReadWholeFile(source.second, log)) {
+    std::fprintf(stderr, "cannot read the spy log %s: %s\n", source.second.c_str(),
+                 nbspy::ErrorText(error).c_str());
     return 2;
   }
   const nbdevice::LogConversion made = nbdevice::DeviceFromLog(log, source.first, source.second);
@@ -82,8 +78,8 @@ std::unique_ptr<Wire> AttachWire(const std::vector<HMODULE>& plugIns, const Wire
   auto wire = std::make_unique<Wire>();
   for (const auto& device : options.devices) {
     std::string text;
-    if (nbwire::ReadWholeFile(device.second, text) != 0) {
-      *error = "cannot read the device file " + device.second;
+    if (const DWORD failed = nbwire::ReadWholeFile(device.second, text)) {
+      *error = "cannot read the device file " + device.second + ": " + nbspy::ErrorText(failed);
       return nullptr;
     }
     const nbdevice::ParsedFile parsed = nbdevice::ParseDeviceFile(text);
@@ -95,9 +91,11 @@ std::unique_ptr<Wire> AttachWire(const std::vector<HMODULE>& plugIns, const Wire
   }
   if (options.spy) {
     if (!options.spyFile.empty()) {
+      SetLastError(0);
       wire->log_ = std::fopen(options.spyFile.c_str(), "w");
       if (wire->log_ == nullptr) {
-        *error = "cannot write the spy log " + options.spyFile;
+        // The C library's open leaves the system's reason behind.
+        *error = "cannot write the spy log " + options.spyFile + ": " + nbspy::ErrorText(GetLastError());
         return nullptr;
       }
     }

@@ -49,7 +49,12 @@ class RecordingHost : public nbrun::Host {
     variables[name] = value;
   }
 
+  void expected(const std::string& where, int pass, bool held, const std::string&) override {
+    expects += where + "#" + std::to_string(pass) + (held ? "+ " : "- ");
+  }
+
   std::string log;
+  std::string expects;  // where#pass and + held / - failed, in order
   std::map<std::string, std::string> variables;
   int statements = 0;
   int stopAfter = 100000;
@@ -312,6 +317,32 @@ TEST(Prompt, LabelsStayKnownAndAJumpBackGoesOnThroughTheLinesTypedSince) {
   EXPECT_EQ(host.log, "n=1 n=2 n=3 done ");
   EXPECT_TRUE(nbrun::IsQuit("quit") && nbrun::IsQuit(" QUIT ") && nbrun::IsQuit("Quit\t"));
   EXPECT_FALSE(nbrun::IsQuit("exit") || nbrun::IsQuit("quit now") || nbrun::IsQuit(""));
+}
+
+// Each Expect carried out is reported with its place and, where the line
+// runs more than once (a loop, a jump back), how many times it has run.
+TEST(Running, ExpectationsAreReportedWithTheirPass) {
+  RecordingHost host;
+  std::string message;
+  EXPECT_EQ(RunText("Expect \"a\" \"a\"\n"
+                    "Loop \"1\" \"2\" \"[i]\"\n"
+                    "  If \"[i]\" \"=\" \"2\"\n"
+                    "    Expect \"[i]\" \"2\"\n"
+                    "  EndIf\n"
+                    "EndLoop\n"
+                    "SetVar \"n\" \"0\"\n"
+                    ":again\n"
+                    "Math \"[n]+1\" \"0\" \"[n]\"\n"
+                    "Expect \"x\" \"x\"\n"
+                    "If \"[n]\" \"<\" \"2\"\n"
+                    "  GotoLine \"again\"\n"
+                    "EndIf\n"
+                    "Expect \"[n]\" \"3\"\n"
+                    "Expect \"never\" \"run\"\n",
+                    host, message),
+            Outcome::ExpectFailed);
+  EXPECT_EQ(host.expects, "t.nbs:1#0+ t.nbs:4#1+ t.nbs:10#0+ t.nbs:10#2+ t.nbs:14#0- ");
+  EXPECT_EQ(message, "t.nbs:14: expected [n] to read \"3\", it reads \"2\"");
 }
 
 }  // namespace

@@ -11,8 +11,11 @@
 #include <thread>
 #include <vector>
 
+#include <climits>
+
 #include "host/nbhost.h"
 #include "host/runner/script.h"
+#include "host/runner/warnings.h"
 #include "wire/spy_log.h"
 #include "peer.h"
 #include "scripted_peer.h"
@@ -157,9 +160,18 @@ TEST_P(Runner, ClearMessagesForWhatCannotRun) {
   EXPECT_NE(run.out.find("blocks.nbs:4: EndLoop without Loop"), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find("ran\n"), std::string::npos) << run.out;
 
+  // A file the runner cannot read says why.
   run = RunNbrun(plugIn() + " " + Quoted(wltest::ScratchDir("runner") + "\\missing.nbs"));
   EXPECT_EQ(run.exitCode, 2u);
-  EXPECT_NE(run.out.find("cannot read the script"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("missing.nbs: error 2, no such file or device"), std::string::npos) << run.out;
+  run = RunNbrun("--device COM1=" + Quoted(wltest::ScratchDir("runner") + "\\none\\x.dev") + " " + plugIn());
+  EXPECT_EQ(run.exitCode, 2u);
+  EXPECT_TRUE(Has(run.out, "cannot read the device file ")) << run.out;
+  EXPECT_TRUE(Has(run.out, "x.dev: error 3, no such folder")) << run.out;
+  run = RunNbrun("--results " + Quoted(wltest::ScratchDir("runner") + "\\none\\r.xml") + " " + plugIn());
+  EXPECT_EQ(run.exitCode, 2u);
+  EXPECT_TRUE(Has(run.out, "nbrun: cannot write the results ")) << run.out;
+  EXPECT_TRUE(Has(run.out, "r.xml: error 3, no such folder")) << run.out;
 }
 
 // --check reads plug-ins, device files and the script and runs nothing;
@@ -197,28 +209,39 @@ TEST(RunnerFiles, ClearMessagesForFilesThatAreNoPlugIn) {
   EXPECT_EQ(run.exitCode, 2u);
   EXPECT_NE(run.out.find("does not export _nbEditAction@8"), std::string::npos) << run.out;
 
-  // A bad option says what was wrong, then the usage.
-  for (const auto& bad : std::vector<std::pair<std::string, std::string>>{
-           {"--no-such-option x.nbp", "nbrun: there is no option --no-such-option\n"},
+  // A bad option says what was wrong, then the usage of that option alone
+  // and where the rest is.
+  for (const auto& bad : std::vector<std::vector<std::string>>{
+           {"--no-such-option x.nbp", "nbrun: there is no option --no-such-option\n",
+            "usage: nbrun [options] PLUGIN.nbp"},
+           {"--res r.xml x.nbp", "nbrun: there is no option --res: --results?\n", "  --results FILE  "},
            {"--max-seconds 0 x.nbp",
-            "nbrun: --max-seconds takes a whole number of seconds from 1 to 1000000, not \"0\"\n"},
-           {"--max-seconds soon x.nbp", "not \"soon\"\n"},
-           {"x.nbp --max-seconds", "nbrun: --max-seconds needs a value\n"},
-           {"--set port x.nbp", "nbrun: --set takes NAME=VALUE, not \"port\"\n"},
-           {"--set =3 x.nbp", "nbrun: --set takes NAME=VALUE, not \"=3\"\n"},
+            "nbrun: --max-seconds takes a whole number of seconds from 1 to 1000000, not \"0\"\n",
+            "usage: nbrun --max-seconds N ... PLUGIN.nbp... [SCRIPT]\n  --max-seconds N  "},
+           {"--max-seconds=soon x.nbp", "not \"soon\"\n", "  --max-seconds N "},
+           {"x.nbp --max-seconds", "nbrun: --max-seconds needs a value\n", "  --max-seconds N "},
+           {"--set port x.nbp", "nbrun: --set takes NAME=VALUE, not \"port\"\n", "  --set NAME=VALUE "},
+           {"--set =3 x.nbp", "nbrun: --set takes NAME=VALUE, not \"=3\"\n", "  --set NAME=VALUE "},
            {"--device LPT1=x.dev x.nbp",
             "nbrun: --device takes PLACE=FILE, a port (COM1, COM12) or a server "
-            "(127.0.0.7:5000), not \"LPT1=x.dev\"\n"},
+            "(127.0.0.7:5000), not \"LPT1=x.dev\"\n",
+            "  --device PLACE=FILE"},
            {"--device COM1=a.dev --device com1=b.dev x.nbp",
-            "nbrun: a second --device for the place of \"com1=b.dev\""},
-           {"--trace", "nbrun: name a plug-in\n"}}) {
-    run = RunNbrun(bad.first);
-    EXPECT_EQ(run.exitCode, 2u) << bad.first;
-    EXPECT_NE(run.out.find(bad.second), std::string::npos) << bad.first << "\n" << run.out;
-    EXPECT_NE(run.out.find("usage: nbrun"), std::string::npos) << run.out;
+            "nbrun: a second --device for the place of \"com1=b.dev\"", "  --device PLACE=FILE"},
+           {"--trace", "nbrun: name a plug-in\n", "usage: nbrun [options] PLUGIN.nbp"}}) {
+    run = RunNbrun(bad[0]);
+    EXPECT_EQ(run.exitCode, 2u) << bad[0];
+    EXPECT_TRUE(Has(run.out, bad[1]) && Has(run.out, bad[2])) << bad[0] << "\n" << run.out;
+    EXPECT_TRUE(Has(run.out, "nbrun --help shows every option\n")) << run.out;
+    EXPECT_FALSE(Has(run.out, "--spy-to-device")) << run.out;  // not every option
   }
-  // The exit codes are in the usage.
-  EXPECT_NE(run.out.find("5 the runner failed"), std::string::npos) << run.out;
+  // --help: every option and the exit codes.
+  run = RunNbrun("--help");
+  EXPECT_EQ(run.exitCode, 0u) << run.out;
+  for (const char* part : {"  --strict ", "  --results FILE ", "  --spy-to-device LOG ", "or with --strict a warning",
+                           "5 the runner failed"}) {
+    EXPECT_TRUE(Has(run.out, part)) << part << "\n" << run.out;
+  }
 }
 
 // Faulty.nbp's actions crash and take the address space: whatever fails,
@@ -698,7 +721,104 @@ TEST_P(Runner, TheDemoRunsWithBothDevicesPlayed) {
   EXPECT_EQ(ReadAll(history), "WL-SCALE,1.0 ST,GS,+0012.35 kg\r\nWL-SCALE,1.0 ST,GS,+0012.33 kg\r\n");
 }
 
+// What the plug-ins would quietly ignore, a receive that may wait for ever
+// and a device no open reaches are warnings, once a line, while the run
+// goes on as before; with --strict the run stops at the first, before the
+// plug-in sees it, and --check names them from the lines as written.
+TEST_P(Runner, WarningsNameWhatThePlugInsIgnoreAndStrictStopsAtThem) {
+  const std::string examples = WL_EXAMPLES;
+  const std::string devices = "--device " + Quoted("COM1=" + examples + "\\scale.dev") + " --device " +
+                              Quoted("COM5=" + examples + "\\scale.dev") + " --device " +
+                              Quoted("127.0.0.7:7000=" + examples + "\\lineservice.dev") + " ";
+  const std::string script = WriteScratch("warned.nbs",
+                                          "wlCommOpenStd \"1,9600\"\n"
+                                          "Loop \"1\" \"3\" \"[i]\"\n"
+                                          "  wlCommSendCRLF \"1,W,\"\n"
+                                          "EndLoop\n"
+                                          "wlCommRxCount \"[far],n\"\n"
+                                          "wlTCPopen \"127.0.0.7,7000,0\"\n"
+                                          "wlTCPclose \"\"\n"
+                                          "wlCommClose \"1\"\n"
+                                          "Print \"done\"\n");
+  const std::string warned = Quoted(script);
+  const std::string lines[] = {
+      ":3: wlCommSendCRLF takes 2 fields, \"1,W,\" has 3: the plug-in does nothing and sets no variable",
+      ":5: port 300 is outside 1 to ", ":6: wlTCPopen with time-out \"0\": every receive waits without end"};
+  const auto count = [](const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+  };
+  Outcome run = RunNbrun(devices + "--set far=300 " + plugIn() + " " + warned);
+  EXPECT_EQ(run.exitCode, 0u) << run.out;
+  for (const std::string& line : lines) {
+    EXPECT_EQ(count(run.out, "warned.nbs" + line), 1u) << line << "\n" << run.out;  // once a line
+  }
+  EXPECT_EQ(count(run.out, "nbrun: warning: "), 4u) << run.out;
+  EXPECT_TRUE(Has(run.out, "nbrun: warning: --device COM5: the run never opened COM5")) << run.out;
+  EXPECT_FALSE(Has(run.out, "  n = ")) << run.out;  // the plug-in did ignore it
+  EXPECT_TRUE(Has(run.out, "done\n")) << run.out;
+
+  run = RunNbrun("--strict " + devices + "--set far=300 " + plugIn() + " " + warned);
+  EXPECT_EQ(run.exitCode, 2u) << run.out;
+  EXPECT_TRUE(Has(run.out, "warned.nbs" + lines[0] + " (--strict)\n")) << run.out;
+  EXPECT_FALSE(Has(run.out, "done\n") || Has(run.out, lines[1])) << run.out;
+  // Only a device left unopened: the run goes to its end, and fails.
+  run = RunNbrun("--strict --device " + Quoted("COM5=" + examples + "\\scale.dev") + " " + plugIn() + " " +
+                 Quoted(WriteScratch("clean.nbs", "Print \"done\"\n")));
+  EXPECT_EQ(run.exitCode, 2u) << run.out;
+  EXPECT_TRUE(Has(run.out, "done\n") && Has(run.out, "is a mistake with --strict")) << run.out;
+
+  // --check from the lines as written: [far] is only known with --set.
+  run = RunNbrun("--check " + devices + plugIn() + " " + warned);
+  EXPECT_EQ(run.exitCode, 0u) << run.out;
+  EXPECT_TRUE(Has(run.out, "warned.nbs: no mistake found, 3 warnings; nothing ran")) << run.out;
+  EXPECT_TRUE(Has(run.out, "nbrun: warning: --device COM5: no line of the script opens COM5")) << run.out;
+  run = RunNbrun("--check --strict --set far=300 " + devices + plugIn() + " " + warned);
+  EXPECT_EQ(run.exitCode, 2u) << run.out;
+  EXPECT_TRUE(Has(run.out, lines[1])) << run.out;
+  EXPECT_TRUE(Has(run.out, "nbrun: warnings are mistakes with --strict")) << run.out;
+}
+
 INSTANTIATE_TEST_SUITE_P(Editions, Runner, ::testing::Values("Wirelet.nbp", "Quillport.nbp"));
+
+// The field counts the runner warns of are the plug-ins' own: every comm
+// action that splits its parameter has its entry, a count outside it makes
+// the action set nothing, and the count it takes makes it report (on port
+// 16, which leads nowhere in the rig).
+TEST(RunnerWarnings, TheFieldCountsAreThoseOfBothEditions) {
+  for (const char* edition : {"Wirelet.nbp", "Quillport.nbp"}) {
+    nbhost::PlugIn plugIn;
+    std::string error;
+    ASSERT_TRUE(plugIn.load(wltest::OutputFile(edition), &error)) << error;
+    plugIn.registerPlugIn();
+    for (const nbhost::Registration& entry : plugIn.registrations()) {
+      if (entry.number == 0) continue;
+      const nbrun::ActionFields* fields = nbrun::FieldsOf(entry.name);
+      const bool splits = entry.name.rfind("wlComm", 0) == 0 || entry.name == "wlTCPopen";
+      ASSERT_EQ(fields != nullptr, splits) << edition << " " << entry.name;
+      if (!fields) continue;
+      const auto text = [&](int count) {
+        std::string parameters = entry.name == "wlTCPopen" ? "127.0.0.1" : "16";
+        for (int k = 1; k < count; ++k) parameters += std::string(*fields->delimiter ? fields->delimiter : ",") + "0";
+        return parameters;
+      };
+      for (int count : {fields->least - 1, fields->most == INT_MAX ? 0 : fields->most + 1}) {
+        if (count < 1) continue;
+        plugIn.clearLog();
+        plugIn.exec(entry.name, text(count));
+        EXPECT_TRUE(plugIn.variableLog().empty()) << edition << " " << entry.name << " " << text(count);
+        EXPECT_FALSE(nbrun::QuietlyIgnored(entry.name, text(count)).empty()) << entry.name;
+      }
+      if (entry.name == "wlTCPopen") continue;  // it would connect
+      plugIn.clearLog();
+      plugIn.exec(entry.name, text(fields->least));
+      EXPECT_FALSE(plugIn.variableLog().empty()) << edition << " " << entry.name << " " << text(fields->least);
+      EXPECT_EQ(nbrun::QuietlyIgnored(entry.name, text(fields->least)), "") << entry.name;
+    }
+    plugIn.exec("wlCommClose", "16");
+  }
+}
 
 // A run loads plug-ins as NeoBook does: all listed, each action run by the
 // plug-in that names it, one store of variables. Wirebench in the script
