@@ -148,7 +148,7 @@ Outcome SpyToDevice(const std::string& parameters) {
   if (spyFile != nullptr) std::fflush(spyFile);
   std::string log;
   if (const DWORD error = nbwire::ReadWholeFile(logPath, log)) return FileFailed("cannot read the spy log", logPath, error);
-  const nbdevice::LogConversion made = nbdevice::DeviceFromLog(log, place, logPath);
+  const nbdevice::LogConversion made = nbdevice::DeviceFromLog(log, place, logPath, nbdevice::kWirebenchMaker);
   if (!made.ok) return Failed(kNothingInLog, made.error);
   if (const DWORD error = nbwire::WriteWholeFile(devicePath, made.deviceFile)) {
     return FileFailed("cannot write the device file", devicePath, error);
