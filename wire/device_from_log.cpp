@@ -64,45 +64,57 @@ constexpr double kKnownWithinMs = 50;
 // Output nobody asked for, as timed lines from the open. Each line comes
 // when the log shows its first byte came; the lines of a piece the log
 // saw only as a whole, long after the last look (a scale's readings taken
-// by one flush), are spread evenly over the time it could have come in,
-// and `guess` says so. Several lines are kept as a stream that goes on
-// after the log's end: each line once a cycle, the cycle as long as the
-// lines took and one period more.
-std::string TimedText(const std::vector<Arrived>& pieces, double byteMs, std::string& guess) {
+// by one flush), are spread evenly over it as a stream's lines would be
+// (a line still coming when the piece was seen started its bytes' line
+// time before), and `guess` says so. Several lines are kept as a stream that goes on after the log's
+// end: each line once a cycle, the cycle as long as the lines took and one
+// period more.
+std::string TimedText(const std::vector<Arrived>& pieces, double byteMs, double openMs, std::string& guess) {
   std::string bytes;
-  std::vector<double> byteTimes;  // of each byte's line start
-  double previous = 0;
-  for (const Arrived& piece : pieces) {
-    const double window = piece.seenMs - piece.afterMs;
-    const bool spread = window > static_cast<double>(piece.bytes.size()) * byteMs + kKnownWithinMs;
-    if (spread && piece.bytes.find('\n') != piece.bytes.rfind('\n') && guess.empty()) {
-      char text[200];
-      std::snprintf(text, sizeof text,
-                    "the log shows only that the %zu bytes first seen at %.1f ms came after %.1f ms: "
-                    "their lines are spread evenly over that time",
-                    piece.bytes.size(), piece.seenMs, piece.afterMs);
-      guess = text;
-    }
-    for (size_t k = 0; k < piece.bytes.size(); ++k) {
-      const double at = spread ? piece.afterMs + window * static_cast<double>(k) /
-                                                    static_cast<double>(piece.bytes.size())
-                               : piece.afterMs;
-      previous = std::max(previous, at);
-      byteTimes.push_back(previous);
-    }
-    bytes += piece.bytes;
-  }
+  for (const Arrived& piece : pieces) bytes += piece.bytes;
   const std::string end = bytes.find("\r\n") != std::string::npos ? "\r\n"
                           : bytes.find('\n') != std::string::npos ? "\n"
                                                                   : "\r";
-  std::vector<std::string> lines;
-  std::vector<double> times;  // of each line's first byte
+  std::vector<size_t> starts;  // of each line
   for (size_t from = 0; from < bytes.size();) {
-    size_t stop = bytes.find(end, from);
-    stop = stop == std::string::npos ? bytes.size() : stop + end.size();
-    lines.push_back(bytes.substr(from, stop - from));
-    times.push_back(byteTimes[from]);
-    from = stop;
+    starts.push_back(from);
+    const size_t stop = bytes.find(end, from);
+    from = stop == std::string::npos ? bytes.size() : stop + end.size();
+  }
+  std::vector<double> times;  // of each line's first byte
+  size_t begin = 0, line = 0;
+  for (const Arrived& piece : pieces) {
+    const size_t stop = begin + piece.bytes.size();
+    const size_t first = line;
+    while (line < starts.size() && starts[line] < stop) ++line;
+    const size_t count = line - first;
+    const double window = piece.seenMs - piece.afterMs;
+    const bool spread = count >= 2 && window > static_cast<double>(piece.bytes.size()) * byteMs + kKnownWithinMs;
+    // A piece that ends inside a line was still coming when it was seen;
+    // one that ends with a whole line, a share of the window before.
+    const bool whole = bytes.compare(stop - std::min(stop, end.size()), end.size(), end) == 0;
+    const double lastStart =
+        whole ? piece.afterMs + window * static_cast<double>(count - 1) / static_cast<double>(count ? count : 1)
+              : std::max(piece.afterMs, piece.seenMs - static_cast<double>(stop - starts[line - (count ? 1 : 0)]) * byteMs);
+    for (size_t k = 0; k < count; ++k) {
+      const double at = spread ? piece.afterMs + (lastStart - piece.afterMs) * static_cast<double>(k) /
+                                                     static_cast<double>(count - 1)
+                               : piece.afterMs;
+      times.push_back(times.empty() ? at : std::max(times.back(), at));
+    }
+    if (spread && guess.empty()) {
+      char text[200];
+      std::snprintf(text, sizeof text,
+                    "the %zu bytes first seen at %.1f ms came after %.1f ms: their %zu lines are "
+                    "spread evenly over that time",
+                    piece.bytes.size(), piece.seenMs + openMs, piece.afterMs + openMs, count);
+      guess = text;
+    }
+    begin = stop;
+  }
+  std::vector<std::string> lines;
+  for (size_t k = 0; k < starts.size(); ++k) {
+    lines.push_back(bytes.substr(starts[k], (k + 1 < starts.size() ? starts[k + 1] : bytes.size()) - starts[k]));
   }
   if (lines.size() < 2) return "at " + std::to_string(Milliseconds(times[0])) + " send " + Quoted(bytes) + "\n";
   const double span = times.back() - times.front();
@@ -304,10 +316,10 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
   for (const Piece& piece : greeting) closesAt = std::min(closesAt + piece.waitMs, kMostMilliseconds);
   if (!unasked.empty()) {
     std::string guess;
-    const std::string timed = TimedText(unasked, byteMs, guess);
+    const std::string timed = TimedText(unasked, byteMs, openMs, guess);
     if (!guess.empty()) {
-      result.warning = logName + " " + guess;
-      file << "# Not as the device did: " << guess << ".\n";
+      result.warning = logName + " shows only that " + guess;
+      file << "# Perhaps not as the device did: the log shows only that " << guess << ".\n";
     }
     file << timed;
   }

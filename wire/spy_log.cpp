@@ -252,7 +252,10 @@ void ReadJoiner::read(uintptr_t channel, const std::string& where, const std::st
   const uint64_t firstPiece = arrivals.empty() ? 0 : arrivals.front().id;
   const double came = firstByteMs(channel, ms);
   const bool samePiece = firstPiece != 0 && firstPiece == line_.lastPiece;
-  const bool soonAfter = came - line_.lastByteMs < IdleGapMs(byteMs(channel));
+  // The bytes may have come as soon as the last look found none: only a
+  // look between shows a gap.
+  const double earliest = firstPiece != 0 && arrivals.front().afterMs >= 0 ? arrivals.front().afterMs : came;
+  const bool soonAfter = earliest - line_.lastByteMs < IdleGapMs(byteMs(channel));
   const bool joins = sameChannel && (bytes.empty() ? line_.bytes.empty()
                                                    : !line_.bytes.empty() && (samePiece || soonAfter));
   if (!joins) {
