@@ -451,6 +451,13 @@ Spy::~Spy() {
 }
 
 void Spy::Flush() {
+  if (!state) return;
+  if (state->out == stdout) state->finish();
+  state->writeRepeats();
+  state->joiner.actionEnded();
+}
+
+void Spy::Finish() {
   if (state) state->finish();
 }
 

@@ -257,7 +257,8 @@ void ReadJoiner::read(uintptr_t channel, const std::string& where, const std::st
   const double earliest = firstPiece != 0 && arrivals.front().afterMs >= 0 ? arrivals.front().afterMs : came;
   const bool soonAfter = earliest - line_.lastByteMs < IdleGapMs(byteMs(channel));
   const bool joins = sameChannel && (bytes.empty() ? line_.bytes.empty()
-                                                   : !line_.bytes.empty() && (samePiece || soonAfter));
+                                                   : !line_.bytes.empty() &&
+                                                         (samePiece || (soonAfter && !line_.actionEnded)));
   if (!joins) {
     flush();
     line_.open = true;
@@ -299,6 +300,7 @@ void ReadJoiner::read(uintptr_t channel, const std::string& where, const std::st
   line_.lastPiece = left > 0 ? 0 : lastPiece;  // 0: more than the polls had seen
   if (!bytes.empty()) line_.lastByteMs = left > 0 ? ms + tookMs : lastSeen;
   line_.endMs = ms + tookMs;
+  line_.actionEnded = false;
   ++line_.reads;
   if (bytes.size() < asked) {  // a time-out ended it (or nothing was there)
     lookedMs_[channel] = ms + tookMs;

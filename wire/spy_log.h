@@ -109,8 +109,8 @@ std::string TimeoutsText(uint32_t readInterval, uint32_t readMultiplier, uint32_
 // Gathers the reads of each channel into answer lines: polls of the bytes
 // waiting tell where one arrival ends and the next begins, and when it
 // came. A read joins the open line when nothing else was logged in between
-// and its bytes are of the same arrival as the read before it, or came
-// less than an idle gap after it (at the line's rate the first byte of an
+// and its bytes are of the same arrival as the read before it, or, in the
+// same action, came less than an idle gap after it (at the line's rate the first byte of an
 // arrival of n bytes was there n - 1 characters before the poll saw it
 // all). An arrival came between the last look that did not find it (a
 // poll, or a read that emptied the queue) and the poll that did: the line
@@ -135,6 +135,10 @@ class ReadJoiner {
   // Bytes still waiting when `channel` closes, taken out for the log: a
   // line of their own, "never read".
   void neverRead(uintptr_t channel, const std::string& where, const std::string& bytes, double ms);
+  // The plug-in's action ended (the host was told its outcome): a line
+  // open now takes only more bytes of the same arrival (a binary answer
+  // read a byte an action); the next piece is another answer.
+  void actionEnded() { line_.actionEnded = true; }
   // Writes the open line, if any.
   void flush();
   // The channel closed.
@@ -162,6 +166,7 @@ class ReadJoiner {
     uint64_t lastPiece = 0;  // the arrival its last byte came from (0: unknown)
     double lastByteMs = 0;   // when its last bytes were there
     double latencyMs = -1;
+    bool actionEnded = false;  // since its last read
   };
   double byteMs(uintptr_t channel) const;
   // When the first of `bytes` came, as far as the log can tell.

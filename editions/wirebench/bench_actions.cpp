@@ -26,7 +26,7 @@ std::FILE* spyFile = nullptr;
 struct SpyFileCloser {
   ~SpyFileCloser() {
     if (spyFile == nullptr) return;
-    nbwire::FlushSpy();
+    nbwire::FinishSpy();
     std::fflush(spyFile);
   }
 } spyFileCloser;
@@ -144,7 +144,7 @@ Outcome SpyToDevice(const std::string& parameters) {
   if (logPath.empty() || devicePath.empty()) {
     return Failed(kNoFileName, "wbSpyToDevice needs the spy log's name and the device file's");
   }
-  nbwire::FlushSpy();  // the log may be the one the spy writes
+  nbwire::FinishSpy();  // the log may be the one the spy writes
   if (spyFile != nullptr) std::fflush(spyFile);
   std::string log;
   if (const DWORD error = nbwire::ReadWholeFile(logPath, log)) return FileFailed("cannot read the spy log", logPath, error);

@@ -209,7 +209,20 @@ TEST(ReadJoiner, AnAnswerIsOneLineWithItsLatency) {
   joiner.polled(6, 0, 0);
   ReadBytes(joiner, 6, "AB", 0, 20);
   ReadBytes(joiner, 6, "CD", 0, 30);
+  // A binary answer read a byte an action is one line; what came after
+  // the action ended is another answer.
+  joiner.actionEnded();
+  joiner.polled(6, 3, 50);
+  for (const char* byte : {"\x01", "\x02", "\x03"}) {
+    joiner.read(6, "COM6", byte, 1, 51, 0.1);
+    joiner.actionEnded();
+  }
+  joiner.polled(6, 0, 52);
+  joiner.polled(6, 2, 53);
+  joiner.read(6, "COM6", "EF", 2, 54, 0.1);
   joiner.flush();
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[2].bytes, "ABCD");
+  EXPECT_EQ(lines[3].bytes, "\x01\x02\x03");
+  EXPECT_EQ(lines[4].bytes, "EF");
 }
