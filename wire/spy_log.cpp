@@ -278,8 +278,9 @@ void ReadJoiner::read(uintptr_t channel, const std::string& where, const std::st
       }
       line_.afterMs = first.afterMs;
     }
+    // The rest of a piece that came before the request is no answer to it.
     const auto request = requestMs_.find(channel);
-    if (!bytes.empty() && request != requestMs_.end()) {
+    if (!bytes.empty() && request != requestMs_.end() && line_.sinceMs < 0) {
       line_.latencyMs = came > request->second ? came - request->second : 0;
       requestMs_.erase(request);
     }

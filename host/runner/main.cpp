@@ -21,6 +21,9 @@
 #include "host/runner/script.h"
 #include "host/runner/variables.h"
 #include "host/runner/wire.h"
+#include "wire/files.h"
+#include "wire/spy_log.h"
+#include "wire/spy_view.h"
 
 namespace {
 
@@ -47,6 +50,8 @@ const char kUsage[] =
     "                     (COM3) or a TCP server (127.0.0.7:5000); repeatable\n"
     "  --spy-to-device [PLACE=]LOG  print a device file that answers as the\n"
     "                     device in a --spy log did\n"
+    "  --view LOG [PAGE.html]  write the page that shows the log's exchanges on a\n"
+    "                     time line (PAGE: the log's name with .html)\n"
     "script lines:\n"
     "  wlCommOpenStd \"1,9600\"     an action; \"\" inside the quotes is one double quote\n"
     "  SetVar \"[name]\" \"text\"     Print \"text\"     Pause \"ms\"\n"
@@ -78,6 +83,7 @@ struct Options {
   std::string script;
   std::vector<std::pair<std::string, std::string>> presets;
   nbrun::WireOptions wire;
+  std::string viewLog, viewPage;  // --view
 };
 
 // What a wire option takes, for the message when its value is malformed.
@@ -123,6 +129,14 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
                 std::to_string(kMaxSeconds) + ", not \"" + argv[i] + "\"";
         return false;
       }
+    } else if (arg == "--view") {
+      if (i + 1 == argc) {
+        error = "--view takes LOG [PAGE.html]";
+        return false;
+      }
+      options.viewLog = argv[++i];
+      const std::string page = i + 1 < argc ? argv[i + 1] : "";
+      if (page.size() > 5 && page.compare(page.size() - 5, 5, ".html") == 0) options.viewPage = argv[++i];
     } else if (const int taken = nbrun::TakeWireOption(argc, argv, i, options.wire)) {
       if (taken == -2) {
         error = "a second --device for the place of \"" + std::string(argv[i + 1]) +
@@ -143,7 +157,10 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
     }
   }
   nbrun::PlugInsAndScript(positional, options.plugIns, options.script);
-  if (options.ports || !options.plugIns.empty() || !options.wire.spyToDevice.empty()) return true;
+  if (options.ports || !options.plugIns.empty() || !options.wire.spyToDevice.empty() ||
+      !options.viewLog.empty()) {
+    return true;
+  }
   error = "name a plug-in";
   return false;
 }
@@ -161,6 +178,22 @@ void ListPorts() {
     }
   }
   if (found == 0) std::printf("no COM ports\n");
+}
+
+// --view: the page of the spy log at `log`, written to `page`.
+int WriteView(const std::string& log, std::string page) {
+  std::string text;
+  if (const DWORD error = nbwire::ReadWholeFile(log, text)) {
+    std::fprintf(stderr, "cannot read the spy log %s: %s\n", log.c_str(), nbspy::ErrorText(error).c_str());
+    return kFailure;
+  }
+  if (page.empty()) page = nbspy::PagePathFor(log);
+  if (const DWORD error = nbwire::WriteWholeFile(page, nbspy::ViewPage(text, log))) {
+    std::fprintf(stderr, "cannot write the page %s: %s\n", page.c_str(), nbspy::ErrorText(error).c_str());
+    return kFailure;
+  }
+  std::printf("%s\n", page.c_str());
+  return kDone;
 }
 
 // Runs the script at `path`, or with `check` only loads it.
@@ -207,6 +240,7 @@ int main(int argc, char** argv) {
     return kFailure;
   }
   if (!options.wire.spyToDevice.empty()) return nbrun::PrintDeviceFromLog(options.wire.spyToDevice);
+  if (!options.viewLog.empty()) return WriteView(options.viewLog, options.viewPage);
   if (options.ports) {
     ListPorts();
     if (options.plugIns.empty()) return kDone;

@@ -225,4 +225,22 @@ TEST(ReadJoiner, AnAnswerIsOneLineWithItsLatency) {
   EXPECT_EQ(lines[2].bytes, "ABCD");
   EXPECT_EQ(lines[3].bytes, "\x01\x02\x03");
   EXPECT_EQ(lines[4].bytes, "EF");
+
+  // The rest of a piece that came before the request (the LF a line
+  // receive left) is no answer to it: the latency is the next answer's.
+  lines.clear();
+  joiner.setByteTime(7, 1);
+  joiner.polled(7, 2, 300);
+  joiner.read(7, "COM7", "\r", 1, 301, 0);
+  joiner.flush();
+  joiner.wrote(7, 310);
+  joiner.read(7, "COM7", "\n", 1, 311, 0);
+  joiner.flush();
+  joiner.polled(7, 0, 312);
+  joiner.polled(7, 3, 320);
+  joiner.read(7, "COM7", "OK\r", 3, 321, 0);
+  joiner.flush();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_LT(lines[1].latencyMs, 0);
+  EXPECT_DOUBLE_EQ(lines[2].latencyMs, 8);  // its first byte two characters before the poll saw three
 }
