@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 
 #include "wire/device_file.h"
@@ -30,6 +31,9 @@ std::string Limit(uint32_t value) { return value == 0xFFFFFFFFu ? "max" : std::t
 
 // The shortest idle gap: below it a scheduler's tick would cut answers.
 constexpr double kLeastIdleGapMs = 5;
+// A latency the log knows to within this (a line receive looks every 10 ms
+// or so) shows as a figure; beyond it, as the bound it is.
+constexpr double kLatencyKnownWithinMs = 20;
 
 bool IsText(unsigned char c) { return (c >= 0x20 && c < 0x7F) || c == '\r' || c == '\n' || c == '\t'; }
 
@@ -145,6 +149,10 @@ bool ParseLogLine(const std::string& line, LogRecord& record) {
   if (note != std::string::npos) record.note = line.substr(note + 1, line.rfind(')') > note ? line.rfind(')') - note - 1 : std::string::npos);
   record.reads = NoteNumber(record.note, " reads", 1);
   record.latencyMs = NoteNumber(record.note, "latency ", -1);
+  if (record.note.find("latency at most ") != std::string::npos) {
+    record.latencyMs = NoteNumber(record.note, "latency at most ", -1);
+    record.latencyAtMost = true;
+  }
   record.cameMs = NoteNumber(record.note, "waiting since ", record.ms);
   record.afterMs = NoteNumber(record.note, "came after ", -1);
   return true;
@@ -282,6 +290,8 @@ void ReadJoiner::read(uintptr_t channel, const std::string& where, const std::st
     const auto request = requestMs_.find(channel);
     if (!bytes.empty() && request != requestMs_.end() && line_.sinceMs < 0) {
       line_.latencyMs = came > request->second ? came - request->second : 0;
+      // When no look came near the first byte the log knows only a bound.
+      line_.latencyAtMost = came - std::max(earliest, request->second) > kLatencyKnownWithinMs;
       requestMs_.erase(request);
     }
   }
@@ -328,7 +338,7 @@ void ReadJoiner::flush() {
   std::string note;
   const auto add = [&note](const std::string& part) { note += (note.empty() ? "(" : ", ") + part; };
   if (line_.reads > 1) add(std::to_string(line_.reads) + " reads");
-  if (line_.latencyMs >= 0) add("latency " + Fixed(line_.latencyMs) + " ms");
+  if (line_.latencyMs >= 0) add(std::string("latency ") + (line_.latencyAtMost ? "at most " : "") + Fixed(line_.latencyMs) + " ms");
   if (line_.asked != 0) add("asked " + std::to_string(line_.asked) + ", waited " + Ms(line_.endMs - line_.startMs));
   if (line_.sinceMs >= 0) add("waiting since " + Fixed(line_.sinceMs));
   if (line_.afterMs >= 0) add("came after " + Fixed(line_.afterMs));

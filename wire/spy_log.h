@@ -21,7 +21,7 @@
 // gap apart (3.5 character times at the port's rate, at least 5 ms) are
 // joined, and the line shows when its first bytes were seen, how many reads
 // took them, and the time from the request before it to its first byte
-// (latency). The rest of a piece that an earlier line began (an LF a line
+// (latency; "latency at most" when no look at the queue came near it). The rest of a piece that an earlier line began (an LF a line
 // receive left in the port) shows when it was read, "waiting since" the
 // piece came; "came after" is the last moment the spy saw the bytes were
 // not there yet. Settings, time-outs and queues show once per change.
@@ -69,6 +69,7 @@ struct LogRecord {
   double cameMs = 0;     // when its bytes came: the time, or "waiting since"
   double afterMs = -1;   // the last time they were not there yet ("came after"); -1: unknown
   double latencyMs = -1;  // from the request before it to its first byte; -1: none shown
+  bool latencyAtMost = false;  // the log knows only that it was no longer
   int reads = 1;          // how many reads took its bytes
   std::string text;      // of an event line: "open \"COM1\": ok"; of a data
                          // line without bytes, its note ("the peer closed
@@ -166,6 +167,7 @@ class ReadJoiner {
     uint64_t lastPiece = 0;  // the arrival its last byte came from (0: unknown)
     double lastByteMs = 0;   // when its last bytes were there
     double latencyMs = -1;
+    bool latencyAtMost = false;
     bool actionEnded = false;  // since its last read
   };
   double byteMs(uintptr_t channel) const;

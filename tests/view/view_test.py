@@ -100,7 +100,7 @@ def data_lines(log):
             raw = unescape(rest[1:end])
         else:
             raw = bytes.fromhex(rest[:count * 3 - 1])
-        latency = re.search(r"latency ([\d.]+) ms", rest)
+        latency = re.search(r"latency (?:at most )?([\d.]+) ms", rest)
         found.append((m.group(1), m.group(2), m.group(3), raw.hex().upper(), latency and latency.group(1)))
     return found
 

@@ -243,4 +243,14 @@ TEST(ReadJoiner, AnAnswerIsOneLineWithItsLatency) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_LT(lines[1].latencyMs, 0);
   EXPECT_DOUBLE_EQ(lines[2].latencyMs, 8);  // its first byte two characters before the poll saw three
+  EXPECT_FALSE(lines[2].latencyAtMost);
+  // An answer no look came near: the log knows only a bound.
+  joiner.wrote(7, 400);
+  joiner.polled(7, 0, 401);
+  joiner.polled(7, 3, 500);
+  joiner.read(7, "COM7", "OK\r", 3, 501, 0);
+  joiner.flush();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_TRUE(lines[3].latencyAtMost);
+  EXPECT_DOUBLE_EQ(lines[3].latencyMs, 98);
 }
