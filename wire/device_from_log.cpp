@@ -92,14 +92,15 @@ std::string TimedText(const std::vector<Arrived>& pieces, double byteMs, double 
     const bool spread = count >= 2 && window > static_cast<double>(piece.bytes.size()) * byteMs + kKnownWithinMs;
     // A piece that ends inside a line was still coming when it was seen;
     // one that ends with a whole line, a share of the window before.
-    const bool whole = bytes.compare(stop - std::min(stop, end.size()), end.size(), end) == 0;
-    const double lastStart =
-        whole ? piece.afterMs + window * static_cast<double>(count - 1) / static_cast<double>(count ? count : 1)
-              : std::max(piece.afterMs, piece.seenMs - static_cast<double>(stop - starts[line - (count ? 1 : 0)]) * byteMs);
+    double lastStart = piece.afterMs;
+    if (spread) {
+      const bool whole = bytes.compare(stop - std::min(stop, end.size()), end.size(), end) == 0;
+      lastStart = whole ? piece.afterMs + window * static_cast<double>(count - 1) / static_cast<double>(count)
+                        : std::max(piece.afterMs, piece.seenMs - static_cast<double>(stop - starts[line - 1]) * byteMs);
+    }
     for (size_t k = 0; k < count; ++k) {
-      const double at = spread ? piece.afterMs + (lastStart - piece.afterMs) * static_cast<double>(k) /
-                                                     static_cast<double>(count - 1)
-                               : piece.afterMs;
+      const double at = piece.afterMs + (lastStart - piece.afterMs) * static_cast<double>(k) /
+                                            static_cast<double>(count > 1 ? count - 1 : 1);
       times.push_back(times.empty() ? at : std::max(times.back(), at));
     }
     if (spread && guess.empty()) {
