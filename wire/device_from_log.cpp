@@ -287,9 +287,14 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
       // A write of nothing is no request.
       if (!lineEndings && !record.bytes.empty()) exchanges.push_back({record.bytes, record.ms, {}, record.ms});
     } else if (!record.bytes.empty() || IsClose(record)) {
-      // The answer to the last request made before the bytes came (an LF a
-      // line receive left is read after the next request).
+      // The answer to the last request made before the bytes came; the rest
+      // of a piece an earlier line began ("waiting since": an LF a line
+      // receive left, read after the next request) is the rest of that answer.
       size_t owner = exchanges.size();
+      if (record.cameMs < record.ms) {
+        while (owner > sessionStart && exchanges[owner - 1].answer.empty()) --owner;
+        if (owner == sessionStart) owner = exchanges.size();
+      }
       while (owner > sessionStart && exchanges[owner - 1].requestMs > record.cameMs) --owner;
       Answer& answer = owner > sessionStart ? exchanges[owner - 1].answer : greeting;
       if (!answer.empty() && answer.back().close) continue;  // the end shows once

@@ -117,8 +117,8 @@ class Reading {
       exchanges_.push_back({lane, r.ms, -1, r.bytes, std::string()});
       return;
     }
-    if (open != open_.end() && r.cameMs < r.ms && r.cameMs < exchanges_[open->second].ms) {
-      // The rest of a piece that came before the request: the answer before.
+    if (open != open_.end() && r.cameMs < r.ms && exchanges_[open->second].answer.empty()) {
+      // The rest of a piece an earlier answer began: that answer's.
       const auto before = before_.find(lane);
       Exchange& x = exchanges_[before != before_.end() ? before->second : open->second];
       x.answer += r.bytes;
