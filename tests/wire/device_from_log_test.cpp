@@ -95,3 +95,31 @@ TEST(DeviceFromLog, AStreamReadInOneGoComesAsItCameAndTheFileNamesItsMaker) {
   EXPECT_NE(runner.deviceFile.find("(made by nbrun --spy-to-device)"), std::string::npos);
   EXPECT_EQ(runner.warning, "");
 }
+
+// A log as the spy wrote it before its format had a number: answers in the
+// pieces the reads took, settings and queues repeated, text lines only.
+TEST(DeviceFromLog, ALogOfTheFirstFormatStillMakesItsDevice) {
+  const std::string log =
+      "       ms where  what (> the plug-in sent, < came back)\n"
+      "     10.3 COM1   open \"COM1\": ok\n"
+      "     19.5 COM1   settings 9600 8N1, no flow control\n"
+      "     19.5 COM1   settings 9600 8N1, no flow control\n"
+      "     19.6 COM1   queues receive 4096, transmit 4096: ok\n"
+      "     25.4 COM1   >     4 \"ID\\r\\n\"\n"
+      "     27.5 COM1   <     5 \"WL-SC\"  (5 reads, came after 25.6)\n"
+      "     37.5 COM1   <     8 \"ALE,1.0\\r\"  (8 reads, came after 27.6)\n"
+      "     40.0 COM1   <     1 \"\\n\"  (waiting since 37.5)\n"
+      "     45.0 COM1   >     3 \"W\\r\\n\"\n"
+      "     61.0 COM1   <    18 \"ST,GS,+0012.35 kg\\r\"  (18 reads, came after 51.0)\n"
+      "    394.0 COM1   close: ok\n";
+  const nbdevice::LogConversion made = nbdevice::DeviceFromLog(log, "COM1", "old.log");
+  ASSERT_TRUE(made.ok) << made.error;
+  nbdevice::Device scale(Played(made.deviceFile));
+  scale.open(0);
+  scale.hear("ID\r\n", 100);
+  scale.advance(200);
+  EXPECT_EQ(scale.take(100), "WL-SCALE,1.0\r\n") << made.deviceFile;  // the LF read later came with it
+  scale.hear("W\r\n", 300);
+  scale.advance(400);
+  EXPECT_EQ(scale.take(100), "ST,GS,+0012.35 kg\r") << made.deviceFile;
+}
