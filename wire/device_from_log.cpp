@@ -61,15 +61,19 @@ struct Arrived {
 // it to a guess.
 constexpr double kKnownWithinMs = 50;
 
+// The shortest frame gap: writes closer than this are one request.
+constexpr double kLeastFrameGapMs = 2;
+
 // Output nobody asked for, as timed lines from the open. Each line comes
 // when the log shows its first byte came; the lines of a piece the log
 // saw only as a whole, long after the last look (a scale's readings taken
 // by one flush), are spread evenly over it as a stream's lines would be
 // (a line still coming when the piece was seen started its bytes' line
-// time before), and `guess` says so. Several lines are kept as a stream that goes on after the log's
-// end: each line once a cycle, the cycle as long as the lines took and one
-// period more.
-std::string TimedText(const std::vector<Arrived>& pieces, double byteMs, double openMs, std::string& guess) {
+// time before), and `guess` says so. Several lines are kept as a stream
+// that goes on after the log's end: each line once a cycle, the cycle as
+// long as the lines took and one period more.
+std::string TimedText(const std::vector<Arrived>& pieces, double byteMs, double openMs,
+                      std::string& guess) {
   std::string bytes;
   for (const Arrived& piece : pieces) bytes += piece.bytes;
   const std::string end = bytes.find("\r\n") != std::string::npos ? "\r\n"
@@ -89,14 +93,16 @@ std::string TimedText(const std::vector<Arrived>& pieces, double byteMs, double 
     while (line < starts.size() && starts[line] < stop) ++line;
     const size_t count = line - first;
     const double window = piece.seenMs - piece.afterMs;
-    const bool spread = count >= 2 && window > static_cast<double>(piece.bytes.size()) * byteMs + kKnownWithinMs;
+    const bool spread =
+        count >= 2 && window > static_cast<double>(piece.bytes.size()) * byteMs + kKnownWithinMs;
     // A piece that ends inside a line was still coming when it was seen;
     // one that ends with a whole line, a share of the window before.
     double lastStart = piece.afterMs;
     if (spread) {
       const bool whole = bytes.compare(stop - std::min(stop, end.size()), end.size(), end) == 0;
+      const double tail = static_cast<double>(stop - starts[line - 1]) * byteMs;
       lastStart = whole ? piece.afterMs + window * static_cast<double>(count - 1) / static_cast<double>(count)
-                        : std::max(piece.afterMs, piece.seenMs - static_cast<double>(stop - starts[line - 1]) * byteMs);
+                        : std::max(piece.afterMs, piece.seenMs - tail);
     }
     for (size_t k = 0; k < count; ++k) {
       const double at = piece.afterMs + (lastStart - piece.afterMs) * static_cast<double>(k) /
@@ -115,9 +121,12 @@ std::string TimedText(const std::vector<Arrived>& pieces, double byteMs, double 
   }
   std::vector<std::string> lines;
   for (size_t k = 0; k < starts.size(); ++k) {
-    lines.push_back(bytes.substr(starts[k], (k + 1 < starts.size() ? starts[k + 1] : bytes.size()) - starts[k]));
+    const size_t next = k + 1 < starts.size() ? starts[k + 1] : bytes.size();
+    lines.push_back(bytes.substr(starts[k], next - starts[k]));
   }
-  if (lines.size() < 2) return "at " + std::to_string(Milliseconds(times[0])) + " send " + Quoted(bytes) + "\n";
+  if (lines.size() < 2) {
+    return "at " + std::to_string(Milliseconds(times[0])) + " send " + Quoted(bytes) + "\n";
+  }
   const double span = times.back() - times.front();
   const uint32_t period = std::max(1u, Milliseconds(span / static_cast<double>(lines.size() - 1)));
   if (std::all_of(lines.begin(), lines.end(), [&](const std::string& l) { return l == lines[0]; })) {
@@ -134,8 +143,6 @@ std::string TimedText(const std::vector<Arrived>& pieces, double byteMs, double 
 }
 
 bool IsData(const nbspy::LogRecord& r) { return r.direction != ' '; }
-
-constexpr double kLeastFrameGapMs = 2;
 bool IsClose(const nbspy::LogRecord& r) { return r.direction == '<' && r.bytes.empty() && r.text == nbspy::kPeerClosed; }
 
 // The records of the exchanges with one port or server, each session

@@ -1,8 +1,8 @@
 #include "spy_log.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 
 #include "wire/device_file.h"
@@ -103,7 +103,9 @@ std::string DataLine(double ms, const std::string& where, char direction, const 
   char length[32];
   std::snprintf(length, sizeof length, "%c %5zu ", direction, bytes.size());
   std::string line = Format("%9.1f %-6s ", ms, where) + length;
-  if (!bytes.empty()) line += (AllText(bytes) ? nbdevice::Quoted(bytes) : HexAndText(bytes)) + (note.empty() ? "" : "  ");
+  if (!bytes.empty()) {
+    line += (AllText(bytes) ? nbdevice::Quoted(bytes) : HexAndText(bytes)) + (note.empty() ? "" : "  ");
+  }
   return line + note;
 }
 
@@ -145,14 +147,11 @@ bool ParseLogLine(const std::string& line, LogRecord& record) {
   } else if (!ReadHex(line, length, at, record.bytes)) {
     return false;
   }
-  const size_t note = line.find('(', at);
-  if (note != std::string::npos) record.note = line.substr(note + 1, line.rfind(')') > note ? line.rfind(')') - note - 1 : std::string::npos);
-  record.reads = NoteNumber(record.note, " reads", 1);
-  record.latencyMs = NoteNumber(record.note, "latency ", -1);
-  if (record.note.find("latency at most ") != std::string::npos) {
-    record.latencyMs = NoteNumber(record.note, "latency at most ", -1);
-    record.latencyAtMost = true;
-  }
+  const size_t note = line.find('(', at), close = line.rfind(')');
+  if (note != std::string::npos) record.note = line.substr(note + 1, close > note ? close - note - 1 : close);
+  record.reads = static_cast<int>(NoteNumber(record.note, " reads", 1));
+  record.latencyAtMost = record.note.find("latency at most ") != std::string::npos;
+  record.latencyMs = NoteNumber(record.note, record.latencyAtMost ? "latency at most " : "latency ", -1);
   record.cameMs = NoteNumber(record.note, "waiting since ", record.ms);
   record.afterMs = NoteNumber(record.note, "came after ", -1);
   return true;
@@ -170,7 +169,8 @@ double SettingsByteMs(const std::string& text) {
   const char* found = std::strchr(parities, parity);
   if (found == nullptr || parity == 0) return 0;
   const uint8_t stopBits = std::strcmp(stop, "1.5") == 0 ? 1 : std::strcmp(stop, "2") == 0 ? 2 : 0;
-  return nbport::ByteMicroseconds(baud, static_cast<uint8_t>(bits), static_cast<uint8_t>(found - parities), stopBits) / 1000.0;
+  return nbport::ByteMicroseconds(baud, static_cast<uint8_t>(bits), static_cast<uint8_t>(found - parities),
+                                  stopBits) / 1000.0;
 }
 
 std::string ErrorText(uint32_t code) {
@@ -338,7 +338,9 @@ void ReadJoiner::flush() {
   std::string note;
   const auto add = [&note](const std::string& part) { note += (note.empty() ? "(" : ", ") + part; };
   if (line_.reads > 1) add(std::to_string(line_.reads) + " reads");
-  if (line_.latencyMs >= 0) add(std::string("latency ") + (line_.latencyAtMost ? "at most " : "") + Fixed(line_.latencyMs) + " ms");
+  if (line_.latencyMs >= 0) {
+    add(std::string("latency ") + (line_.latencyAtMost ? "at most " : "") + Fixed(line_.latencyMs) + " ms");
+  }
   if (line_.asked != 0) add("asked " + std::to_string(line_.asked) + ", waited " + Ms(line_.endMs - line_.startMs));
   if (line_.sinceMs >= 0) add("waiting since " + Fixed(line_.sinceMs));
   if (line_.afterMs >= 0) add("came after " + Fixed(line_.afterMs));
