@@ -69,9 +69,10 @@ constexpr double kLeastFrameGapMs = 2;
 // saw only as a whole, long after the last look (a scale's readings taken
 // by one flush), are spread evenly over it as a stream's lines would be
 // (a line still coming when the piece was seen started its bytes' line
-// time before), and `guess` says so. Several lines are kept as a stream
-// that goes on after the log's end: each line once a cycle, the cycle as
-// long as the lines took and one period more.
+// time before), and `guess` says so, and come once. The lines seen as
+// they came are kept as a stream that goes on after the log's end: each
+// line once a cycle, the cycle as long as the lines took and one period
+// more.
 std::string TimedText(const std::vector<Arrived>& pieces, double byteMs, double openMs,
                       std::string& guess) {
   std::string bytes;
@@ -87,6 +88,7 @@ std::string TimedText(const std::vector<Arrived>& pieces, double byteMs, double 
   }
   std::vector<double> times;  // of each line's first byte
   size_t begin = 0, line = 0;
+  size_t steady = 0;  // the first line after the last the log saw only in a bulk
   for (const Arrived& piece : pieces) {
     const size_t stop = begin + piece.bytes.size();
     const size_t first = line;
@@ -109,6 +111,7 @@ std::string TimedText(const std::vector<Arrived>& pieces, double byteMs, double 
                                             static_cast<double>(count > 1 ? count - 1 : 1);
       times.push_back(times.empty() ? at : std::max(times.back(), at));
     }
+    if (spread) steady = line;
     if (spread && guess.empty()) {
       char text[200];
       std::snprintf(text, sizeof text,
@@ -127,15 +130,20 @@ std::string TimedText(const std::vector<Arrived>& pieces, double byteMs, double 
   if (lines.size() < 2) {
     return "at " + std::to_string(Milliseconds(times[0])) + " send " + Quoted(bytes) + "\n";
   }
-  const double span = times.back() - times.front();
-  const uint32_t period = std::max(1u, Milliseconds(span / static_cast<double>(lines.size() - 1)));
-  if (std::all_of(lines.begin(), lines.end(), [&](const std::string& l) { return l == lines[0]; })) {
-    return "at " + std::to_string(Milliseconds(times.front())) + " every " +
-           std::to_string(period) + " send " + Quoted(lines[0]) + "\n";
+  // Lines of a bulk come once; the lines seen as they came go round.
+  if (lines.size() - steady < 2) steady = 0;
+  std::string text;
+  for (size_t k = 0; k < steady; ++k) {
+    text += "at " + std::to_string(Milliseconds(times[k])) + " send " + Quoted(lines[k]) + "\n";
+  }
+  const double span = times.back() - times[steady];
+  const uint32_t period = std::max(1u, Milliseconds(span / static_cast<double>(lines.size() - steady - 1)));
+  if (std::all_of(lines.begin() + steady, lines.end(), [&](const std::string& l) { return l == lines[steady]; })) {
+    return text + "at " + std::to_string(Milliseconds(times[steady])) + " every " + std::to_string(period) +
+           " send " + Quoted(lines[steady]) + "\n";
   }
   const uint32_t cycle = Milliseconds(span + period);
-  std::string text;
-  for (size_t k = 0; k < lines.size(); ++k) {
+  for (size_t k = steady; k < lines.size(); ++k) {
     text += "at " + std::to_string(Milliseconds(times[k])) + " every " + std::to_string(cycle) +
             " send " + Quoted(lines[k]) + "\n";
   }

@@ -321,7 +321,7 @@ function draw() {
     const counts = D.lanes.map(() => new Uint32Array(Math.ceil(plotW / 2) + 1));
     for (const i of inView) { const c = Math.floor((x(X[i][1]) - LABEL_W) / 2); if (c >= 0 && c < counts[0].length) counts[X[i][0]][c]++; }
     counts.forEach((col, lane) => {
-      const most = Math.max(1, ...col);
+      const most = col.reduce((a, b) => Math.max(a, b), 1);
       col.forEach((n, c) => { if (n) { const h = 4 + 28 * n / most; el("rect", {x: LABEL_W + c * 2, y: AXIS_H + lane * LANE_H + 34 - h, width: 2, height: h, class: "burst"}, svg); } });
     });
   }
@@ -329,7 +329,8 @@ function draw() {
   D.lanes.forEach((name, lane) => {
     const pts = inView.filter(i => X[i][0] === lane && X[i][7] !== null);
     if (pts.length < 2) return;
-    const values = pts.map(i => X[i][7]), lo = Math.min(...values), hi = Math.max(...values);
+    const values = pts.map(i => X[i][7]);
+    const lo = values.reduce((a, b) => Math.min(a, b)), hi = values.reduce((a, b) => Math.max(a, b));
     const y = v => AXIS_H + lane * LANE_H + LANE_H - 4 - (hi > lo ? (v - lo) / (hi - lo) : 0.5) * 22;
     el("polyline", {class: "plot", points: pts.map(i => x(X[i][5] >= 0 ? X[i][5] : X[i][1]).toFixed(1) + "," + y(X[i][7]).toFixed(1)).join(" ")}, svg);
     el("text", {x: 6, y: AXIS_H + lane * LANE_H + LANE_H - 6}, svg).textContent = lo + " .. " + hi;
