@@ -1,6 +1,7 @@
-// The spy's log read back and a device made from it: any text gives a
-// device file the reader takes, or a reason; a log line written for any
-// bytes reads back as those bytes.
+// The spy's log read back, a device made from it and its page: any text
+// gives a device file the reader takes, or a reason, and a page whose data
+// no text can end early; a log line written for any bytes reads back as
+// those bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include "wire/device_from_log.h"
 #include "wire/device_model.h"
 #include "wire/spy_log.h"
+#include "wire/spy_view.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
@@ -24,6 +26,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else if (made.error.empty()) {
     std::abort();
   }
+
+  const std::string page = nbspy::ViewPage(input, input.substr(0, 20));
+  // The log's text never ends the data's script element: only the page's own two do.
+  size_t ends = 0;
+  for (size_t at = page.find("</"); at != std::string::npos; at = page.find("</", at + 1)) {
+    if (page.compare(at, 9, "</script>") == 0) ++ends;
+  }
+  if (ends != 2) std::abort();
 
   nbspy::LogRecord record;
   const std::string line = nbspy::DataLine(12.5, "COM3", '<', input, "(2 reads, came after 3.0)");

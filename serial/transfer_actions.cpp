@@ -48,16 +48,24 @@ void wlCommSendCRLF(const std::string& parameters) { SendField(parameters, std::
 
 void wlCommSendSpecial(const std::string& parameters) { SendField(parameters, "|", ""); }
 
+// The codes go out in one write: a USB adapter sends each write as a
+// transfer of its own, and gaps over 1.5 character times between bytes
+// break a Modbus RTU frame, which authors build with this action. The
+// codes before one outside 0 to 255 still go out, then "99" is reported.
 void wlCommSendASCII(const std::string& parameters) {
   SerialFrame frame;
   if (!BeginSerialAction(parameters, AtLeast(2), frame)) return;
-  for (size_t k = 1; k < frame.fields.size(); ++k) {
+  std::string bytes;
+  size_t k = 1;
+  for (; k < frame.fields.size(); ++k) {
     const uint32_t code = static_cast<uint32_t>(frame.number(k));  // negative counts as large
-    if (code > 255) {
-      SetHostVariable("wlCommErr", kBadCode);
-      return;
-    }
-    serialWrite(frame.port, std::string(1, static_cast<char>(code)), frame.errorNumber);
+    if (code > 255) break;
+    bytes += static_cast<char>(code);
+  }
+  if (!bytes.empty()) serialWrite(frame.port, bytes, frame.errorNumber);
+  if (k < frame.fields.size()) {
+    SetHostVariable("wlCommErr", kBadCode);
+    return;
   }
   frame.publish();
 }

@@ -17,7 +17,8 @@ work=$top/build/deps
 mkdir -p "$work"
 
 packages=(cmake make gcc g++ googletest g++-mingw-w64-i686 wine wine32:i386 socat python3 zip
-          memcached clang-14 libclang-rt-14-dev python3-markdown)
+          memcached clang-14 libclang-rt-14-dev python3-markdown
+          chromium)  # the page of a spy log is tested in a real browser
 codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-bookworm}")
 qemu=/usr/bin/qemu-i386-static
 binfmt=/proc/sys/fs/binfmt_misc

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Makes the author's guide one self-contained HTML page: styles inline, no
-scripts, nothing loaded from elsewhere, a table of contents and an anchor
+scripts, nothing loaded from elsewhere (its pictures, files beside the
+guide, are carried in the page as data), a table of contents and an anchor
 per section. An action's section takes the action's exact name as its id,
 so that guide.html#wlCommRxLine opens it.
 
@@ -9,6 +10,8 @@ this script only names the anchors and wraps the page.
 
 usage: make_guide.py GUIDE.md OUT.html
 """
+import base64
+import os
 import re
 import sys
 
@@ -26,6 +29,7 @@ nav > div > ul > li { margin-top: .35em; font-weight: 600; }
 nav li li { display: inline-block; margin-right: .9em; font-weight: normal;
            font-family: Consolas, "Courier New", monospace; font-size: 13px; }
 main { max-width: 50em; padding: 1em 2em 4em; }
+main img { max-width: 100%; border: 1px solid #cfd8df; }
 h1 { font-size: 1.8em; margin-top: .2em; }
 h2 { margin-top: 2em; padding-bottom: .2em; border-bottom: 2px solid #cfd8df; }
 h3 { margin-top: 1.6em; font-family: Consolas, "Courier New", monospace; color: #1d4f7a; }
@@ -91,11 +95,19 @@ def converter():
     )
 
 
+def carry_pictures(body, folder):
+    """Each <img src="NAME.png"> of a file beside the guide, as data."""
+    def inline(match):
+        with open(os.path.join(folder, match.group(1)), "rb") as f:
+            return 'src="data:image/png;base64,%s"' % base64.b64encode(f.read()).decode("ascii")
+    return re.sub(r'src="([\w.-]+\.png)"', inline, body)
+
+
 def main(source, target):
     with open(source, encoding="utf-8") as f:
         text = f.read()
     converter_ = converter()
-    body = converter_.convert(prepare(text))
+    body = carry_pictures(converter_.convert(prepare(text)), os.path.dirname(os.path.abspath(source)))
     heading = re.search(r"<h1[^>]*>(.*?)</h1>", body, re.S)
     title = re.sub(r"<[^>]+>", "", heading.group(1)) if heading else "Guide"
     page = PAGE.format(title=title, style=STYLE.strip(), toc=converter_.toc, body=body)

@@ -211,6 +211,8 @@ void SpyTo(std::FILE* out) {
 
 void FlushSpy() { nbspy::Spy::Flush(); }
 
+void FinishSpy() { nbspy::Spy::Finish(); }
+
 bool Play(const std::string& place, const nbdevice::DeviceFile& file) {
   ServerAddress address;
   const std::string port = NamedPort(place);

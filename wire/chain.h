@@ -29,8 +29,10 @@ void Serve(HMODULE module);
 // in the spy log's format (spy_log.h); nullptr ends it. The file stays the
 // caller's. The log shows the time from this call.
 void SpyTo(std::FILE* out);
-// Writes what the spy holds back (see nbspy::Spy::Flush).
+// Writes what the spy holds back before the host prints (nbspy::Spy::Flush).
 void FlushSpy();
+// Writes all the spy holds back, before its log is read (nbspy::Spy::Finish).
+void FinishSpy();
 
 // Plays the device `file` describes on `place` from its next open: a port
 // ("COM3", "\\.\COM12") or a TCP server as wlTCPopen reaches it

@@ -49,60 +49,103 @@ void AddPiece(Answer& answer, double& lastMs, const nbspy::LogRecord& record) {
   lastMs += wait;  // where the device will have put it
 }
 
-// Output nobody asked for, as timed lines from the open. When it holds
-// several lines (a scale streaming its readings) it is kept as a stream
-// that goes on after the log's end: each line once a cycle, the cycle as
-// long as the lines took, every line no later than the log saw it.
-std::string TimedText(const Answer& pieces, double lastSeenMs, double openMs) {
+// Bytes the device sent that the log shows came together: after `afterMs`
+// (from the open), first seen at `seenMs`.
+struct Arrived {
+  double afterMs, seenMs;
   std::string bytes;
-  std::vector<std::pair<size_t, double>> starts;  // each piece's first byte and time
-  double at = 0;
-  for (const Piece& piece : pieces) {
-    at = std::min<double>(at + piece.waitMs, kMostMilliseconds);
-    starts.push_back({bytes.size(), at});
-    bytes += piece.bytes;
-  }
+};
+
+// A window the log gives for when a piece came that is wider than this
+// (beyond its bytes' time on the line) leaves the times of the lines in
+// it to a guess.
+constexpr double kKnownWithinMs = 50;
+
+// The shortest frame gap: writes closer than this are one request.
+constexpr double kLeastFrameGapMs = 2;
+
+// Output nobody asked for, as timed lines from the open. Each line comes
+// when the log shows its first byte came; the lines of a piece the log
+// saw only as a whole, long after the last look (a scale's readings taken
+// by one flush), are spread evenly over it as a stream's lines would be
+// (a line still coming when the piece was seen started its bytes' line
+// time before), and `guess` says so, and come once. The lines seen as
+// they came are kept as a stream that goes on after the log's end: each
+// line once a cycle, the cycle as long as the lines took and one period
+// more.
+std::string TimedText(const std::vector<Arrived>& pieces, double byteMs, double openMs,
+                      std::string& guess) {
+  std::string bytes;
+  for (const Arrived& piece : pieces) bytes += piece.bytes;
   const std::string end = bytes.find("\r\n") != std::string::npos ? "\r\n"
                           : bytes.find('\n') != std::string::npos ? "\n"
                                                                   : "\r";
-  std::vector<std::string> lines;
-  std::vector<double> times;  // of each line's first byte
+  std::vector<size_t> starts;  // of each line
   for (size_t from = 0; from < bytes.size();) {
-    size_t stop = bytes.find(end, from);
-    stop = stop == std::string::npos ? bytes.size() : stop + end.size();
-    double came = 0;
-    for (const auto& start : starts) {
-      if (start.first <= from) came = start.second;
+    starts.push_back(from);
+    const size_t stop = bytes.find(end, from);
+    from = stop == std::string::npos ? bytes.size() : stop + end.size();
+  }
+  std::vector<double> times;  // of each line's first byte
+  size_t begin = 0, line = 0;
+  size_t steady = 0;  // the first line after the last the log saw only in a bulk
+  for (const Arrived& piece : pieces) {
+    const size_t stop = begin + piece.bytes.size();
+    const size_t first = line;
+    while (line < starts.size() && starts[line] < stop) ++line;
+    const size_t count = line - first;
+    const double window = piece.seenMs - piece.afterMs;
+    const bool spread =
+        count >= 2 && window > static_cast<double>(piece.bytes.size()) * byteMs + kKnownWithinMs;
+    // A piece that ends inside a line was still coming when it was seen;
+    // one that ends with a whole line, a share of the window before.
+    double lastStart = piece.afterMs;
+    if (spread) {
+      const bool whole = bytes.compare(stop - std::min(stop, end.size()), end.size(), end) == 0;
+      const double tail = static_cast<double>(stop - starts[line - 1]) * byteMs;
+      lastStart = whole ? piece.afterMs + window * static_cast<double>(count - 1) / static_cast<double>(count)
+                        : std::max(piece.afterMs, piece.seenMs - tail);
     }
-    lines.push_back(bytes.substr(from, stop - from));
-    times.push_back(came);
-    from = stop;
+    for (size_t k = 0; k < count; ++k) {
+      const double at = piece.afterMs + (lastStart - piece.afterMs) * static_cast<double>(k) /
+                                            static_cast<double>(count > 1 ? count - 1 : 1);
+      times.push_back(times.empty() ? at : std::max(times.back(), at));
+    }
+    if (spread) steady = line;
+    if (spread && guess.empty()) {
+      char text[200];
+      std::snprintf(text, sizeof text,
+                    "the %zu bytes first seen at %.1f ms came after %.1f ms: their %zu lines are "
+                    "spread evenly over that time",
+                    piece.bytes.size(), piece.seenMs + openMs, piece.afterMs + openMs, count);
+      guess = text;
+    }
+    begin = stop;
+  }
+  std::vector<std::string> lines;
+  for (size_t k = 0; k < starts.size(); ++k) {
+    const size_t next = k + 1 < starts.size() ? starts[k + 1] : bytes.size();
+    lines.push_back(bytes.substr(starts[k], next - starts[k]));
   }
   if (lines.size() < 2) {
-    Answer once = pieces;
-    const uint32_t first = once[0].waitMs;
-    once[0].waitMs = 0;
-    return "at " + std::to_string(first) + " " + AnswerText(once) + "\n";
+    return "at " + std::to_string(Milliseconds(times[0])) + " send " + Quoted(bytes) + "\n";
   }
-  // Lines seen apart give the period; lines all seen at once came one after
-  // another between the last look before them and the moment they were
-  // seen. Each line keeps the time of its piece when that is earlier.
-  const double count = static_cast<double>(lines.size());
-  const double span = times.back() > times.front() ? (times.back() - times.front()) / (count - 1)
-                                                   : (lastSeenMs - openMs - times.front()) / count;
-  const uint32_t period = std::max(1u, Milliseconds(span));
-  const uint32_t cycle =
-      Milliseconds(static_cast<double>(period) * static_cast<double>(lines.size()));
+  // Lines of a bulk come once; the lines seen as they came go round.
+  if (lines.size() - steady < 2) steady = 0;
   std::string text;
-  if (std::all_of(lines.begin(), lines.end(), [&](const std::string& l) { return l == lines[0]; })) {
-    return "at " + std::to_string(Milliseconds(times.front())) + " every " +
-           std::to_string(period) + " send " + Quoted(lines[0]) + "\n";
+  for (size_t k = 0; k < steady; ++k) {
+    text += "at " + std::to_string(Milliseconds(times[k])) + " send " + Quoted(lines[k]) + "\n";
   }
-  for (size_t k = 0; k < lines.size(); ++k) {
-    const double even = times.front() + period * static_cast<double>(k);
-    const uint32_t first = Milliseconds(std::min(times[k], even));
-    text += "at " + std::to_string(first) + " every " + std::to_string(cycle) + " send " +
-            Quoted(lines[k]) + "\n";
+  const double span = times.back() - times[steady];
+  const uint32_t period = std::max(1u, Milliseconds(span / static_cast<double>(lines.size() - steady - 1)));
+  if (std::all_of(lines.begin() + steady, lines.end(), [&](const std::string& l) { return l == lines[steady]; })) {
+    return text + "at " + std::to_string(Milliseconds(times[steady])) + " every " + std::to_string(period) +
+           " send " + Quoted(lines[steady]) + "\n";
+  }
+  const uint32_t cycle = Milliseconds(span + period);
+  for (size_t k = steady; k < lines.size(); ++k) {
+    text += "at " + std::to_string(Milliseconds(times[k])) + " every " + std::to_string(cycle) +
+            " send " + Quoted(lines[k]) + "\n";
   }
   return text;
 }
@@ -186,10 +229,32 @@ class Selection {
   }
 };
 
+// Writes that follow each other closer than a frame gap are one request,
+// as a Modbus RTU slave hears them: 3.5 character times at the port's rate
+// from the end of one write on the line to the start of the next, and at
+// least kLeastFrameGapMs; judged from the log's times.
+std::vector<nbspy::LogRecord> JoinFrames(const std::vector<nbspy::LogRecord>& records) {
+  std::vector<nbspy::LogRecord> joined;
+  double byteMs = 0, lineFreeMs = 0;
+  for (const nbspy::LogRecord& r : records) {
+    if (nbspy::SettingsByteMs(r.text) > 0) byteMs = nbspy::SettingsByteMs(r.text);
+    const bool write = r.direction == '>' && !r.bytes.empty();
+    if (write && !joined.empty() && joined.back().direction == '>' && !joined.back().bytes.empty() &&
+        r.ms - lineFreeMs < std::max(3.5 * byteMs, kLeastFrameGapMs)) {
+      joined.back().bytes += r.bytes;
+      joined.back().ms = r.ms;  // the request is whole from its last piece on
+    } else {
+      joined.push_back(r);
+    }
+    if (write) lineFreeMs = r.ms + static_cast<double>(r.bytes.size()) * byteMs;
+  }
+  return joined;
+}
+
 }  // namespace
 
 LogConversion DeviceFromLog(const std::string& log, const std::string& place,
-                            const std::string& logName) {
+                            const std::string& logName, const std::string& maker) {
   LogConversion result;
   std::vector<nbspy::LogRecord> records;
   std::istringstream lines(log);
@@ -214,13 +279,16 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
     return result;
   }
 
+  records = JoinFrames(records);
   RequestCutter cutter(lineEndings ? std::vector<std::string>{"\r", "\n"} : std::vector<std::string>{});
   std::vector<Exchange> exchanges;
   Answer greeting;
-  double greetingLastMs = 0, openMs = 0, greetingSeenMs = 0;
+  std::vector<Arrived> unasked;  // the greeting's bytes, for a stream
+  double greetingLastMs = 0, openMs = 0, byteMs = 0;
   int sessions = 0;
   size_t sessionStart = 0;  // the first exchange of this session
   for (const nbspy::LogRecord& record : records) {
+    if (nbspy::SettingsByteMs(record.text) > 0) byteMs = nbspy::SettingsByteMs(record.text);
     if (Selection::Starts(record)) {
       ++sessions;
       sessionStart = exchanges.size();
@@ -234,9 +302,14 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
       // A write of nothing is no request.
       if (!lineEndings && !record.bytes.empty()) exchanges.push_back({record.bytes, record.ms, {}, record.ms});
     } else if (!record.bytes.empty() || IsClose(record)) {
-      // The answer to the last request made before the bytes came (an LF a
-      // line receive left is read after the next request).
+      // The answer to the last request made before the bytes came; the rest
+      // of a piece an earlier line began ("waiting since": an LF a line
+      // receive left, read after the next request) is the rest of that answer.
       size_t owner = exchanges.size();
+      if (record.cameMs < record.ms) {
+        while (owner > sessionStart && exchanges[owner - 1].answer.empty()) --owner;
+        if (owner == sessionStart) owner = exchanges.size();
+      }
       while (owner > sessionStart && exchanges[owner - 1].requestMs > record.cameMs) --owner;
       Answer& answer = owner > sessionStart ? exchanges[owner - 1].answer : greeting;
       if (!answer.empty() && answer.back().close) continue;  // the end shows once
@@ -244,23 +317,33 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
         AddPiece(answer, exchanges[owner - 1].lastMs, record);
       } else if (sessions <= 1) {
         AddPiece(greeting, greetingLastMs, record);
-        greetingSeenMs = record.ms;
+        if (!record.bytes.empty()) {
+          const double after = record.afterMs >= 0 ? record.afterMs : record.cameMs;
+          unasked.push_back({after - openMs, record.cameMs - openMs, record.bytes});
+        }
       }
     }
   }
 
   std::ostringstream file;
-  file << "# The device on " << result.port << " as " << logName << " shows it (made by nbrun"
-       << " --spy-to-device).\n"
+  file << "# The device on " << result.port << " as " << logName << " shows it (made by " << maker
+       << ").\n"
        << "requests end " << (lineEndings ? "\"\\r\" \"\\n\"" : "none") << "\n"
        << "answers end none\n"
-       << "line rate none  # the log's times are already the line's\n";
+       << "# Its bytes come at the port's rate from when the log shows they came.\n";
   // A server that closed before anything was asked closes again at that time.
   uint32_t closesAt = 0;
   const bool closes = !greeting.empty() && greeting.back().close;
   for (const Piece& piece : greeting) closesAt = std::min(closesAt + piece.waitMs, kMostMilliseconds);
-  if (closes) greeting.pop_back();
-  if (!greeting.empty()) file << TimedText(greeting, greetingSeenMs, openMs);
+  if (!unasked.empty()) {
+    std::string guess;
+    const std::string timed = TimedText(unasked, byteMs, openMs, guess);
+    if (!guess.empty()) {
+      result.warning = logName + " shows only that " + guess;
+      file << "# Perhaps not as the device did: the log shows only that " << guess << ".\n";
+    }
+    file << timed;
+  }
   if (closes) file << "at " << closesAt << " close\n";
   for (const Exchange& exchange : exchanges) {
     file << "on " << Quoted(exchange.request) << " " << AnswerText(exchange.answer) << "\n";

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "wire/port_model.h"
 #include "wire/port_names.h"
 #include "wire/spy_log.h"
 
@@ -19,6 +20,8 @@ struct Channel {
   std::string name;   // as the plug-in gave it
   bool port = false;
   uint64_t read = 0, written = 0;  // bytes, for files
+  double byteMs = 0;               // a character's time at the port's settings
+  std::string settings, timeouts, queues;  // as last logged: each shows once per change
 };
 
 struct State {
@@ -61,6 +64,12 @@ struct State {
     }
     write(EventLine(at, where, what));
     lastEvent = key;
+  }
+  // An event that shows a state (settings, time-outs, queues): once per change.
+  void eventOnChange(std::string& last, double at, const std::string& where, const std::string& what) {
+    if (what == last) return;
+    last = what;
+    event(at, where, what);
   }
   // Writes what is held back: the open line of reads, repeats not shown.
   void finish() {
@@ -230,6 +239,8 @@ BOOL WINAPI SpyWriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD wri
                      state->data(at, channel->where, '>',
                                  std::string(static_cast<const char*>(buffer), count),
                                  n < count ? "(" + std::to_string(n) + " taken)" : "");
+                     // The device hears the request once its last byte is on the line.
+                     state->joiner.wrote(reinterpret_cast<uintptr_t>(handle), at + n * channel->byteMs);
                    }
                  });
 }
@@ -241,7 +252,7 @@ BOOL WINAPI SpyGetCommState(HANDLE handle, LPDCB dcb) {
 
 BOOL WINAPI SpySetCommState(HANDLE handle, LPDCB dcb) {
   return Observe([&] { return next.SetCommState(handle, dcb); }, [&](BOOL ok, DWORD error, double at) {
-    const Channel* channel = state->channel(handle);
+    Channel* channel = state->channel(handle);
     if (channel == nullptr || dcb == nullptr) return;
     LineSettings s;
     s.baud = dcb->BaudRate;
@@ -254,7 +265,12 @@ BOOL WINAPI SpySetCommState(HANDLE handle, LPDCB dcb) {
     s.rtsControl = dcb->fRtsControl;
     s.xonXoffOut = dcb->fOutX;
     s.xonXoffIn = dcb->fInX;
-    state->event(at, channel->where, SettingsText(s) + (ok ? "" : ": refused, " + ErrorText(error)));
+    const std::string text = SettingsText(s) + (ok ? "" : ": refused, " + ErrorText(error));
+    if (ok) {
+      channel->byteMs = nbport::ByteMicroseconds(dcb->BaudRate, dcb->ByteSize, dcb->Parity, dcb->StopBits) / 1000.0;
+      state->joiner.setByteTime(reinterpret_cast<uintptr_t>(handle), channel->byteMs);
+    }
+    state->eventOnChange(channel->settings, at, channel->where, text);
   });
 }
 
@@ -265,9 +281,9 @@ BOOL WINAPI SpyGetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
 
 BOOL WINAPI SpySetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS t) {
   return Observe([&] { return next.SetCommTimeouts(handle, t); }, [&](BOOL ok, DWORD error, double at) {
-    const Channel* channel = state->channel(handle);
+    Channel* channel = state->channel(handle);
     if (channel == nullptr || t == nullptr) return;
-    state->event(at, channel->where,
+    state->eventOnChange(channel->timeouts, at, channel->where,
                  TimeoutsText(t->ReadIntervalTimeout, t->ReadTotalTimeoutMultiplier,
                               t->ReadTotalTimeoutConstant, t->WriteTotalTimeoutMultiplier,
                               t->WriteTotalTimeoutConstant) +
@@ -304,9 +320,9 @@ BOOL WINAPI SpyClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
 BOOL WINAPI SpySetupComm(HANDLE handle, DWORD receive, DWORD transmit) {
   return Observe([&] { return next.SetupComm(handle, receive, transmit); },
                  [&](BOOL ok, DWORD error, double at) {
-                   const Channel* channel = state->channel(handle);
+                   Channel* channel = state->channel(handle);
                    if (channel == nullptr) return;
-                   state->event(at, channel->where,
+                   state->eventOnChange(channel->queues, at, channel->where,
                                 "queues receive " + std::to_string(receive) + ", transmit " +
                                     std::to_string(transmit) + ": " + Outcome(ok, error));
                  });
@@ -427,6 +443,7 @@ int WINAPI SpySend(SOCKET s, const char* buffer, int length, int flags) {
     } else {
       state->data(at, kConnection, '>', std::string(buffer, length > 0 ? length : 0),
                   result < length ? "(" + std::to_string(result) + " taken)" : "");
+      state->joiner.wrote(s, state->ms());
     }
   });
 }
@@ -435,9 +452,10 @@ int WINAPI SpyRecv(SOCKET s, char* buffer, int length, int flags) {
   return Observe([&] { return next.recv(s, buffer, length, flags); }, [&](int result, DWORD error, double at) {
     if (result == SOCKET_ERROR) {
       state->event(at, kConnection, "receive failed: " + ErrorText(error));
-    } else {
-      state->data(state->ms(), kConnection, '<', std::string(buffer, result),
-                  result == 0 ? kPeerClosed : "");
+    } else if (result == 0) {
+      state->data(state->ms(), kConnection, '<', std::string(), kPeerClosed);
+    } else {  // a receive takes what has come: less than asked is no time-out
+      state->joiner.read(s, kConnection, std::string(buffer, result), result, at, state->ms() - at);
     }
   });
 }
@@ -445,6 +463,7 @@ int WINAPI SpyRecv(SOCKET s, char* buffer, int length, int flags) {
 int WINAPI SpyClosesocket(SOCKET s) {
   return Observe([&] { return next.closesocket(s); }, [&](int result, DWORD error, double at) {
     ConnectEnded(s, at, "given up");
+    state->joiner.forget(s);
     state->event(at, kConnection, "close: " + Outcome(result != SOCKET_ERROR, error));
   });
 }
@@ -458,7 +477,9 @@ int WINAPI SpyIoctlsocket(SOCKET s, long command, u_long* argument) {
 
 Spy::Spy(std::FILE* out) {
   state = std::make_unique<State>(out);
-  state->write("       ms where  what (> the plug-in sent, < came back)");
+  // A file that has lines keeps its header: the spy adds to it.
+  const bool fresh = std::fseek(out, 0, SEEK_END) != 0 || std::ftell(out) <= 0;
+  if (fresh) state->write(kLogHeader);
 }
 
 Spy::~Spy() {
@@ -467,6 +488,13 @@ Spy::~Spy() {
 }
 
 void Spy::Flush() {
+  if (!state) return;
+  if (state->out == stdout) state->finish();
+  state->writeRepeats();
+  state->joiner.actionEnded();
+}
+
+void Spy::Finish() {
   if (state) state->finish();
 }
 

@@ -32,10 +32,14 @@ class Spy {
   Spy(const Spy&) = delete;
   Spy& operator=(const Spy&) = delete;
 
-  // Writes what the log holds back (the line of reads still open, repeats
-  // of an event not yet counted); the host calls this before it prints, so
-  // the log and the host's output stay in order.
+  // Before the host prints: on the screen, writes what the log holds back
+  // (the line of reads still open, repeats of an event not yet counted), so
+  // the log and the host's output stay in order; in a file only the
+  // repeats, so an answer the script reads over several actions (a byte at
+  // a time) stays one line.
   static void Flush();
+  // Writes everything the log holds back (before the log is read).
+  static void Finish();
 };
 
 // The spy's functions, for the chain; they log only while a Spy lives.

@@ -1,23 +1,35 @@
 // The spy's log: one short line for each exchange between a plug-in and the
 // outside world, aligned so that a dialogue reads from top to bottom.
 //
-//      time where  what
+//   # spy log, format 2: time in ms, where, what (> the plug-in sent, < came back)
 //       0.0 COM1   open "COM1": ok
 //       0.4 COM1   settings 9600 8N1, no flow control
 //       1.1 COM1   >     4 "ID\r\n"
-//      16.9 COM1   <    14 "WL-SCALE,1.0\r\n"  (14 reads)
+//      16.9 COM1   <    14 "WL-SCALE,1.0\r\n"  (14 reads, latency 2.1 ms, came after 1.2)
+//      20.0 COM1   >     8 01 03 00 00 00 02 C4 0B  "........"
+//      34.0 COM1   <     9 01 03 04 00 E7 01 F4 4A 13  ".......J."  (9 reads, latency 5.0 ms)
 //     140.2 COM1   <     0 nothing  (asked 1, waited 210 ms)
 //     211.7 COM1   close: ok
 //     212.0 TCP    connect 127.0.0.1:5000: error 10061, connection refused
 //
-// The time is in milliseconds since the spy started; ">" is what the
-// plug-in sent, "<" what came back, with its length and its bytes as the
-// runner shows them (\r, \n, \xHH). Reads that took bytes which arrived
-// together are one line: a line receive that reads a byte at a time shows
-// the answer in the pieces it came in, with the time it was first seen
-// waiting. The rest of a piece that an earlier line began (an LF a line
+// The first line names the format; it is written when the file is new. The
+// time is in milliseconds since the spy started; ">" is what the plug-in
+// sent, "<" what came back, with its length and its bytes: as the runner
+// shows them (\r, \n, \t, \\, \") when they are all text, else in hex with
+// their text beside it ("." for a byte that is not text). An answer is one
+// line however many reads took it: the pieces that came less than an idle
+// gap apart (3.5 character times at the port's rate, at least 5 ms) are
+// joined, and the line shows when its first bytes were seen, how many reads
+// took them, and the time from the request before it to its first byte
+// (latency; "latency at most" when no look at the queue came near it). The rest of a piece that an earlier line began (an LF a line
 // receive left in the port) shows when it was read, "waiting since" the
-// piece came. Pure code: no Windows here (the spy itself is spy_hooks.h).
+// piece came; "came after" is the last moment the spy saw the bytes were
+// not there yet. Settings, time-outs and queues show once per change.
+// Notes in parentheses are words of their own, comma-separated, so more
+// can follow without a change of format.
+//
+// Logs of format 1 (a header without "#", text lines only) read back as
+// well. Pure code: no Windows here (the spy itself is spy_hooks.h).
 #pragma once
 
 #include <cstdint>
@@ -32,6 +44,14 @@ namespace nbspy {
 // found the connection closed by the peer.
 constexpr char kConnectionWhere[] = "TCP";
 constexpr char kPeerClosed[] = "the peer closed the connection";
+
+// The log's first line, written when its file is new.
+constexpr char kLogHeader[] =
+    "# spy log, format 2: time in ms, where, what (> the plug-in sent, < came back)";
+
+// The idle gap that ends an answer: 3.5 character times at the port's rate
+// (`byteMs` a character; 0 for a connection), at least 5 ms.
+double IdleGapMs(double byteMs);
 
 std::string EventLine(double ms, const std::string& where, const std::string& what);
 
@@ -48,9 +68,13 @@ struct LogRecord {
   std::string bytes;     // of a data line
   double cameMs = 0;     // when its bytes came: the time, or "waiting since"
   double afterMs = -1;   // the last time they were not there yet ("came after"); -1: unknown
+  double latencyMs = -1;  // from the request before it to its first byte; -1: none shown
+  bool latencyAtMost = false;  // the log knows only that it was no longer
+  int reads = 1;          // how many reads took its bytes
   std::string text;      // of an event line: "open \"COM1\": ok"; of a data
                          // line without bytes, its note ("the peer closed
                          // the connection")
+  std::string note;      // of a data line: the words in parentheses
 };
 bool ParseLogLine(const std::string& line, LogRecord& record);
 
@@ -74,23 +98,35 @@ struct LineSettings {
 // "settings 9600 8N1, no flow control", "settings 19200 7E2, flow CTS, XON/XOFF in"
 std::string SettingsText(const LineSettings& settings);
 
+// The milliseconds a character takes at the settings a settings line
+// shows ("settings 9600 8N1, ..."); 0 for any other line, or refused ones.
+double SettingsByteMs(const std::string& text);
+
 // "time-outs read interval 500, read 10 n + 200, write 1 n + 500" (max for
 // MAXDWORD).
 std::string TimeoutsText(uint32_t readInterval, uint32_t readMultiplier, uint32_t readConstant,
                          uint32_t writeMultiplier, uint32_t writeConstant);
 
-// Gathers the reads of each channel into lines of the pieces they came in:
-// polls of the bytes waiting tell where one arrival ends and the next
-// begins. A read joins the open line when it takes bytes of the same
-// arrival as the read before it and nothing else was logged in between.
-// An arrival came between the last look that did not find it (a poll, or a
-// read that emptied the queue) and the poll that did: the line says "came
-// after" the first, so a device made from the log answers in time.
+// Gathers the reads of each channel into answer lines: polls of the bytes
+// waiting tell where one arrival ends and the next begins, and when it
+// came. A read joins the open line when nothing else was logged in between
+// and its bytes are of the same arrival as the read before it, or, in the
+// same action, came less than an idle gap after it (at the line's rate the first byte of an
+// arrival of n bytes was there n - 1 characters before the poll saw it
+// all). An arrival came between the last look that did not find it (a
+// poll, or a read that emptied the queue) and the poll that did: the line
+// says "came after" the first, so a device made from the log answers in
+// time.
 class ReadJoiner {
  public:
   using Emit = std::function<void(const std::string& line)>;
   explicit ReadJoiner(Emit emit) : emit_(std::move(emit)) {}
 
+  // `channel`'s characters take `byteMs` each from now on (0: a connection).
+  void setByteTime(uintptr_t channel, double byteMs) { byteMs_[channel] = byteMs; }
+  // The plug-in's request on `channel` was on the line at `ms`: the next
+  // answer line shows its latency from then.
+  void wrote(uintptr_t channel, double ms);
   // A poll at `ms` found `waiting` bytes in `channel`'s receive queue.
   void polled(uintptr_t channel, uint32_t waiting, double ms);
   // A read that began at `ms`, asked for `asked` bytes, took `bytes` and
@@ -100,6 +136,10 @@ class ReadJoiner {
   // Bytes still waiting when `channel` closes, taken out for the log: a
   // line of their own, "never read".
   void neverRead(uintptr_t channel, const std::string& where, const std::string& bytes, double ms);
+  // The plug-in's action ended (the host was told its outcome): a line
+  // open now takes only more bytes of the same arrival (a binary answer
+  // read a byte an action); the next piece is another answer.
+  void actionEnded() { line_.actionEnded = true; }
   // Writes the open line, if any.
   void flush();
   // The channel closed.
@@ -125,11 +165,20 @@ class ReadJoiner {
     int reads = 0;
     uint32_t asked = 0;      // of a read that came back short
     uint64_t lastPiece = 0;  // the arrival its last byte came from (0: unknown)
+    double lastByteMs = 0;   // when its last bytes were there
+    double latencyMs = -1;
+    bool latencyAtMost = false;
+    bool actionEnded = false;  // since its last read
   };
+  double byteMs(uintptr_t channel) const;
+  // When the first of `bytes` came, as far as the log can tell.
+  double firstByteMs(uintptr_t channel, double readMs) const;
 
   Emit emit_;
   std::map<uintptr_t, std::deque<Arrival>> arrivals_;
   std::map<uintptr_t, double> lookedMs_;  // the last look at each channel's queue
+  std::map<uintptr_t, double> byteMs_;
+  std::map<uintptr_t, double> requestMs_;  // a request not answered yet, when it was on the line
   uint64_t nextId_ = 0;
   Line line_;
 };

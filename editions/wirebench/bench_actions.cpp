@@ -14,6 +14,7 @@
 #include "wire/files.h"
 #include "wire/port_names.h"
 #include "wire/spy_log.h"
+#include "wire/spy_view.h"
 
 namespace wl {
 namespace wirebench {
@@ -21,12 +22,13 @@ namespace {
 
 // The file the spy writes to, while it is on.
 std::FILE* spyFile = nullptr;
+std::string spyPath;  // its name
 
 // At unload (the host ends), the spy's last lines reach its file.
 struct SpyFileCloser {
   ~SpyFileCloser() {
     if (spyFile == nullptr) return;
-    nbwire::FlushSpy();
+    nbwire::FinishSpy();
     std::fflush(spyFile);
   }
 } spyFileCloser;
@@ -116,8 +118,20 @@ Outcome Play(const std::string& parameters, bool served) {
   return served ? Outcome() : NoCommPlugInYet();
 }
 
+// The page of the log the spy wrote, beside it (wbSpy "" ends the log).
+Outcome WritePage(const std::string& logPath) {
+  std::string log;
+  if (const DWORD error = nbwire::ReadWholeFile(logPath, log)) return FileFailed("cannot read the spy log", logPath, error);
+  const std::string page = nbspy::PagePathFor(logPath);
+  if (const DWORD error = nbwire::WriteWholeFile(page, nbspy::ViewPage(log, logPath))) {
+    return FileFailed("cannot write the page", page, error);
+  }
+  return {};
+}
+
 Outcome Spy(const std::string& path, bool served) {
   std::FILE* previous = spyFile;
+  const std::string previousPath = spyPath;
   if (path.empty()) {
     nbwire::SpyTo(nullptr);
   } else {
@@ -126,10 +140,13 @@ Outcome Spy(const std::string& path, bool served) {
     if (file == nullptr) return FileFailed("cannot write the spy log", path, error);
     nbwire::SpyTo(file);  // the previous spy writes its last lines first
     spyFile = file;
+    spyPath = path;
   }
   if (previous != nullptr) std::fclose(previous);
-  if (path.empty()) spyFile = nullptr;
-  return served || path.empty() ? Outcome() : NoCommPlugInYet();
+  if (!path.empty()) return served ? Outcome() : NoCommPlugInYet();
+  spyFile = nullptr;
+  spyPath.clear();
+  return previous != nullptr ? WritePage(previousPath) : Outcome();
 }
 
 Outcome SpyToDevice(const std::string& parameters) {
@@ -144,11 +161,11 @@ Outcome SpyToDevice(const std::string& parameters) {
   if (logPath.empty() || devicePath.empty()) {
     return Failed(kNoFileName, "wbSpyToDevice needs the spy log's name and the device file's");
   }
-  nbwire::FlushSpy();  // the log may be the one the spy writes
+  nbwire::FinishSpy();  // the log may be the one the spy writes
   if (spyFile != nullptr) std::fflush(spyFile);
   std::string log;
   if (const DWORD error = nbwire::ReadWholeFile(logPath, log)) return FileFailed("cannot read the spy log", logPath, error);
-  const nbdevice::LogConversion made = nbdevice::DeviceFromLog(log, place, logPath);
+  const nbdevice::LogConversion made = nbdevice::DeviceFromLog(log, place, logPath, nbdevice::kWirebenchMaker);
   if (!made.ok) return Failed(kNothingInLog, made.error);
   if (const DWORD error = nbwire::WriteWholeFile(devicePath, made.deviceFile)) {
     return FileFailed("cannot write the device file", devicePath, error);

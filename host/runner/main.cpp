@@ -24,6 +24,7 @@
 #include "host/runner/wire.h"
 #include "wire/files.h"
 #include "wire/spy_log.h"
+#include "wire/spy_view.h"
 
 namespace {
 
@@ -59,6 +60,22 @@ nbrun::Preset PresetOf(const nbrun::Options& options) {
     }
     return false;
   };
+}
+
+// --view: the page of the spy log at `log`, written to `page`.
+int WriteView(const std::string& log, std::string page) {
+  std::string text;
+  if (const DWORD error = nbwire::ReadWholeFile(log, text)) {
+    std::fprintf(stderr, "cannot read the spy log %s: %s\n", log.c_str(), nbspy::ErrorText(error).c_str());
+    return kFailure;
+  }
+  if (page.empty()) page = nbspy::PagePathFor(log);
+  if (const DWORD error = nbwire::WriteWholeFile(page, nbspy::ViewPage(text, log))) {
+    std::fprintf(stderr, "cannot write the page %s: %s\n", page.c_str(), nbspy::ErrorText(error).c_str());
+    return kFailure;
+  }
+  std::printf("%s\n", page.c_str());
+  return kDone;
 }
 
 // --check: the warnings of a script that loads; with --strict they refuse it.
@@ -115,6 +132,7 @@ int main(int argc, char** argv) {
     return kDone;
   }
   if (!options.wire.spyToDevice.empty()) return nbrun::PrintDeviceFromLog(options.wire.spyToDevice);
+  if (!options.viewLog.empty()) return WriteView(options.viewLog, options.viewPage);
   if (options.ports) {
     ListPorts();
     if (options.plugIns.empty()) return kDone;

@@ -54,6 +54,11 @@ const OptionForm kOptions[] = {
      "print a device file that answers as the device in a\n"
      "--spy log did (PLACE=LOG: as the one on PLACE did)",
      nullptr},
+    {"--view", "LOG",
+     "write the page that shows the log's exchanges on a\n"
+     "time line, to PAGE.html when that follows, else to\n"
+     "the log's name with .html",
+     nullptr},
 };
 
 const char kCommandLine[] = "usage: nbrun [options] PLUGIN.nbp [PLUGIN.nbp...] [SCRIPT]\n";
@@ -165,8 +170,18 @@ bool TakeValue(const std::string& name, const std::string& value, Options& optio
       return true;
     }
     error = "--results takes the name of the file to write";
+  } else if (name == "--view") {
+    if (!value.empty()) {
+      options.viewLog = value;
+      return true;
+    }
+    error = "--view takes the name of a spy log";
   }
   return false;
+}
+
+bool IsPageName(const std::string& name) {
+  return name.size() > 5 && name.compare(name.size() - 5, 5, ".html") == 0;
 }
 
 // What a wire option takes, for the message when its value is malformed.
@@ -220,12 +235,16 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& error) {
         error = Mistake(error, option);
         return false;
       }
+      if (name == "--view" && i + 1 < count && IsPageName(wireArgs[i + 1])) {
+        options.viewPage = wireArgs[++i];
+      }
     } else {
       options.*option->flag = true;
     }
   }
   PlugInsAndScript(positional, options.plugIns, options.script);
-  if (options.help || options.ports || !options.plugIns.empty() || !options.wire.spyToDevice.empty()) {
+  if (options.help || options.ports || !options.plugIns.empty() || !options.wire.spyToDevice.empty() ||
+      !options.viewLog.empty()) {
     return true;
   }
   error = Mistake("name a plug-in", nullptr);

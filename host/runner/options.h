@@ -22,6 +22,7 @@ struct Options {
   bool strict = false;
   int maxSeconds = 0;
   std::string results;  // --results FILE: JUnit XML
+  std::string viewLog, viewPage;  // --view LOG [PAGE.html]
   std::vector<std::string> plugIns;
   std::string script;
   std::vector<std::pair<std::string, std::string>> presets;

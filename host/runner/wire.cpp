@@ -63,6 +63,7 @@ int PrintDeviceFromLog(const std::string& argument) {
     std::fprintf(stderr, "%s\n", made.error.c_str());
     return 2;
   }
+  if (!made.warning.empty()) std::fprintf(stderr, "nbrun: warning: %s\n", made.warning.c_str());
   std::fputs(made.deviceFile.c_str(), stdout);
   return 0;
 }

@@ -380,15 +380,23 @@ TEST_F(DeviceQuery, FlushDrainsEverythingAndStopsAtALineError) {
   EXPECT_EQ(var("wlCommErr"), " 52");
 }
 
-TEST_F(DeviceSend, OneWritePerSendAndOnePerCode) {
+TEST_F(DeviceSend, OneWritePerSendCodesAndAll) {
   FakePort& p = open("COM1", "1");
   run("wlCommSendCRLF", "1,OK");
   run("wlCommSend", "1,\"a, b\"");
   run("wlCommSendSpecial", "1|  \"x,y\"  ");
   run("wlCommSendASCII", "1,13,10,&H41,65.5,66.5");
   EXPECT_EQ(var("wlCommErr"), " 0");
-  EXPECT_EQ(p.writes, (std::vector<std::string>{"OK\r\n", "a, b", "  \"x,y\"  ", "\r", "\n", "A",
-                                                "B", "B"}));
+  EXPECT_EQ(p.writes, (std::vector<std::string>{"OK\r\n", "a, b", "  \"x,y\"  ", "\r\nABB"}));
+  // A Modbus frame leaves as one write; a bad code sends the codes before it.
+  run("wlCommSendASCII", "1,1,3,0,0,0,2,196,11");
+  run("wlCommSendASCII", "1,65,66,256,67");
+  EXPECT_EQ(var("wlCommErr"), "99");
+  run("wlCommSendASCII", "1,-1,65");
+  EXPECT_EQ(var("wlCommErr"), "99");
+  EXPECT_EQ(p.writes.size(), 6u);  // the code-less one wrote nothing
+  EXPECT_EQ(p.writes[4], std::string("\x01\x03\0\0\0\x02\xc4\x0b", 8));
+  EXPECT_EQ(p.writes[5], "AB");
 }
 
 TEST_F(DeviceSend, RefusedAndShortWritesReport69) {
@@ -399,17 +407,20 @@ TEST_F(DeviceSend, RefusedAndShortWritesReport69) {
   fake.shortWrite(1);
   run("wlCommSendCRLF", "1,abc");
   EXPECT_EQ(var("wlCommErr"), " 69");
-  // One code's failure does not stop the codes after it.
-  fake.failCall("WriteFile", ERROR_GEN_FAILURE, 2);
+  // The codes' one write: failed or short, it reports 69.
+  fake.failCall("WriteFile", ERROR_GEN_FAILURE);
   run("wlCommSendASCII", "1,65,66,67");
   EXPECT_EQ(var("wlCommErr"), " 69");
-  EXPECT_EQ(p.sent, "abc\rAC");
+  fake.shortWrite(1);
+  run("wlCommSendASCII", "1,65,66,67");
+  EXPECT_EQ(var("wlCommErr"), " 69");
+  EXPECT_EQ(p.sent, "abc\rAB");
   run("wlCommSend", "1,ok");
   EXPECT_EQ(var("wlCommErr"), " 0");
   // A bad code ends the action with "99"; codes before it were sent.
   run("wlCommSendASCII", "1,68,-1,69");
   EXPECT_EQ(var("wlCommErr"), "99");
-  EXPECT_EQ(p.sent, "abc\rACokD");
+  EXPECT_EQ(p.sent, "abc\rABokD");
 }
 
 TEST_F(DeviceSend, AWriteTheDeviceCannotTakeEndsWithinSecondsAnd69) {
@@ -630,7 +641,7 @@ TEST_F(DeviceOpen, EachActionMakesItsDeviceCallsInOrder) {
       {"wlCommGetBaud", "7,b", "", {"GetCommState"}},
       {"wlCommRxCount", "7,n", "", waiting},
       {"wlCommSend", "7,abc", "", {"WriteFile"}},
-      {"wlCommSendASCII", "7,1,2", "", {"WriteFile", "WriteFile"}},
+      {"wlCommSendASCII", "7,1,2", "", {"WriteFile"}},
       {"wlCommRxByte", "7,b,c", "xy", join({waiting, read})},
       {"wlCommRxS", "7,1,s", "", join({waiting, read})},  // everything waiting: one read
       {"wlCommRxFlush", "7", "ab", join({waiting, read, waiting, read, waiting})},

@@ -33,7 +33,20 @@ TEST(SpyLog, LinesReadBackAsWritten) {
   EXPECT_EQ(record.where, "COM12");
   EXPECT_EQ(record.direction, '<');
   EXPECT_EQ(record.bytes, all);
+  EXPECT_EQ(record.reads, 3);
   EXPECT_DOUBLE_EQ(record.cameMs, record.ms);
+  // Bytes that are not all text show in hex beside their text.
+  const std::string frame("\x01\x03\x04\x00\xE7\x01\xF4\x4A\x13", 9);
+  const std::string binary = nbspy::DataLine(34, "COM1", '<', frame, "(9 reads, latency 5.0 ms)");
+  EXPECT_EQ(binary, "     34.0 COM1   <     9 01 03 04 00 E7 01 F4 4A 13  \".......J.\"  (9 reads, latency 5.0 ms)");
+  ASSERT_TRUE(ParseLogLine(binary, record)) << binary;
+  EXPECT_EQ(record.bytes, frame);
+  EXPECT_DOUBLE_EQ(record.latencyMs, 5);
+  EXPECT_EQ(record.reads, 9);
+  EXPECT_FALSE(ParseLogLine("     34.0 COM1   <     3 01 0G 02  \"...\"", record));
+  EXPECT_FALSE(ParseLogLine("     34.0 COM1   <     3 01 02  \"..\"", record));
+  ASSERT_TRUE(ParseLogLine("     34.0 COM1   <     1 22  \"\"\"", record));  // a quote in the text beside
+  EXPECT_EQ(record.bytes, "\"");
   ASSERT_TRUE(ParseLogLine(nbspy::DataLine(20, "COM1", '<', "\n", "(waiting since 12.5)"), record));
   EXPECT_DOUBLE_EQ(record.cameMs, 12.5);
 
@@ -47,7 +60,8 @@ TEST(SpyLog, LinesReadBackAsWritten) {
   ASSERT_TRUE(ParseLogLine(nbspy::EventLine(7, "COM1", "open \"COM1\": ok"), record));
   EXPECT_EQ(record.direction, ' ');
   EXPECT_EQ(record.text, "open \"COM1\": ok");
-  EXPECT_FALSE(ParseLogLine("       ms where  what", record));
+  EXPECT_FALSE(ParseLogLine("       ms where  what", record));  // the header of either format
+  EXPECT_FALSE(ParseLogLine(nbspy::kLogHeader, record));
 
   // Lines of one dialogue line up.
   const std::string out = nbspy::DataLine(1.0, "COM1", '>', "W\r\n");
@@ -85,8 +99,9 @@ TEST(ReadJoiner, ReadsJoinIntoThePiecesTheBytesCameIn) {
     lines.push_back(record);
     texts.push_back(line);
   });
-  // An answer in two pieces, read a byte at a time: two lines, each at the
-  // time its piece was first seen waiting.
+  // An answer in two pieces, read a byte at a time: one line, at the time
+  // its first piece was first seen waiting, as no look between them found
+  // the queue empty.
   joiner.polled(1, 0, 5);
   joiner.polled(1, 6, 10);
   ReadBytes(joiner, 1, "ST,", 3, 11);
@@ -94,36 +109,36 @@ TEST(ReadJoiner, ReadsJoinIntoThePiecesTheBytesCameIn) {
   ReadBytes(joiner, 1, "GS,", 13, 21);
   ReadBytes(joiner, 1, "+0012.34 kg\r\n", 0, 22);
   joiner.flush();
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[0].bytes, "ST,GS,");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].bytes, "ST,GS,+0012.34 kg\r\n");
   EXPECT_DOUBLE_EQ(lines[0].ms, 10);
-  EXPECT_NE(texts[0].find("(6 reads, came after 5.0)"), std::string::npos) << texts[0];
+  EXPECT_NE(texts[0].find("(19 reads, came after 5.0)"), std::string::npos) << texts[0];
   EXPECT_DOUBLE_EQ(lines[0].afterMs, 5);  // the poll that found nothing
-  EXPECT_EQ(lines[1].bytes, "+0012.34 kg\r\n");
-  EXPECT_DOUBLE_EQ(lines[1].ms, 20);
-  EXPECT_DOUBLE_EQ(lines[1].afterMs, 11);  // the last poll that saw only the first piece
 
-  // One read of both pieces is one line; reads no poll announced are a line
-  // each; anything logged in between (flush) ends a line.
+  // One read of both pieces is one line; reads no poll announced join the
+  // line when they come less than an idle gap after it; anything logged in
+  // between (flush) ends a line.
   lines.clear();
   joiner.polled(1, 2, 30);
   joiner.polled(1, 5, 31);
   joiner.read(1, "COM1", "abcde", 5, 32, 0);
-  joiner.read(1, "COM1", "f", 1, 33, 0);
-  joiner.read(1, "COM1", "g", 1, 34, 0);
-  joiner.polled(1, 2, 35);
-  joiner.read(1, "COM1", "h", 1, 36, 0);
+  joiner.read(1, "COM1", "f", 1, 60, 0);
+  joiner.read(1, "COM1", "g", 1, 61, 0);
+  joiner.polled(1, 0, 80);
+  joiner.polled(1, 2, 100);
+  joiner.read(1, "COM1", "h", 1, 101, 0);
   joiner.flush();
-  joiner.read(1, "COM1", "i", 1, 37, 0);
+  joiner.read(1, "COM1", "i", 1, 102, 0);
   joiner.flush();
-  ASSERT_EQ(lines.size(), 5u);
+  ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0].bytes, "abcde");
-  EXPECT_EQ(lines[1].bytes, "f");
-  EXPECT_DOUBLE_EQ(lines[1].ms, 33);
-  EXPECT_EQ(lines[3].bytes, "h");
-  EXPECT_EQ(lines[4].bytes, "i");  // same piece, but a line came between
-  EXPECT_DOUBLE_EQ(lines[4].ms, 37);
-  EXPECT_DOUBLE_EQ(lines[4].cameMs, 35);
+  EXPECT_EQ(lines[1].bytes, "fg");
+  EXPECT_DOUBLE_EQ(lines[1].ms, 60);
+  EXPECT_EQ(lines[1].reads, 2);
+  EXPECT_EQ(lines[2].bytes, "h");
+  EXPECT_EQ(lines[3].bytes, "i");  // same piece, but a line came between
+  EXPECT_DOUBLE_EQ(lines[3].ms, 102);
+  EXPECT_DOUBLE_EQ(lines[3].cameMs, 100);
 
   // A read that comes back short ends its line with what it asked and how
   // long it waited; reads that found nothing gather in one line; another
@@ -157,4 +172,85 @@ TEST(ReadJoiner, ReadsJoinIntoThePiecesTheBytesCameIn) {
   EXPECT_EQ(lines[1].bytes, "\n");
   EXPECT_NE(texts[1].find("(never read, came after 900.0)"), std::string::npos) << texts[1];
   EXPECT_DOUBLE_EQ(lines[1].afterMs, 900);
+}
+
+// An answer read in the pieces a line receive's polls found, at 9600 baud:
+// the pieces came less than an idle gap apart at the line's rate, so they
+// are one line, with its latency from the request; a piece long after is
+// a line of its own.
+TEST(ReadJoiner, AnAnswerIsOneLineWithItsLatency) {
+  std::vector<LogRecord> lines;
+  std::vector<std::string> texts;
+  nbspy::ReadJoiner joiner([&](const std::string& line) {
+    LogRecord record;
+    EXPECT_TRUE(ParseLogLine(line, record)) << line;
+    lines.push_back(record);
+    texts.push_back(line);
+  });
+  joiner.setByteTime(5, 10.0 / 9.6);
+  joiner.wrote(5, 10);
+  joiner.polled(5, 0, 11);
+  ReadBytes(joiner, 5, "S ", 0, 21);
+  ReadBytes(joiner, 5, "S      12.", 0, 31);
+  ReadBytes(joiner, 5, "345 g\r", 0, 40);
+  joiner.polled(5, 0, 60);  // a look that found nothing: what comes next is another line
+  ReadBytes(joiner, 5, "X", 0, 100);
+  joiner.flush();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].bytes, "S S      12.345 g\r");
+  EXPECT_DOUBLE_EQ(lines[0].ms, 21);
+  EXPECT_EQ(lines[0].reads, 18);
+  EXPECT_NEAR(lines[0].latencyMs, 10, 0.05);  // its first byte was there a character before the poll
+  EXPECT_NE(texts[0].find("(18 reads, latency 10.0 ms, came after 11.0)"), std::string::npos) << texts[0];
+  EXPECT_EQ(lines[1].bytes, "X");
+  EXPECT_LT(lines[1].latencyMs, 0);  // one request, one latency
+  // At a slower rate the same polls' pieces are further apart: still one line.
+  joiner.setByteTime(6, 10.0 / 1.2);
+  joiner.polled(6, 0, 0);
+  ReadBytes(joiner, 6, "AB", 0, 20);
+  ReadBytes(joiner, 6, "CD", 0, 30);
+  // A binary answer read a byte an action is one line; what came after
+  // the action ended is another answer.
+  joiner.actionEnded();
+  joiner.polled(6, 3, 50);
+  for (const char* byte : {"\x01", "\x02", "\x03"}) {
+    joiner.read(6, "COM6", byte, 1, 51, 0.1);
+    joiner.actionEnded();
+  }
+  joiner.polled(6, 0, 52);
+  joiner.polled(6, 2, 53);
+  joiner.read(6, "COM6", "EF", 2, 54, 0.1);
+  joiner.flush();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[2].bytes, "ABCD");
+  EXPECT_EQ(lines[3].bytes, "\x01\x02\x03");
+  EXPECT_EQ(lines[4].bytes, "EF");
+
+  // The rest of a piece that came before the request (the LF a line
+  // receive left) is no answer to it: the latency is the next answer's.
+  lines.clear();
+  joiner.setByteTime(7, 1);
+  joiner.polled(7, 2, 300);
+  joiner.read(7, "COM7", "\r", 1, 301, 0);
+  joiner.flush();
+  joiner.wrote(7, 310);
+  joiner.read(7, "COM7", "\n", 1, 311, 0);
+  joiner.flush();
+  joiner.polled(7, 0, 312);
+  joiner.polled(7, 3, 320);
+  joiner.read(7, "COM7", "OK\r", 3, 321, 0);
+  joiner.flush();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_LT(lines[1].latencyMs, 0);
+  EXPECT_DOUBLE_EQ(lines[2].latencyMs, 8);  // its first byte two characters before the poll saw three
+  EXPECT_FALSE(lines[2].latencyAtMost);
+  // An answer no look came near: the log knows only a bound.
+  joiner.wrote(7, 400);
+  joiner.polled(7, 0, 401);
+  joiner.polled(7, 3, 500);
+  joiner.read(7, "COM7", "OK\r", 3, 501, 0);
+  joiner.flush();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_TRUE(lines[3].latencyAtMost);
+  EXPECT_DOUBLE_EQ(lines[3].latencyMs, 98);
 }

@@ -16,6 +16,7 @@
 #include "host/nbhost.h"
 #include "support/paths.h"
 #include "wire/spy_log.h"
+#include "wire/spy_view.h"
 
 namespace {
 
@@ -177,15 +178,36 @@ TEST_P(Wirebench, PlaysAPortAndAServerAndTheSpyRecordsEveryByte) {
   EXPECT_TRUE(Has(server.events, "connect 127.0.0.7:7077: ok")) << text;
   EXPECT_TRUE(Has(server.events, "the peer closed the connection")) << text;
 
-  // Devices made from the record answer as the originals did.
+  // The log begins with its format; wbSpy "" wrote its page beside it.
+  EXPECT_EQ(text.rfind(nbspy::kLogHeader, 0), 0u) << text;
+  const std::string page = ReadAll(nbspy::PagePathFor(log));
+  EXPECT_EQ(page.rfind("<!DOCTYPE html>", 0), 0u);
+  EXPECT_NE(page.find("\"TCP 127.0.0.7:7077\""), std::string::npos);  // a lane of the connection
+  // Nothing from elsewhere: no file named, and the page forbids any.
+  EXPECT_EQ(page.find(" src="), std::string::npos);
+  EXPECT_NE(page.find("default-src 'none'"), std::string::npos);
+
+  // Devices made from the record answer as the originals did, and say who made them.
   b.bench("wbSpyToDevice", log + ",COM14," + Scratch("scale-made.dev"));
   b.bench("wbSpyToDevice", log + ",127.0.0.7:7077," + Scratch("lines-made.dev"));
+  EXPECT_NE(ReadAll(Scratch("scale-made.dev")).find("(made by wbSpyToDevice)"), std::string::npos);
   b.bench("wbPlay", "COM14," + Scratch("scale-made.dev"));
   b.bench("wbPlay", "127.0.0.7:7077," + Scratch("lines-made.dev"));
   AskTheScale(b, comm, "14");
   TalkToTheService(b, comm);
   b.bench("wbPlay", "COM14,");
   b.bench("wbPlay", "127.0.0.7:7077,");
+
+  // A second record in the same file adds to it and keeps the one header.
+  b.bench("wbSpy", log);
+  b.bench("wbPlay", "COM14," + Scratch("scale.dev", kScale));
+  AskTheScale(b, comm, "14");
+  b.bench("wbSpy", "");
+  b.bench("wbPlay", "COM14,");
+  const std::string both = ReadAll(log);
+  EXPECT_EQ(both.rfind(text, 0), 0u);
+  EXPECT_EQ(both.find("# spy log"), both.rfind("# spy log")) << both;
+  EXPECT_EQ(RecordOf(both, "COM14").sent, "ID\r\nW\r\nID\r\nW\r\n") << both;
 }
 
 INSTANTIATE_TEST_SUITE_P(Editions, Wirebench, ::testing::Values("Wirelet.nbp", "Quillport.nbp"));
