@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <sstream>
 #include <vector>
 
 #include "device_model.h"
+#include "serial/error_table.h"
 #include "wire/port_names.h"
 #include "wire/spy_log.h"
 
@@ -253,6 +255,49 @@ std::vector<nbspy::LogRecord> JoinFrames(const std::vector<nbspy::LogRecord>& re
 
 }  // namespace
 
+// A device pulled out as a log shows it: calls on the port failing with a
+// code a removed adapter gives, then opens failing until one succeeds. The
+// device file's unplug and plug in go halfway between the last call that
+// worked and the first that failed, and between the last refused open and
+// the one that worked, so a replay meets them between the same calls.
+struct Removal {
+  bool seen = false;
+  uint32_t code = 0;
+  double unplugMs = 0;  // from the open of the session it came in
+  double plugMs = -1;   // from the same open; -1: never back
+};
+
+// The Windows code of an event "... failed: error N", or 0.
+uint32_t FailureCode(const nbspy::LogRecord& r) {
+  const std::string mark = "failed: error ";
+  const size_t at = r.direction == ' ' ? r.text.find(mark) : std::string::npos;
+  if (at == std::string::npos) return 0;
+  return static_cast<uint32_t>(std::strtoul(r.text.c_str() + at + mark.size(), nullptr, 10));
+}
+
+Removal RemovalOf(const std::vector<nbspy::LogRecord>& records) {
+  Removal removal;
+  double openMs = 0, lastWorked = 0, lastRefused = 0;
+  for (const nbspy::LogRecord& r : records) {
+    const bool opened = r.direction == ' ' && r.text.rfind("open ", 0) == 0 &&
+                        r.text.find(": ok") != std::string::npos;
+    if (!removal.seen) {
+      const uint32_t code = FailureCode(r);
+      if (code != 0 && wl::IsRemovalCode(code)) {
+        removal = {true, code, (lastWorked + r.ms) / 2 - openMs, -1};
+      } else {
+        if (opened) openMs = r.ms;
+        lastWorked = r.ms;
+      }
+    } else if (opened) {
+      removal.plugMs = (lastRefused + r.ms) / 2 - openMs;
+      break;
+    }
+    lastRefused = r.ms;
+  }
+  return removal;
+}
+
 LogConversion DeviceFromLog(const std::string& log, const std::string& place,
                             const std::string& logName, const std::string& maker) {
   LogConversion result;
@@ -345,6 +390,13 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
     file << timed;
   }
   if (closes) file << "at " << closesAt << " close\n";
+  const Removal removal = RemovalOf(records);
+  if (removal.seen) {
+    file << "# Pulled out as the log shows (its calls failed with " << removal.code
+         << "); the times count from each open.\n"
+         << "at " << Milliseconds(removal.unplugMs) << " unplug error " << removal.code << "\n";
+    if (removal.plugMs >= 0) file << "at " << Milliseconds(removal.plugMs) << " plug in\n";
+  }
   for (const Exchange& exchange : exchanges) {
     file << "on " << Quoted(exchange.request) << " " << AnswerText(exchange.answer) << "\n";
   }

@@ -135,6 +135,14 @@ TEST_F(QuillportOpen, TheWriteMultiplierCoversAByteAtThePortsRate) {
     EXPECT_EQ(" " + std::to_string(p.timeouts.WriteTotalTimeoutMultiplier), multiplier);
   }
   EXPECT_EQ(p.timeouts.ReadTotalTimeoutConstant, 200u);
+  // At 1200 baud 500 bytes take 4.2 s on the line: they go out whole.
+  run("wlCommSetBaud", "1,1200");
+  const std::string text(500, 'x');
+  const DWORD start = fake.now();
+  run("wlCommSend", "1," + text);
+  EXPECT_EQ(var("wlCommErr"), " 0");
+  EXPECT_EQ(p.sent.size(), 500u);
+  EXPECT_GE(fake.now() - start, 4166u);
   run("wlCommClose", "1");
   FakePort& q = fake.addPort("COM3");
   run("wlCommOpenStd", "3,1200");

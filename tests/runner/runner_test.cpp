@@ -670,21 +670,42 @@ TEST_P(Runner, ADeviceFileActsAsThePortsPeerDoes) {
 TEST_P(Runner, APlayedDeviceIsPulledOutAndPluggedInAgain) {
   const std::string device = WriteScratch(
       "pulled.dev", "on \"ID\" send \"WL\"\non \"PULL\" unplug error 1617 then plug in after 500\n");
+  // Out, every action on the port reports the device gone (71) at once, a
+  // line receive of 10 s included; an open while it is out fails (53); once
+  // it is back the port opens again, without a close first, then with one.
+  std::string gone = "wlCommSendCRLF \"12,PULL\"\n";
+  for (const char* action : {"wlCommSendCRLF \"12,ID\"", "wlCommRxLine \"12,line,1000\"",
+                             "wlCommRxCount \"12,n\"", "wlCommGetBaud \"12,b\"",
+                             "wlCommRxS \"12,5,s\"", "wlCommSetBaud \"12,19200\""}) {
+    gone += std::string(action) + "\nExpect \"[wlCommErr]\" \" 71\"\n";
+  }
   const std::string script = WriteScratch("pulled.nbs",
-                                          "wlCommOpenStd \"12,9600\"\n"
-                                          "wlCommSendCRLF \"12,PULL\"\n"
-                                          "wlCommRxLine \"12,gone,1\"\n"
-                                          "wlCommClose \"12\"\n"
-                                          "wlCommOpenStd \"12,9600\"\n"
-                                          "Pause \"600\"\n"
-                                          "wlCommOpenStd \"12,9600\"\n"
-                                          "wlCommSendCRLF \"12,ID\"\n"
-                                          "wlCommRxLine \"12,id,300\"\n"
-                                          "wlCommClose \"12\"\n");
+                                          "wlCommOpenStd \"12,9600\"\n" + gone +
+                                              "wlCommOpenStd \"12,9600\"\n"
+                                              "Expect \"[wlOpenCommErr]\" \" 53\"\n"
+                                              "Pause \"600\"\n"
+                                              "wlCommOpenStd \"12,9600\"\n"
+                                              "Expect \"[wlOpenCommErr]\" \" 0\"\n"
+                                              "wlCommSendCRLF \"12,ID\"\n"
+                                              "wlCommRxLine \"12,id,300\"\n"
+                                              "Expect \"[id]\" \"WL\"\n" +
+                                              gone +
+                                              "wlCommClose \"12\"\n"
+                                              "Expect \"[wlCommErr]\" \" 0\"\n"
+                                              "Pause \"600\"\n"
+                                              "wlCommOpenStd \"12,9600\"\n"
+                                              "Expect \"[wlOpenCommErr]\" \" 0\"\n"
+                                              "wlCommSendCRLF \"12,ID\"\n"
+                                              "wlCommRxLine \"12,id,300\"\n"
+                                              "Expect \"[id]\" \"WL\"\n"
+                                              "wlCommClose \"12\"\n");
   const std::string log = wltest::ScratchDir("runner") + "\\pulled.log";
+  const DWORD start = GetTickCount();
   const Outcome run = RunNbrun("--spy=" + Quoted(log) + " --device COM12=" + Quoted(device) + " " +
                                plugIn() + " " + Quoted(script));
-  EXPECT_TRUE(Has(run.out, "id = \"WL\"")) << run.out;
+  EXPECT_EQ(run.exitCode, 0u) << run.out;
+  // Two 10 s line receives that waited would take 20 s; the pauses take 1.2.
+  EXPECT_LT(GetTickCount() - start, 15000u) << "an action waited on a device that is gone";
   // In this order: calls failing with the code, the open refused while it
   // is out, the open once it is back.
   const std::string text = ReadAll(log);

@@ -109,6 +109,12 @@ TEST_F(WindowsInherited, AnOpenClearsWhatDropsOrAltersBytesAndKeepsTheFlowSettin
   EXPECT_EQ(p.dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_DISABLE));
   EXPECT_EQ(wltest::CallNames(fake.callsOn("COM3")), freshCalls) << "the open made other calls";
   EXPECT_EQ(fresh.dcb.fAbortOnError, 0u);
+  // A line error at the device's power-up no longer fails every send with
+  // 995 until an error query: a send-only script goes on working.
+  p.lineErrors = CE_FRAME;
+  run("wlCommSend", "3,abc");
+  EXPECT_EQ(var("wlCommErr"), " 0");
+  EXPECT_EQ(p.sent, "abc");
   // Later settings leave what the script set alone.
   run("wlCommSetDTRflow", "3,1");
   EXPECT_EQ(p.dcb.fDtrControl, static_cast<DWORD>(DTR_CONTROL_HANDSHAKE));

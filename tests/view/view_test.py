@@ -27,7 +27,8 @@ import run_doc_blocks  # noqa: E402
 from run_doc_blocks import windows  # noqa: E402
 
 DIALOGUES = [
-    ("modbus", ["--device", "COM1=examples/devices/modbus-rtu.dev", "Wirelet.nbp", "examples/recipes/modbus.nbs"]),
+    ("modbus", ["--device", "COM1=examples/devices/modbus-rtu.dev", "Wirelet.nbp", "Wirecodes.nbp",
+                "examples/recipes/modbus.nbs"]),
     ("stream", ["--device", "COM1=examples/devices/scale-stream.dev", "Wirelet.nbp", "examples/recipes/scale-stream.nbs"]),
     ("scpi", ["--device", "127.0.0.7:5025=examples/devices/scpi-meter.dev", "Wirelet.nbp", "examples/recipes/scpi.nbs"]),
 ]

@@ -125,3 +125,32 @@ TEST(DeviceFromLog, ALogOfTheFirstFormatStillMakesItsDevice) {
   scale.advance(400);
   EXPECT_EQ(scale.take(100), "ST,GS,+0012.35 kg\r") << made.deviceFile;
 }
+
+// A device pulled out shows in the log as calls failing with a removed
+// adapter's code and opens refused until one works: the made device is
+// unplugged and plugged in between the same calls; a failure with another
+// code is no removal.
+TEST(DeviceFromLog, AnAdapterPulledOutIsPulledOutInTheMadeDevice) {
+  const std::string header = std::string(nbspy::kLogHeader) + "\n";
+  const std::string before = "      0.5 COM1   open \"COM1\": ok\n" + Wrote(1.4, "W\r\n") +
+                             nbspy::DataLine(17.7, "COM1", '<', "ST,GS,+0012.34 kg\r\n") + "\n";
+  const std::string removed = "   1873.4 COM1   reading the settings failed: error 1617\n"
+                              "   2383.6 COM1   close: ok\n"
+                              "   2383.7 COM1   open \"COM1\": error 2, no such file or device\n"
+                              "   2884.8 COM1   open \"COM1\": error 2, no such file or device\n"
+                              "   3388.7 COM1   open \"COM1\": ok\n";
+  const nbdevice::LogConversion made =
+      nbdevice::DeviceFromLog(header + before + removed + Wrote(3391.8, "W\r\n"), "COM1", "s.log", "a test");
+  ASSERT_TRUE(made.ok) << made.error;
+  // Halfway between the last call that worked and the first that failed,
+  // and between the last refused open and the one that worked.
+  EXPECT_EQ(Count(made.deviceFile, "at 945 unplug error 1617\n"), 1u) << made.deviceFile;
+  EXPECT_EQ(Count(made.deviceFile, "at 3136 plug in\n"), 1u) << made.deviceFile;
+  Played(made.deviceFile);
+
+  const std::string refused = "   1873.4 COM1   reading the settings failed: error 87\n";
+  const nbdevice::LogConversion other =
+      nbdevice::DeviceFromLog(header + before + refused, "COM1", "s.log", "a test");
+  ASSERT_TRUE(other.ok) << other.error;
+  EXPECT_EQ(Count(other.deviceFile, "unplug"), 0u) << other.deviceFile;
+}
