@@ -149,7 +149,9 @@ bool ParseLogLine(const std::string& line, LogRecord& record) {
   }
   const size_t note = line.find('(', at), close = line.rfind(')');
   if (note != std::string::npos) record.note = line.substr(note + 1, close > note ? close - note - 1 : close);
-  record.reads = static_cast<int>(NoteNumber(record.note, " reads", 1));
+  // A count past any a log holds (a hand-edited or damaged line) reads as one.
+  const double reads = NoteNumber(record.note, " reads", 1);
+  record.reads = reads >= 1 && reads <= 1e9 ? static_cast<int>(reads) : 1;
   record.latencyAtMost = record.note.find("latency at most ") != std::string::npos;
   record.latencyMs = NoteNumber(record.note, record.latencyAtMost ? "latency at most " : "latency ", -1);
   record.cameMs = NoteNumber(record.note, "waiting since ", record.ms);

@@ -22,6 +22,7 @@
 #include "host/runner/script.h"
 #include "host/runner/warnings.h"
 #include "host/runner/wire.h"
+#include "serial/serial_rules.h"
 #include "wire/files.h"
 #include "wire/spy_log.h"
 #include "wire/spy_view.h"
@@ -38,7 +39,7 @@ using Refuse = std::function<int(const std::string& why)>;
 // opened, so listing never disturbs a device.
 void ListPorts() {
   int found = 0;
-  for (int n = 1; n <= 32; ++n) {
+  for (int64_t n = 1; n <= wl::kHighestPort; ++n) {
     const std::string name = "COM" + std::to_string(n);
     char target[1024];
     if (QueryDosDeviceA(name.c_str(), target, sizeof target) != 0) {
