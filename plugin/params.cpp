@@ -7,6 +7,8 @@
 namespace wl {
 namespace {
 
+constexpr size_t kUsualFieldCount = 4;
+
 // Applies `visit` to each field of `text` by the comma rule; returns the count.
 // A field starts after blanks; a quoted field runs to the next quote (or the
 // end) and whatever follows it up to the next comma is dropped; an unquoted
@@ -168,6 +170,9 @@ int CountFields(const std::string& text, const std::string& delimiter) {
 
 std::vector<std::string> SplitFields(const std::string& text, const std::string& delimiter) {
   std::vector<std::string> fields;
+  // Room for the fields of nearly every action at once: one allocation
+  // instead of one for each field as the vector grows.
+  fields.reserve(kUsualFieldCount);
   auto keep = [&](size_t start, size_t length) { fields.emplace_back(text, start, length); };
   if (delimiter.empty()) {
     ScanCommaFields(text, keep);

@@ -88,11 +88,19 @@ int ReceiveBuffer::receiveLine(ByteSource& source, std::string& line, bool& endO
   end = LineEnd::Whole;
   for (;;) {
     if (count_ > 0) {
-      piece.start();
       if (stream) stream->start();
       const char* from = bytes_.get() + head_;
       const char* lf = static_cast<const char*>(std::memchr(from, '\n', count_));
       const size_t span = lf ? static_cast<size_t>(lf - from) : count_;
+      if (lf == nullptr) {
+        // The line goes on past the buffer: its piece's time starts with
+        // its first byte (a line taken whole from the buffer never asks),
+        // and its bytes are about to be consumed before it is complete, so
+        // the room for the whole piece is taken now, while a failure to get
+        // it still loses nothing.
+        piece.start();
+        line.reserve(start + kLinePieceBytes);
+      }
       const size_t through = AppendWithoutCr(line, from, span, room);
       if (through < span) {  // a byte that is not the end found the piece full
         consume(through);
@@ -128,6 +136,46 @@ int ReceiveBuffer::receiveLine(ByteSource& source, std::string& line, bool& endO
       return 0;
     }
   }
+}
+
+bool ReceiveBuffer::takeWholeLine(std::string& out) {
+  const char* from = bytes_.get() + head_;
+  const char* lf = static_cast<const char*>(std::memchr(from, '\n', count_));
+  if (lf == nullptr) return false;
+  const size_t span = static_cast<size_t>(lf - from);
+  const bool crLf = span > 0 && from[span - 1] == '\r';
+  const size_t body = crLf ? span - 1 : span;
+  if (body > kLinePieceBytes || std::memchr(from, '\r', body) != nullptr) return false;
+  if (crLf) {
+    out.append(from, span + 1);  // the line and its own CR LF in one copy
+  } else {
+    out.append(from, span);
+    out.append("\r\n", 2);
+  }
+  consume(span + 1);
+  return true;
+}
+
+int ReceiveBuffer::receiveLines(ByteSource& source, std::string& out, size_t batch,
+                                bool& endOfData, Deadline& stream) {
+  endOfData = false;
+  while (out.size() < batch) {
+    if (count_ > 0 && takeWholeLine(out)) {
+      stream.start();
+      if (count_ == 0 && shortRead_) {
+        endOfData = true;
+        return 0;
+      }
+      continue;
+    }
+    // The next line needs a receive, or is one takeWholeLine leaves alone.
+    if (count_ == 0 && stream.expired()) return 0;
+    LineEnd end = LineEnd::Whole;
+    if (const int error = receiveLine(source, out, endOfData, end, &stream)) return error;
+    if (end == LineEnd::Whole) out.append("\r\n", 2);
+    if (endOfData) return 0;
+  }
+  return 0;
 }
 
 int ReceiveBuffer::discard(ByteSource& source, bool& endOfData) {

@@ -57,6 +57,15 @@ class ReceiveBuffer {
   int receiveLine(ByteSource& source, std::string& line, bool& endOfData, LineEnd& end,
                   Deadline* stream = nullptr);
 
+  // Lines as receiveLine gives them, each whole one followed by CR LF,
+  // appended to `out` until it holds at least `batch` bytes, the end flag is
+  // set, or `stream` has expired when the next line needs a receive (lines
+  // already in the buffer are taken without looking at the clock). `out`
+  // needs room for `batch` bytes and a piece beside what it holds. After an
+  // error the failed line is left out.
+  int receiveLines(ByteSource& source, std::string& out, size_t batch, bool& endOfData,
+                   Deadline& stream);
+
   // Drops the unread bytes and everything the source holds at the moment.
   int discard(ByteSource& source, bool& endOfData);
 
@@ -66,6 +75,9 @@ class ReceiveBuffer {
   // One receive into the empty buffer: its count, or -1 with `errorNumber`.
   int refill(ByteSource& source, int& errorNumber);
   void consume(size_t n);
+  // The next line when it lies whole in the buffer with no CR before its
+  // end and fits one piece, appended with CR LF; false when it needs more.
+  bool takeWholeLine(std::string& out);
 
   std::unique_ptr<char[]> bytes_;
   size_t head_ = 0;   // first unread byte

@@ -44,9 +44,7 @@ void WriteBatch(std::string& batch, int& errorNumber) {
 int ReceiveLinesInto(std::string& batch, int& errorNumber) {
   Deadline stream(SystemClock(), kStreamLimitMilliseconds);
   do {
-    LineEnd end = LineEnd::Whole;
-    if (const int receiveError = tcpReceiveLine(batch, end, &stream)) return receiveError;
-    if (end == LineEnd::Whole) batch += kLineEnd;
+    if (const int receiveError = tcpReceiveLines(batch, kFileBatch, stream)) return receiveError;
     if (batch.size() >= kFileBatch) WriteBatch(batch, errorNumber);
   } while (!tcpAtEnd() && !stream.expired());
   return 0;
@@ -89,8 +87,6 @@ void wlTCPrxF(const std::string& fileName) {
     std::string batch;
     int receiveError = kNoMemory;
     try {
-      // Room for a full batch and one more line: appends never reallocate.
-      batch.reserve(kFileBatch + kReceiveBufferSize + sizeof kLineEnd);
       receiveError = ReceiveLinesInto(batch, errorNumber);
       WriteBatch(batch, errorNumber);
     } catch (const std::bad_alloc&) {
