@@ -34,6 +34,7 @@ int ReceiveBuffer::refill(ByteSource& source, int& errorNumber) {
   if (n < 0) return n;
   head_ = 0;
   count_ = static_cast<size_t>(n);
+  refilled_ = true;
   if (count_ < kReceiveBufferSize) shortRead_ = true;
   return n;
 }
@@ -159,6 +160,7 @@ bool ReceiveBuffer::takeWholeLine(std::string& out) {
 int ReceiveBuffer::receiveLines(ByteSource& source, std::string& out, size_t batch,
                                 bool& endOfData, Deadline& stream) {
   endOfData = false;
+  refilled_ = false;
   while (out.size() < batch) {
     if (count_ > 0 && takeWholeLine(out)) {
       stream.start();
@@ -166,14 +168,19 @@ int ReceiveBuffer::receiveLines(ByteSource& source, std::string& out, size_t bat
         endOfData = true;
         return 0;
       }
-      continue;
+    } else {
+      LineEnd end = LineEnd::Whole;
+      if (const int error = receiveLine(source, out, endOfData, end, &stream)) return error;
+      if (end == LineEnd::Whole) out.append("\r\n", 2);
+      if (endOfData) return 0;
     }
-    // The next line needs a receive, or is one takeWholeLine leaves alone.
-    if (count_ == 0 && stream.expired()) return 0;
-    LineEnd end = LineEnd::Whole;
-    if (const int error = receiveLine(source, out, endOfData, end, &stream)) return error;
-    if (end == LineEnd::Whole) out.append("\r\n", 2);
-    if (endOfData) return 0;
+    // Time passes in the waits: the limit is looked at after the first line
+    // a receive brought and before the next receive, never more than once a
+    // line.
+    if (refilled_ || count_ == 0) {
+      refilled_ = false;
+      if (stream.expired()) return 0;
+    }
   }
   return 0;
 }

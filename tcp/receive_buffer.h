@@ -59,8 +59,9 @@ class ReceiveBuffer {
 
   // Lines as receiveLine gives them, each whole one followed by CR LF,
   // appended to `out` until it holds at least `batch` bytes, the end flag is
-  // set, or `stream` has expired when the next line needs a receive (lines
-  // already in the buffer are taken without looking at the clock). `out`
+  // set, or `stream` has expired, looked at after the first line of each
+  // receive and before the next receive (the lines between are taken
+  // without the clock). `out`
   // needs room for `batch` bytes and a piece beside what it holds. After an
   // error the failed line is left out.
   int receiveLines(ByteSource& source, std::string& out, size_t batch, bool& endOfData,
@@ -83,6 +84,7 @@ class ReceiveBuffer {
   size_t head_ = 0;   // first unread byte
   size_t count_ = 0;  // unread bytes from head_
   bool shortRead_ = false;  // the latest receive returned less than a full buffer
+  bool refilled_ = false;   // a receive came since receiveLines last looked at its limit
 };
 
 }  // namespace wl

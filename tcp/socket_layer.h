@@ -42,8 +42,9 @@ int tcpReceiveLine(std::string& line, LineEnd& end, Deadline* stream = nullptr);
 
 // Lines as tcpReceiveLine gives them, each whole one followed by CR LF,
 // appended to `out` until it holds at least `batch` bytes, the end flag is
-// set, or `stream` (started with the first byte taken) has expired when the
-// next line needs a receive; after an error the failed line is left out.
+// set, or `stream` (started with the first byte taken) has expired, looked
+// at after the first line of each receive and before the next; after an
+// error the failed line is left out.
 int tcpReceiveLines(std::string& out, size_t batch, Deadline& stream);
 
 // Discards the unread bytes and what the socket already holds, without
