@@ -173,13 +173,19 @@ std::vector<std::string> SplitFields(const std::string& text, const std::string&
   // Room for the fields of nearly every action at once: one allocation
   // instead of one for each field as the vector grows.
   fields.reserve(kUsualFieldCount);
+  SplitFieldsInto(text, delimiter, fields);
+  return fields;
+}
+
+void SplitFieldsInto(const std::string& text, const std::string& delimiter,
+                     std::vector<std::string>& fields) {
+  fields.clear();
   auto keep = [&](size_t start, size_t length) { fields.emplace_back(text, start, length); };
   if (delimiter.empty()) {
     ScanCommaFields(text, keep);
   } else {
     ScanDelimitedFields(text, delimiter, keep);
   }
-  return fields;
 }
 
 long double ReadNumber(const std::string& field) {

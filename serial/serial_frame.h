@@ -18,6 +18,11 @@ constexpr FieldCount Exactly(int n) { return {n, n}; }
 constexpr FieldCount AtLeast(int n) { return {n, 1 << 30}; }
 
 struct SerialFrame {
+  SerialFrame();
+  ~SerialFrame();
+  SerialFrame(const SerialFrame&) = delete;
+  SerialFrame& operator=(const SerialFrame&) = delete;
+
   std::vector<std::string> fields;
   int16_t port = 0;
   int errorNumber = 0;
@@ -28,6 +33,9 @@ struct SerialFrame {
   std::string deviceName() const;
   // wlCommErr := the error number.
   void publish() const;
+
+ private:
+  bool holdsSpare_ = false;
 };
 
 // Splits `parameters` (by the comma rule, or by `delimiter`) into `frame`;

@@ -25,6 +25,45 @@ size_t AppendWithoutCr(std::string& line, const char* from, size_t n, size_t& ro
   return static_cast<size_t>(at - from);
 }
 
+// The first CR or LF of the `n` bytes at `from`, or nullptr: four bytes at a
+// time (a word holds one when it XORed with either byte repeated has a zero
+// byte), where the C library's memchr may go byte by byte and would take
+// two passes.
+const char* FindCrOrLf(const char* from, size_t n) {
+  constexpr uint32_t kOnes = 0x01010101u;
+  constexpr uint32_t kHighs = 0x80808080u;
+  const char* at = from;
+  const char* end = from + n;
+  for (; end - at >= 4; at += 4) {
+    uint32_t word;
+    std::memcpy(&word, at, sizeof word);
+    const uint32_t lf = word ^ (kOnes * '\n');
+    const uint32_t cr = word ^ (kOnes * '\r');
+    if ((((lf - kOnes) & ~lf) | ((cr - kOnes) & ~cr)) & kHighs) break;
+  }
+  for (; at < end; ++at) {
+    if (*at == '\n' || *at == '\r') return at;
+  }
+  return nullptr;
+}
+
+// The line at `from` when it lies whole in the `n` bytes, ended by LF or
+// CR LF with no other CR, and stores at most `room` bytes: its length in
+// `body` and the bytes through its end in `through`.
+bool WholeLine(const char* from, size_t n, size_t room, size_t& body, size_t& through) {
+  const char* end = FindCrOrLf(from, n);
+  if (end == nullptr) return false;
+  body = static_cast<size_t>(end - from);
+  if (*end == '\n') {
+    through = body + 1;
+  } else if (body + 1 < n && end[1] == '\n') {
+    through = body + 2;
+  } else {
+    return false;  // a CR inside the line, or one the buffer ends with
+  }
+  return body <= room;
+}
+
 }  // namespace
 
 ReceiveBuffer::ReceiveBuffer() : bytes_(new char[kReceiveBufferSize]) {}
@@ -91,6 +130,13 @@ int ReceiveBuffer::receiveLine(ByteSource& source, std::string& line, bool& endO
     if (count_ > 0) {
       if (stream) stream->start();
       const char* from = bytes_.get() + head_;
+      size_t body = 0, taken = 0;
+      if (WholeLine(from, count_, room, body, taken)) {
+        line.append(from, body);
+        consume(taken);
+        if (count_ == 0 && shortRead_) endOfData = true;
+        return 0;
+      }
       const char* lf = static_cast<const char*>(std::memchr(from, '\n', count_));
       const size_t span = lf ? static_cast<size_t>(lf - from) : count_;
       if (lf == nullptr) {
@@ -141,19 +187,15 @@ int ReceiveBuffer::receiveLine(ByteSource& source, std::string& line, bool& endO
 
 bool ReceiveBuffer::takeWholeLine(std::string& out) {
   const char* from = bytes_.get() + head_;
-  const char* lf = static_cast<const char*>(std::memchr(from, '\n', count_));
-  if (lf == nullptr) return false;
-  const size_t span = static_cast<size_t>(lf - from);
-  const bool crLf = span > 0 && from[span - 1] == '\r';
-  const size_t body = crLf ? span - 1 : span;
-  if (body > kLinePieceBytes || std::memchr(from, '\r', body) != nullptr) return false;
-  if (crLf) {
-    out.append(from, span + 1);  // the line and its own CR LF in one copy
+  size_t body = 0, through = 0;
+  if (!WholeLine(from, count_, kLinePieceBytes, body, through)) return false;
+  if (through == body + 2) {
+    out.append(from, through);  // the line and its own CR LF in one copy
   } else {
-    out.append(from, span);
+    out.append(from, body);
     out.append("\r\n", 2);
   }
-  consume(span + 1);
+  consume(through);
   return true;
 }
 

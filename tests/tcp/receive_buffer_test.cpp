@@ -383,6 +383,14 @@ TEST(LineBatches, GiveWhatOneLineAtATimeGives) {
       EXPECT_EQ(got.receives, expected.receives);
     }
   }
+  // Line ends at every place in a word of the scan.
+  std::string mixed, lines;
+  for (size_t n = 0; n < 12; ++n) {
+    mixed += std::string(n, 'm') + (n % 2 ? "\n" : "\r\n");
+    lines += std::string(n, 'm') + "\r\n";
+  }
+  EXPECT_EQ(InBatches({mixed}, 0).text, lines);
+  EXPECT_EQ(LineByLine({mixed}, 0).text, lines);
   // Full receives for ever: both stop at the stream limit with the flag clear.
   const std::deque<std::string> flood(200, fullBuffer);
   const Batches expected = LineByLine(flood, 400);
