@@ -33,6 +33,19 @@ double Now() {
   return static_cast<double>(c.QuadPart) / static_cast<double>(f.QuadPart);
 }
 
+// Seconds of processor time the calling thread has had (user and kernel):
+// unlike the wall clock, it leaves out the time other programs took the
+// cores. Counted in ticks of the system timer.
+double ThreadSeconds() {
+  FILETIME created, ended, kernel, user;
+  GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user);
+  auto seconds = [](const FILETIME& f) {
+    return static_cast<double>((static_cast<uint64_t>(f.dwHighDateTime) << 32) | f.dwLowDateTime) /
+           1e7;
+  };
+  return seconds(kernel) + seconds(user);
+}
+
 int Run(int number, const std::string& text) {
   const char* list[1] = {text.c_str()};
   return exec(number, list);
@@ -399,6 +412,7 @@ bool WaitReadable(SOCKET s) {
 struct BareReceive {
   double megabytesPerSecond;
   size_t receives, bytes;
+  double cpuSeconds;  // of the receiving thread
 };
 
 // The limit of figure 3: a line server's stream received into a file by
@@ -409,7 +423,8 @@ BareReceive BareReceiveToFile(size_t lines, const std::string& path, bool wait) 
   SOCKET s = Connect(server.port);
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   static char buffer[65536];
-  BareReceive result{0, 0, 0};
+  BareReceive result{0, 0, 0, 0};
+  const double cpu = ThreadSeconds();
   const double t = Now();
   for (;;) {
     if (wait && !WaitReadable(s)) break;
@@ -421,6 +436,7 @@ BareReceive BareReceiveToFile(size_t lines, const std::string& path, bool wait) 
     ++result.receives;
   }
   result.megabytesPerSecond = static_cast<double>(result.bytes) / (Now() - t) / 1e6;
+  result.cpuSeconds = ThreadSeconds() - cpu;
   CloseHandle(file);
   closesocket(s);
   return result;
@@ -429,9 +445,10 @@ BareReceive BareReceiveToFile(size_t lines, const std::string& path, bool wait) 
 // wlTCPrxF ends where the sender pauses (a receive that found less than it
 // had room for), so a stream takes many calls; each replaces the file.
 // MB/s over the bytes the files received.
-double PlugInReceiveToFile(size_t lines, const std::string& path, int& calls) {
+double PlugInReceiveToFile(size_t lines, const std::string& path, int& calls, double& cpuSeconds) {
   LineServer server(lines);
   Run(20, "127.0.0.1," + std::to_string(server.port) + ",5000");
+  const double cpu = ThreadSeconds();
   const double t = Now();
   double bytes = 0;
   calls = 0;
@@ -441,6 +458,7 @@ double PlugInReceiveToFile(size_t lines, const std::string& path, int& calls) {
     bytes += static_cast<double>(FileSize(path));
   } while (tcpErr == " 0" && bytes < lines * 80.0);
   const double rate = bytes / (Now() - t) / 1e6;
+  cpuSeconds = ThreadSeconds() - cpu;
   Run(21, "");
   return rate;
 }
@@ -489,12 +507,14 @@ void BenchTcp() {
   GetTempPathA(MAX_PATH, temp);
   const std::string path = std::string(temp) + "wl-bench-rxf.txt";
   const size_t before = PrivateBytes();
-  Figure file, lineFigure;
+  Figure file, lineFigure, cpu;
   std::vector<double> plain, receiveSizes;
   int calls = 0;
   for (int round = 0; round < rounds; ++round) {
-    const double rxf = PlugInReceiveToFile(lines, path, calls);
+    double rxfCpu = 0;
+    const double rxf = PlugInReceiveToFile(lines, path, calls, rxfCpu);
     const BareReceive waited = BareReceiveToFile(lines, path, true);
+    cpu.add(rxfCpu, waited.cpuSeconds);
     plain.push_back(BareReceiveToFile(lines, path, false).megabytesPerSecond);
     receiveSizes.push_back(static_cast<double>(waited.bytes) / static_cast<double>(waited.receives));
     file.add(rxf, waited.megabytesPerSecond);
@@ -502,6 +522,7 @@ void BenchTcp() {
     lineFigure.add(PlugInLines(few), BareLines(few));
   }
   const size_t after = PrivateBytes();
+  const std::string lastError = tcpErr;
   // Each call opens and empties its file and closes it: what that costs
   // alone, on no connection.
   const double fileOnly = PerCall(200, [&] { Run(26, path); });
@@ -512,7 +533,11 @@ void BenchTcp() {
               "receives take %.0f bytes at the median;\n    %d wlTCPrxF calls in the last round "
               "(last wlTcpErr \"%s\"), each opening, emptying and closing its file: %.0f us a call "
               "on no connection\n",
-              Median(plain), Median(receiveSizes), calls, tcpErr.c_str(), fileOnly);
+              Median(plain), Median(receiveSizes), calls, lastError.c_str(), fileOnly);
+  std::printf("    processor time of the receiving thread, s (its own work, whatever the load):\n");
+  PrintSpread("plug-in", cpu.plugIn, "s");
+  PrintSpread("limit", cpu.limit, "s");
+  PrintSpread("ratio", cpu.ratios(), "");
   Row("4 wlTCPrxline vs bare line splitting with the same select and callbacks, M lines/s",
       lineFigure, "M lines/s", ">= 0.8");
   std::printf("6 memory: private bytes %zu KiB before the first 64 MiB transfer, %zu KiB after "
@@ -525,7 +550,7 @@ void BenchTcp() {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: bench PLUGIN.nbp [ROUNDS]\n");
+    std::fprintf(stderr, "usage: bench PLUGIN.nbp [ROUNDS [FIGURES]]\n");
     return 2;
   }
   HMODULE plugIn = LoadLibraryA(argv[1]);
@@ -540,9 +565,11 @@ int main(int argc, char** argv) {
   if (argc > 2) rounds = std::max(1, std::atoi(argv[2]));
   std::printf("each figure in %d rounds; the limit is the bare system calls doing the same work\n",
               rounds);
-  BenchActionCost();
-  BenchSerialSend();
-  BenchSerialReceive();
-  BenchTcp();
+  // A third argument picks figures: 1, 2, 5 (5a and 5b), 3 (3, 4 and 6).
+  const std::string only = argc > 3 ? argv[3] : "1253";
+  if (only.find('1') != std::string::npos) BenchActionCost();
+  if (only.find('2') != std::string::npos) BenchSerialSend();
+  if (only.find('5') != std::string::npos) BenchSerialReceive();
+  if (only.find('3') != std::string::npos) BenchTcp();
   return 0;
 }

@@ -76,9 +76,11 @@ class ReceiveBuffer {
   // One receive into the empty buffer: its count, or -1 with `errorNumber`.
   int refill(ByteSource& source, int& errorNumber);
   void consume(size_t n);
-  // The next line when it lies whole in the buffer with no CR before its
-  // end and fits one piece, appended with CR LF; false when it needs more.
-  bool takeWholeLine(std::string& out);
+  // The lines lying whole in the buffer with no CR before their ends, each
+  // fitting one piece, appended with CR LF until `out` holds `batch` bytes:
+  // a run of lines that end in CR LF is copied as it stands, at once.
+  // False when the next line needs more than the buffer holds.
+  bool takeWholeLines(std::string& out, size_t batch);
 
   std::unique_ptr<char[]> bytes_;
   size_t head_ = 0;   // first unread byte
