@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "plugin/spare.h"
+
 namespace wl {
 
 struct FieldCount {
@@ -18,12 +20,12 @@ constexpr FieldCount Exactly(int n) { return {n, n}; }
 constexpr FieldCount AtLeast(int n) { return {n, 1 << 30}; }
 
 struct SerialFrame {
-  SerialFrame();
-  ~SerialFrame();
-  SerialFrame(const SerialFrame&) = delete;
-  SerialFrame& operator=(const SerialFrame&) = delete;
+ private:
+  Spare<std::vector<std::string>> spareFields_;
 
-  std::vector<std::string> fields;
+ public:
+  // The split fields, in a list lent from frame to frame.
+  std::vector<std::string>& fields = spareFields_.value;
   int16_t port = 0;
   int errorNumber = 0;
 
@@ -33,9 +35,6 @@ struct SerialFrame {
   std::string deviceName() const;
   // wlCommErr := the error number.
   void publish() const;
-
- private:
-  bool holdsSpare_ = false;
 };
 
 // Splits `parameters` (by the comma rule, or by `delimiter`) into `frame`;

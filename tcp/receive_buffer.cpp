@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#if defined(__i386__) || defined(__x86_64__)
-#include <emmintrin.h>
-#endif
+#include "plugin/byte_scan.h"
 
 namespace wl {
 namespace {
@@ -27,55 +25,6 @@ size_t AppendWithoutCr(std::string& line, const char* from, size_t n, size_t& ro
     if (cr) ++at;          // the CR is dropped
   }
   return static_cast<size_t>(at - from);
-}
-
-// The first CR or LF of the `n` bytes at `from`, or nullptr, four bytes at
-// a time: a word holds one when, XORed with either byte repeated, it has a
-// zero byte. (The C library's memchr may go byte by byte, and would take
-// two passes.)
-const char* FindCrOrLfByWords(const char* from, size_t n) {
-  constexpr uint32_t kOnes = 0x01010101u;
-  constexpr uint32_t kHighs = 0x80808080u;
-  const char* at = from;
-  const char* end = from + n;
-  for (; end - at >= 4; at += 4) {
-    uint32_t word;
-    std::memcpy(&word, at, sizeof word);
-    const uint32_t lf = word ^ (kOnes * '\n');
-    const uint32_t cr = word ^ (kOnes * '\r');
-    if ((((lf - kOnes) & ~lf) | ((cr - kOnes) & ~cr)) & kHighs) break;
-  }
-  for (; at < end; ++at) {
-    if (*at == '\n' || *at == '\r') return at;
-  }
-  return nullptr;
-}
-
-#if defined(__i386__) || defined(__x86_64__)
-// The same, sixteen bytes at a time with SSE2 compares.
-__attribute__((target("sse2"))) const char* FindCrOrLfBySse2(const char* from, size_t n) {
-  const __m128i lf = _mm_set1_epi8('\n');
-  const __m128i cr = _mm_set1_epi8('\r');
-  const char* at = from;
-  const char* end = from + n;
-  for (; end - at >= 16; at += 16) {
-    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-    const int hits =
-        _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, lf), _mm_cmpeq_epi8(bytes, cr)));
-    if (hits != 0) return at + __builtin_ctz(static_cast<unsigned>(hits));
-  }
-  return FindCrOrLfByWords(at, static_cast<size_t>(end - at));
-}
-#endif
-
-// Line ends are looked for in every byte received: with SSE2 where the
-// processor has it (a 32-bit host may run on one without).
-const char* FindCrOrLf(const char* from, size_t n) {
-#if defined(__i386__) || defined(__x86_64__)
-  static const bool sse2 = (__builtin_cpu_init(), __builtin_cpu_supports("sse2"));
-  if (sse2) return FindCrOrLfBySse2(from, n);
-#endif
-  return FindCrOrLfByWords(from, n);
 }
 
 // The line at `from` when it lies whole in the `n` bytes, ended by LF or

@@ -7,6 +7,7 @@
 
 #include "plugin/bridge.h"
 #include "plugin/params.h"
+#include "plugin/spare.h"
 #include "receive_buffer.h"
 #include "serial/channel_table.h"
 #include "serial/disk_file.h"
@@ -72,10 +73,10 @@ void wlTCPrxbyte(const std::string& variable) {
 }
 
 void wlTCPrxline(const std::string& variable) {
-  std::string line;
+  Spare<std::string> line;
   LineEnd end = LineEnd::Whole;
-  const int errorNumber = tcpReceiveLine(line, end);
-  SetHostVariable(variable, line);
+  const int errorNumber = tcpReceiveLine(line.value, end);
+  SetHostVariable(variable, line.value);
   PublishReceive(errorNumber);
 }
 
