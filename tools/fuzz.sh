@@ -52,7 +52,7 @@ for target in "${targets[@]}"; do
     device|spylog)
       sources=("$top"/wire/{text,pattern,port_model,port_names,device_file,device_model,device_from_log,spy_log}.cpp)
       [ "$target" = device ] && seeds+=("$top/examples/devices") ;;
-    *) sources=("$top/plugin/params.cpp" "$top/plugin/dispatch.cpp") ;;
+    *) sources=("$top/plugin/params.cpp" "$top/plugin/dispatch.cpp" "$top/plugin/byte_scan.cpp") ;;
   esac
   binary=$work/${target}_fuzz
   "$clang" "${flags[@]}" "$top/fuzz/${target}_fuzz.cpp" "${sources[@]}" -o "$binary" || exit 1
