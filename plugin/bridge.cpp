@@ -45,7 +45,7 @@ const void* setVariableCallback = nullptr;
 uint32_t Address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(p)); }
 
 // The address to pass for a text: null for an empty one.
-uint32_t TextArgument(const std::string& copy) { return copy.empty() ? 0 : Address(copy.c_str()); }
+uint32_t TextArgument(const std::string& text) { return text.empty() ? 0 : Address(text.c_str()); }
 
 }  // namespace
 
@@ -54,11 +54,14 @@ void SetHostLink(const void* addAction, const void* setVariable) {
   setVariableCallback = setVariable;
 }
 
+// The texts go as the caller's own: every caller passes the plug-in's
+// temporaries (texts it built, fields split from its copy of the parameter
+// text), NUL-terminated and released when the action ends, so a second copy
+// would show the host nothing new and cost an allocation for every value
+// past the short-string size.
 void SetHostVariable(const std::string& name, const std::string& value) {
   if (setVariableCallback == nullptr) return;
-  const std::string nameCopy(name);
-  const std::string valueCopy(value);
-  const uint32_t arguments[2] = {TextArgument(nameCopy), TextArgument(valueCopy)};
+  const uint32_t arguments[2] = {TextArgument(name), TextArgument(value)};
   wlCallHost(setVariableCallback, arguments, 2);
 }
 

@@ -11,8 +11,10 @@ namespace wl {
 // ones). Either may be null.
 void SetHostLink(const void* addActionCallback, const void* setVariableCallback);
 
-// Sets a host variable: name and value go as temporary NUL-terminated copies,
-// an empty text as a null address. Does nothing before the host supplied its
+// Sets a host variable: name and value go as the addresses of the caller's
+// NUL-terminated texts, which must be the action's own temporaries (valid
+// only until the callback returns, as far as the host knows), an empty text
+// as a null address. Does nothing before the host supplied its
 // set-variable callback.
 void SetHostVariable(const std::string& name, const std::string& value);
 

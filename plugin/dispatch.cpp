@@ -1,6 +1,6 @@
 #include "dispatch.h"
 
-#include <cstring>
+#include "byte_scan.h"
 
 namespace wl {
 
@@ -15,11 +15,7 @@ const CatalogueEntry* FindAction(const Edition& edition, int32_t number) {
 std::string CopyParameterText(const char* const* parameterList) {
   if (parameterList == nullptr || parameterList[0] == nullptr) return std::string();
   const char* text = parameterList[0];
-  const void* nul = std::memchr(text, 0, kMaxParameterText);
-  // memchr may read the whole limit only when the text is at least that long.
-  const size_t length = nul ? static_cast<size_t>(static_cast<const char*>(nul) - text)
-                            : kMaxParameterText;
-  return std::string(text, length);
+  return std::string(text, TextLength(text, kMaxParameterText));
 }
 
 bool IsMarkerForm(const std::string& text) {

@@ -4,8 +4,20 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "byte_scan.h"
+
 namespace wl {
 namespace {
+
+constexpr size_t kUsualFieldCount = 4;
+
+// text.find(c, from), looking at many bytes at a time: a send's text can be
+// long.
+size_t Find(const std::string& text, char c, size_t from) {
+  if (from >= text.size()) return std::string::npos;
+  const char* hit = FindByte(text.data() + from, text.size() - from, c);
+  return hit ? static_cast<size_t>(hit - text.data()) : std::string::npos;
+}
 
 // Applies `visit` to each field of `text` by the comma rule; returns the count.
 // A field starts after blanks; a quoted field runs to the next quote (or the
@@ -22,18 +34,18 @@ int ScanCommaFields(const std::string& text, Visit visit) {
     ++count;
     if (pos < n && text[pos] == '"') {
       const size_t start = pos + 1;
-      const size_t close = text.find('"', start);
+      const size_t close = Find(text, '"', start);
       if (close == std::string::npos) {
         visit(start, n - start);
         pos = n;
       } else {
         visit(start, close - start);
-        const size_t comma = text.find(',', close + 1);
+        const size_t comma = Find(text, ',', close + 1);
         more = comma != std::string::npos;
         pos = more ? comma + 1 : n;
       }
     } else {
-      const size_t comma = text.find(',', pos);
+      const size_t comma = Find(text, ',', pos);
       size_t end = comma == std::string::npos ? n : comma;
       size_t last = end;
       while (last > pos && text[last - 1] == ' ') --last;
@@ -111,6 +123,23 @@ long double ReadAmpersandNumber(const std::string& s, size_t i) {
 // so that nothing strtold would accept beyond this ("0x", "inf") gets in.
 long double ReadDecimalNumber(const std::string& s, size_t i) {
   const size_t n = s.size();
+  {
+    // A whole number of up to 18 digits that nothing but the field's end
+    // or a character no number goes on with follows is exact as an integer:
+    // the common case (ports, counts, codes) is read in place.
+    size_t j = i;
+    const bool negative = j < n && s[j] == '-';
+    if (j < n && (s[j] == '+' || s[j] == '-')) ++j;
+    const size_t first = j;
+    int64_t value = 0;
+    while (j < n && j - first < 18 && IsDigit(s[j])) value = value * 10 + (s[j++] - '0');
+    const bool ends = j == n || !(IsDigit(s[j]) || s[j] == '.' || s[j] == 'E' || s[j] == 'e' ||
+                                  s[j] == 'D' || s[j] == 'd');
+    if (j > first && ends) {
+      const long double whole = static_cast<long double>(value);
+      return negative ? -whole : whole;
+    }
+  }
   std::string literal;
   if (i < n && (s[i] == '+' || s[i] == '-')) literal += s[i++];
   bool anyDigit = false;
@@ -168,13 +197,22 @@ int CountFields(const std::string& text, const std::string& delimiter) {
 
 std::vector<std::string> SplitFields(const std::string& text, const std::string& delimiter) {
   std::vector<std::string> fields;
+  // Room for the fields of nearly every action at once: one allocation
+  // instead of one for each field as the vector grows.
+  fields.reserve(kUsualFieldCount);
+  SplitFieldsInto(text, delimiter, fields);
+  return fields;
+}
+
+void SplitFieldsInto(const std::string& text, const std::string& delimiter,
+                     std::vector<std::string>& fields) {
+  fields.clear();
   auto keep = [&](size_t start, size_t length) { fields.emplace_back(text, start, length); };
   if (delimiter.empty()) {
     ScanCommaFields(text, keep);
   } else {
     ScanDelimitedFields(text, delimiter, keep);
   }
-  return fields;
 }
 
 long double ReadNumber(const std::string& field) {

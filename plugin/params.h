@@ -20,6 +20,10 @@ int CountFields(const std::string& text, const std::string& delimiter = std::str
 std::vector<std::string> SplitFields(const std::string& text,
                                      const std::string& delimiter = std::string());
 
+// The same fields into `fields` (replaced), reusing its room.
+void SplitFieldsInto(const std::string& text, const std::string& delimiter,
+                     std::vector<std::string>& fields);
+
 // The number at the start of a field (decimal with exponent, or the "&H",
 // "&O", "&B" forms); 0 when the field holds none.
 long double ReadNumber(const std::string& field);

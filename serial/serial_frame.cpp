@@ -14,9 +14,10 @@ void SerialFrame::publish() const { SetHostVariable("wlCommErr", NumberText(erro
 
 bool BeginSerialAction(const std::string& parameters, FieldCount count, SerialFrame& frame,
                        const std::string& delimiter) {
-  const int fields = CountFields(parameters, delimiter);
+  // Split first, then counted: one pass over the text (a send's can be long).
+  SplitFieldsInto(parameters, delimiter, frame.fields);
+  const int fields = static_cast<int>(frame.fields.size());
   if (fields < count.least || fields > count.most) return false;
-  frame.fields = SplitFields(parameters, delimiter);
   const int64_t port = ToInteger(ReadNumber(frame.fields[0]));
   if (!PortInRange(port)) return false;
   frame.port = static_cast<int16_t>(port);

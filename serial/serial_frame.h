@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "plugin/spare.h"
+
 namespace wl {
 
 struct FieldCount {
@@ -18,7 +20,12 @@ constexpr FieldCount Exactly(int n) { return {n, n}; }
 constexpr FieldCount AtLeast(int n) { return {n, 1 << 30}; }
 
 struct SerialFrame {
-  std::vector<std::string> fields;
+ private:
+  Spare<std::vector<std::string>> spareFields_;
+
+ public:
+  // The split fields, in a list lent from frame to frame.
+  std::vector<std::string>& fields = spareFields_.value;
   int16_t port = 0;
   int errorNumber = 0;
 

@@ -24,7 +24,11 @@ std::string Read(SerialFrame& frame, uint32_t count) {
 void SendField(const std::string& parameters, const std::string& delimiter, const char* ending) {
   SerialFrame frame;
   if (!BeginSerialAction(parameters, Exactly(2), frame, delimiter)) return;
-  serialWrite(frame.port, frame.fields[1] + ending, frame.errorNumber);
+  if (ending[0] == '\0') {
+    serialWrite(frame.port, frame.fields[1], frame.errorNumber);  // no copy of a long text
+  } else {
+    serialWrite(frame.port, frame.fields[1] + ending, frame.errorNumber);
+  }
   frame.publish();
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "plugin/byte_scan.h"
+
 namespace wl {
 namespace {
 
@@ -25,6 +27,23 @@ size_t AppendWithoutCr(std::string& line, const char* from, size_t n, size_t& ro
   return static_cast<size_t>(at - from);
 }
 
+// The line at `from` when it lies whole in the `n` bytes, ended by LF or
+// CR LF with no other CR, and stores at most `room` bytes: its length in
+// `body` and the bytes through its end in `through`.
+bool WholeLine(const char* from, size_t n, size_t room, size_t& body, size_t& through) {
+  const char* end = FindCrOrLf(from, n);
+  if (end == nullptr) return false;
+  body = static_cast<size_t>(end - from);
+  if (*end == '\n') {
+    through = body + 1;
+  } else if (body + 1 < n && end[1] == '\n') {
+    through = body + 2;
+  } else {
+    return false;  // a CR inside the line, or one the buffer ends with
+  }
+  return body <= room;
+}
+
 }  // namespace
 
 ReceiveBuffer::ReceiveBuffer() : bytes_(new char[kReceiveBufferSize]) {}
@@ -34,6 +53,7 @@ int ReceiveBuffer::refill(ByteSource& source, int& errorNumber) {
   if (n < 0) return n;
   head_ = 0;
   count_ = static_cast<size_t>(n);
+  refilled_ = true;
   if (count_ < kReceiveBufferSize) shortRead_ = true;
   return n;
 }
@@ -88,11 +108,26 @@ int ReceiveBuffer::receiveLine(ByteSource& source, std::string& line, bool& endO
   end = LineEnd::Whole;
   for (;;) {
     if (count_ > 0) {
-      piece.start();
       if (stream) stream->start();
       const char* from = bytes_.get() + head_;
+      size_t body = 0, taken = 0;
+      if (WholeLine(from, count_, room, body, taken)) {
+        line.append(from, body);
+        consume(taken);
+        if (count_ == 0 && shortRead_) endOfData = true;
+        return 0;
+      }
       const char* lf = static_cast<const char*>(std::memchr(from, '\n', count_));
       const size_t span = lf ? static_cast<size_t>(lf - from) : count_;
+      if (lf == nullptr) {
+        // The line goes on past the buffer: its piece's time starts with
+        // its first byte (a line taken whole from the buffer never asks),
+        // and its bytes are about to be consumed before it is complete, so
+        // the room for the whole piece is taken now, while a failure to get
+        // it still loses nothing.
+        piece.start();
+        line.reserve(start + kLinePieceBytes);
+      }
       const size_t through = AppendWithoutCr(line, from, span, room);
       if (through < span) {  // a byte that is not the end found the piece full
         consume(through);
@@ -128,6 +163,58 @@ int ReceiveBuffer::receiveLine(ByteSource& source, std::string& line, bool& endO
       return 0;
     }
   }
+}
+
+bool ReceiveBuffer::takeWholeLines(std::string& out, size_t batch) {
+  const char* from = bytes_.get() + head_;
+  size_t at = 0;    // bytes gone through
+  size_t run = 0;   // where the lines not yet copied start
+  size_t size = out.size();  // with them
+  while (at < count_ && size < batch) {
+    size_t body = 0, through = 0;
+    if (!WholeLine(from + at, count_ - at, kLinePieceBytes, body, through)) break;
+    if (through == body + 2) {
+      size += through;  // ends in CR LF as written: copied with its run
+    } else {
+      out.append(from + run, at - run);
+      out.append(from + at, body);
+      out.append("\r\n", 2);
+      run = at + through;
+      size = out.size();
+    }
+    at += through;
+  }
+  out.append(from + run, at - run);
+  consume(at);
+  return at > 0;
+}
+
+int ReceiveBuffer::receiveLines(ByteSource& source, std::string& out, size_t batch,
+                                bool& endOfData, Deadline& stream) {
+  endOfData = false;
+  refilled_ = false;
+  while (out.size() < batch) {
+    if (count_ > 0 && takeWholeLines(out, batch)) {
+      stream.start();
+      if (count_ == 0 && shortRead_) {
+        endOfData = true;
+        return 0;
+      }
+    } else {
+      LineEnd end = LineEnd::Whole;
+      if (const int error = receiveLine(source, out, endOfData, end, &stream)) return error;
+      if (end == LineEnd::Whole) out.append("\r\n", 2);
+      if (endOfData) return 0;
+    }
+    // Time passes in the waits: the limit is looked at after the first line
+    // a receive brought and before the next receive, never more than once a
+    // line.
+    if (refilled_ || count_ == 0) {
+      refilled_ = false;
+      if (stream.expired()) return 0;
+    }
+  }
+  return 0;
 }
 
 int ReceiveBuffer::discard(ByteSource& source, bool& endOfData) {

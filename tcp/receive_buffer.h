@@ -57,6 +57,16 @@ class ReceiveBuffer {
   int receiveLine(ByteSource& source, std::string& line, bool& endOfData, LineEnd& end,
                   Deadline* stream = nullptr);
 
+  // Lines as receiveLine gives them, each whole one followed by CR LF,
+  // appended to `out` until it holds at least `batch` bytes, the end flag is
+  // set, or `stream` has expired, looked at after the first line of each
+  // receive and before the next receive (the lines between are taken
+  // without the clock). `out`
+  // needs room for `batch` bytes and a piece beside what it holds. After an
+  // error the failed line is left out.
+  int receiveLines(ByteSource& source, std::string& out, size_t batch, bool& endOfData,
+                   Deadline& stream);
+
   // Drops the unread bytes and everything the source holds at the moment.
   int discard(ByteSource& source, bool& endOfData);
 
@@ -66,11 +76,17 @@ class ReceiveBuffer {
   // One receive into the empty buffer: its count, or -1 with `errorNumber`.
   int refill(ByteSource& source, int& errorNumber);
   void consume(size_t n);
+  // The lines lying whole in the buffer with no CR before their ends, each
+  // fitting one piece, appended with CR LF until `out` holds `batch` bytes:
+  // a run of lines that end in CR LF is copied as it stands, at once.
+  // False when the next line needs more than the buffer holds.
+  bool takeWholeLines(std::string& out, size_t batch);
 
   std::unique_ptr<char[]> bytes_;
   size_t head_ = 0;   // first unread byte
   size_t count_ = 0;  // unread bytes from head_
   bool shortRead_ = false;  // the latest receive returned less than a full buffer
+  bool refilled_ = false;   // a receive came since receiveLines last looked at its limit
 };
 
 }  // namespace wl

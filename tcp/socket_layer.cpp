@@ -267,7 +267,6 @@ int tcpReceiveLine(std::string& line, LineEnd& end, Deadline* stream) {
   const size_t start = line.size();
   end = LineEnd::Whole;
   try {
-    line.reserve(start + kReceiveBufferSize);
     int errorNumber = 0;
     Channel* channel = FindConnection(errorNumber);
     if (channel == nullptr) return errorNumber;
@@ -276,6 +275,24 @@ int tcpReceiveLine(std::string& line, LineEnd& end, Deadline* stream) {
     return c.rx.receiveLine(source, line, channel->endOfData, end, stream);
   } catch (const std::bad_alloc&) {
     line.resize(start);
+    return kNoMemory;
+  }
+}
+
+int tcpReceiveLines(std::string& out, size_t batch, Deadline& stream) {
+  const size_t start = out.size();
+  try {
+    // Room for the batch, a whole piece and its line end: no append then
+    // fails after bytes were taken.
+    out.reserve(std::max(start, batch) + kLinePieceBytes + 2);
+    int errorNumber = 0;
+    Channel* channel = FindConnection(errorNumber);
+    if (channel == nullptr) return errorNumber;
+    TcpConnection& c = ConnectionOf(*channel);
+    SocketSource source(c);
+    return c.rx.receiveLines(source, out, batch, channel->endOfData, stream);
+  } catch (const std::bad_alloc&) {
+    out.resize(start);
     return kNoMemory;
   }
 }

@@ -40,6 +40,13 @@ int tcpReceive(int32_t count, std::string& bytes);
 // first byte taken.
 int tcpReceiveLine(std::string& line, LineEnd& end, Deadline* stream = nullptr);
 
+// Lines as tcpReceiveLine gives them, each whole one followed by CR LF,
+// appended to `out` until it holds at least `batch` bytes, the end flag is
+// set, or `stream` (started with the first byte taken) has expired, looked
+// at after the first line of each receive and before the next; after an
+// error the failed line is left out.
+int tcpReceiveLines(std::string& out, size_t batch, Deadline& stream);
+
 // Discards the unread bytes and what the socket already holds, without
 // waiting, then sets the end flag (left clear while a peer keeps sending).
 int tcpDiscard();

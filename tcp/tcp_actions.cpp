@@ -7,6 +7,7 @@
 
 #include "plugin/bridge.h"
 #include "plugin/params.h"
+#include "plugin/spare.h"
 #include "receive_buffer.h"
 #include "serial/channel_table.h"
 #include "serial/disk_file.h"
@@ -44,9 +45,7 @@ void WriteBatch(std::string& batch, int& errorNumber) {
 int ReceiveLinesInto(std::string& batch, int& errorNumber) {
   Deadline stream(SystemClock(), kStreamLimitMilliseconds);
   do {
-    LineEnd end = LineEnd::Whole;
-    if (const int receiveError = tcpReceiveLine(batch, end, &stream)) return receiveError;
-    if (end == LineEnd::Whole) batch += kLineEnd;
+    if (const int receiveError = tcpReceiveLines(batch, kFileBatch, stream)) return receiveError;
     if (batch.size() >= kFileBatch) WriteBatch(batch, errorNumber);
   } while (!tcpAtEnd() && !stream.expired());
   return 0;
@@ -74,10 +73,10 @@ void wlTCPrxbyte(const std::string& variable) {
 }
 
 void wlTCPrxline(const std::string& variable) {
-  std::string line;
+  Spare<std::string> line;
   LineEnd end = LineEnd::Whole;
-  const int errorNumber = tcpReceiveLine(line, end);
-  SetHostVariable(variable, line);
+  const int errorNumber = tcpReceiveLine(line.value, end);
+  SetHostVariable(variable, line.value);
   PublishReceive(errorNumber);
 }
 
@@ -89,8 +88,6 @@ void wlTCPrxF(const std::string& fileName) {
     std::string batch;
     int receiveError = kNoMemory;
     try {
-      // Room for a full batch and one more line: appends never reallocate.
-      batch.reserve(kFileBatch + kReceiveBufferSize + sizeof kLineEnd);
       receiveError = ReceiveLinesInto(batch, errorNumber);
       WriteBatch(batch, errorNumber);
     } catch (const std::bad_alloc&) {

@@ -55,8 +55,8 @@ for target in "${targets[@]}"; do
       [ "$target" = device ] && seeds+=("$top/examples/devices") ;;
     codes)
       sources=("$top"/codes/{checksums,formats}.cpp "$top/editions/wirecodes/codes_actions.cpp"
-               "$top/plugin/params.cpp") ;;
-    *) sources=("$top/plugin/params.cpp" "$top/plugin/dispatch.cpp") ;;
+               "$top/plugin/params.cpp" "$top/plugin/byte_scan.cpp") ;;
+    *) sources=("$top/plugin/params.cpp" "$top/plugin/dispatch.cpp" "$top/plugin/byte_scan.cpp") ;;
   esac
   binary=$work/${target}_fuzz
   "$clang" "${flags[@]}" "$top/fuzz/${target}_fuzz.cpp" "${sources[@]}" -o "$binary" || exit 1

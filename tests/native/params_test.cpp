@@ -4,8 +4,10 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 
+#include "plugin/byte_scan.h"
 #include "plugin/params.h"
 
 using wl::CountFields;
@@ -237,4 +239,31 @@ TEST(NumberText, LeadingSignPosition) {
   EXPECT_EQ(NumberText(19200), " 19200");
   EXPECT_EQ(NumberText(INT64_MAX), " 9223372036854775807");
   EXPECT_EQ(NumberText(INT64_MIN), "-9223372036854775808");
+}
+
+// The many-bytes-at-a-time searches find what a byte-by-byte look finds, at
+// every place in a block and at every alignment, and read nothing past
+// their bound; a text's length stops at its first NUL or at the limit.
+TEST(ByteScan, FindsWhatAByteByByteLookFinds) {
+  alignas(16) char area[96];
+  for (size_t offset = 0; offset < 16; ++offset) {
+    for (size_t n = 0; n + offset <= 64; ++n) {
+      for (size_t hit = 0; hit <= n; ++hit) {
+        std::memset(area, 'x', sizeof area);
+        char* from = area + offset;
+        if (hit < n) from[hit] = (hit % 2) ? '\r' : '\n';
+        from[n] = ',';  // just past the bound: never found
+        const char* expected = hit < n ? from + hit : nullptr;
+        ASSERT_EQ(wl::FindCrOrLf(from, n), expected) << offset << " " << n << " " << hit;
+        if (hit < n) from[hit] = ',';
+        ASSERT_EQ(wl::FindByte(from, n, ','), expected) << offset << " " << n << " " << hit;
+        from[n] = '\0';
+        if (hit < n) from[hit] = '\0';
+        ASSERT_EQ(wl::TextLength(from, 80), hit) << offset << " " << n << " " << hit;
+        ASSERT_EQ(wl::TextLength(from, hit / 2), hit / 2);
+      }
+    }
+  }
+  const char high[] = "ab\x8c" "d";  // a byte above 127 (a negative char)
+  EXPECT_EQ(wl::FindByte(high, 4, '\x8c'), high + 2);
 }

@@ -296,3 +296,107 @@ TEST_F(Discard, AFailedPollIsReported) {
   EXPECT_EQ(buffer.discard(source, end), 57);
   EXPECT_FALSE(end);
 }
+
+// What wlTCPrxF does with one line receive at a time: lines with CR LF in
+// batches, until the end flag, a failure, or the stream limit after a line.
+struct Batches {
+  int error = 0;
+  std::string text;
+  bool end = false;
+  int waits = 0, receives = 0;
+};
+
+constexpr size_t kBatch = 64 * 1024;
+
+Batches LineByLine(std::deque<std::string> script, uint32_t waitTime) {
+  wl::ReceiveBuffer buffer;
+  ScriptedSource source;
+  source.script = std::move(script);
+  source.waitTime = waitTime;
+  wl::Deadline stream(source, wl::kStreamLimitMilliseconds);
+  Batches b;
+  std::string batch;
+  do {
+    wl::LineEnd end = wl::LineEnd::Whole;
+    b.error = buffer.receiveLine(source, batch, b.end, end, &stream);
+    if (b.error != 0) break;
+    if (end == wl::LineEnd::Whole) batch += "\r\n";
+    if (batch.size() >= kBatch) b.text += batch, batch.clear();
+  } while (!b.end && !stream.expired());
+  b.text += batch;
+  b.waits = source.waits;
+  b.receives = source.receives;
+  return b;
+}
+
+Batches InBatches(std::deque<std::string> script, uint32_t waitTime) {
+  wl::ReceiveBuffer buffer;
+  ScriptedSource source;
+  source.script = std::move(script);
+  source.waitTime = waitTime;
+  wl::Deadline stream(source, wl::kStreamLimitMilliseconds);
+  Batches b;
+  std::string batch;
+  batch.reserve(kBatch + wl::kLinePieceBytes + 2);
+  do {
+    b.error = buffer.receiveLines(source, batch, kBatch, b.end, stream);
+    if (b.error != 0) break;
+    if (batch.size() >= kBatch) b.text += batch, batch.clear();
+  } while (!b.end && !stream.expired());
+  b.text += batch;
+  b.waits = source.waits;
+  b.receives = source.receives;
+  return b;
+}
+
+// Lines taken a block at a time give the same bytes, end flag, error and
+// waits as lines taken one receive at a time: lines ending in CR LF, LF
+// alone or stray CRs, empty lines, lines split across receives, a line of
+// more than a piece, batches filled past their size, a short receive at a
+// line end, a partial line then silence, a failed wait, and a peer that
+// keeps every receive full stopped by the stream limit.
+TEST(LineBatches, GiveWhatOneLineAtATimeGives) {
+  const std::string line78 = std::string(78, 'x') + "\r\n";
+  std::string manyLines;
+  while (manyLines.size() + line78.size() <= kReceiveBufferSize) manyLines += line78;
+  const std::string fullBuffer = manyLines + std::string(kReceiveBufferSize - manyLines.size(), 'y');
+  const std::deque<std::string> scripts[] = {
+      {"one\r\ntwo\r\n"},
+      {"a\nb\r\n\r\n\nc\rd\r\n", "e\r", "\nf"},
+      {"ab", "cd\r", "\n" + manyLines},
+      {std::string(wl::kLinePieceBytes + 5, 'z'), "\r\nend\r\n"},
+      {std::string(wl::kLinePieceBytes, 'z') + "\r", "\r\n"},
+      {manyLines, manyLines, manyLines, "tail"},
+      {manyLines, ScriptedSource::kSilence},
+      {fullBuffer, "z\r\n", ScriptedSource::kFail},
+      {manyLines, "half", ScriptedSource::kSilence, "next\r\n"},
+  };
+  for (const auto& script : scripts) {
+    for (uint32_t waitTime : {0u, 400u}) {
+      const Batches expected = LineByLine(script, waitTime);
+      const Batches got = InBatches(script, waitTime);
+      SCOPED_TRACE(script.front().substr(0, 20) + " wait " + std::to_string(waitTime));
+      EXPECT_EQ(got.error, expected.error);
+      EXPECT_TRUE(got.text == expected.text) << got.text.size() << " vs " << expected.text.size();
+      EXPECT_EQ(got.end, expected.end);
+      EXPECT_EQ(got.waits, expected.waits);
+      EXPECT_EQ(got.receives, expected.receives);
+    }
+  }
+  // Line ends at every place in a word of the scan.
+  std::string mixed, lines;
+  for (size_t n = 0; n < 12; ++n) {
+    mixed += std::string(n, 'm') + (n % 2 ? "\n" : "\r\n");
+    lines += std::string(n, 'm') + "\r\n";
+  }
+  EXPECT_EQ(InBatches({mixed}, 0).text, lines);
+  EXPECT_EQ(LineByLine({mixed}, 0).text, lines);
+  // Full receives for ever: both stop at the stream limit with the flag clear.
+  const std::deque<std::string> flood(200, fullBuffer);
+  const Batches expected = LineByLine(flood, 400);
+  const Batches got = InBatches(flood, 400);
+  EXPECT_FALSE(got.end);
+  EXPECT_EQ(got.text, expected.text);
+  EXPECT_EQ(got.waits, expected.waits);
+  EXPECT_LT(got.waits, 200);
+}
