@@ -1,7 +1,5 @@
 // The real SystemApi: each method is one ordinary call of the imported
 // function, made when the operation happens.
-#include <mutex>
-
 #include "system_api.h"
 
 namespace wl {
@@ -94,7 +92,14 @@ class RealSystem final : public SystemApi {
 
 RealSystem realSystem;
 SystemApi* current = &realSystem;
-std::mutex callLock;
+// The process-wide lock around each call: a critical section, which takes
+// no system call when nobody else holds it. Never destroyed, so calls made
+// while the library unloads (its ports closed) still find it.
+struct CallLock {
+  CallLock() { InitializeCriticalSection(&section); }
+  CRITICAL_SECTION section;
+};
+CallLock callLock;
 
 // The performance counter of the SystemApi in use, so a test's fake clock
 // drives every deadline. Its frequency is fixed at boot (Microsoft's
@@ -132,7 +137,7 @@ SystemApi& RealSystemApi() { return realSystem; }
 
 Clock& SystemClock() { return counterClock; }
 
-void LockCalls() { callLock.lock(); }
-void UnlockCalls() { callLock.unlock(); }
+void LockCalls() { EnterCriticalSection(&callLock.section); }
+void UnlockCalls() { LeaveCriticalSection(&callLock.section); }
 
 }  // namespace wl

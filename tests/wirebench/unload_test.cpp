@@ -57,7 +57,9 @@ TEST_F(Unload, TheCommPlugInClosesItsPortsWhicheverGoesFirst) {
     nbhost::PlugIn& bench = load("Wirebench.nbp");
     play("COM14");
     expectOpenAndAnswering();
-    if (benchFirst) ASSERT_TRUE(host.unload(bench));
+    if (benchFirst) {
+      ASSERT_TRUE(host.unload(bench));
+    }
     ASSERT_TRUE(host.unload(comm));  // the port is still open
     // Loaded again (and served again: another port played), the port
     // opens: the unload closed the handle, which the played port, as a
