@@ -81,16 +81,21 @@ Channel* FindPort(int16_t number, int& errorNumber) {
 // ignores bytes while DSR is low; fErrorChar replaces bytes with a parity
 // error). With Fresh flow the port also starts as a fresh one does: no flow
 // control, DTR and RTS on.
+// No hardware or software flow control in either direction.
+void ClearFlowControl(DCB& dcb) {
+  dcb.fOutxCtsFlow = 0;
+  dcb.fOutxDsrFlow = 0;
+  dcb.fOutX = 0;
+  dcb.fInX = 0;
+}
+
 void RepairInherited(DCB& dcb, InheritedFlow flow) {
   dcb.fAbortOnError = 0;
   dcb.fNull = 0;
   dcb.fDsrSensitivity = 0;
   dcb.fErrorChar = 0;
   if (flow != InheritedFlow::Fresh) return;
-  dcb.fOutxCtsFlow = 0;
-  dcb.fOutxDsrFlow = 0;
-  dcb.fOutX = 0;
-  dcb.fInX = 0;
+  ClearFlowControl(dcb);
   dcb.fDtrControl = DTR_CONTROL_ENABLE;
   dcb.fRtsControl = RTS_CONTROL_ENABLE;
 }
@@ -352,12 +357,9 @@ void serialResetFlow(int16_t number, int& errorNumber) {
   Channel* port = FindPort(number, errorNumber);
   if (port == nullptr) return;
   ChangeState(*port, errorNumber, [](DCB& dcb) {
-    dcb.fOutxCtsFlow = 0;
-    dcb.fOutxDsrFlow = 0;
+    ClearFlowControl(dcb);
     dcb.fDsrSensitivity = 0;
     dcb.fTXContinueOnXoff = 0;
-    dcb.fOutX = 0;
-    dcb.fInX = 0;
     dcb.fDtrControl = DTR_CONTROL_DISABLE;
     dcb.fRtsControl = RTS_CONTROL_DISABLE;
   });

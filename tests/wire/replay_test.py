@@ -56,7 +56,7 @@ def replay(runner, block):
     for index, place in places(block.args):
         code, device, err = runner.nbrun(name + "-make", ["--spy-to-device", place + "=" + windows(log)])
         if code != 0:
-            return "no device made for %s: %s" % (place, err.strip())
+            return "no device made for %s (exit %s): %s%s" % (place, code, err.strip(), device.strip())
         if "(made by nbrun --spy-to-device)" not in device.split("\n")[0]:
             return "the made device does not name its maker: " + device.split("\n")[0]
         made = runner.write("%s-%s.dev" % (name, place.replace(":", "-")), device)

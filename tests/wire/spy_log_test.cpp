@@ -21,6 +21,18 @@ void ReadBytes(nbspy::ReadJoiner& joiner, uintptr_t channel, const std::string& 
   }
 }
 
+// The lines a joiner writes, as read back and as written.
+struct Joined {
+  std::vector<LogRecord> lines;
+  std::vector<std::string> texts;
+  nbspy::ReadJoiner joiner{[this](const std::string& line) {
+    LogRecord record;
+    EXPECT_TRUE(ParseLogLine(line, record)) << line;
+    lines.push_back(record);
+    texts.push_back(line);
+  }};
+};
+
 }  // namespace
 
 TEST(SpyLog, LinesReadBackAsWritten) {
@@ -91,14 +103,8 @@ TEST(SpyLog, SettingsAndErrorsInWords) {
 }
 
 TEST(ReadJoiner, ReadsJoinIntoThePiecesTheBytesCameIn) {
-  std::vector<LogRecord> lines;
-  std::vector<std::string> texts;
-  nbspy::ReadJoiner joiner([&](const std::string& line) {
-    LogRecord record;
-    EXPECT_TRUE(ParseLogLine(line, record)) << line;
-    lines.push_back(record);
-    texts.push_back(line);
-  });
+  Joined joined;
+  auto& [lines, texts, joiner] = joined;
   // An answer in two pieces, read a byte at a time: one line, at the time
   // its first piece was first seen waiting, as no look between them found
   // the queue empty.
@@ -179,14 +185,8 @@ TEST(ReadJoiner, ReadsJoinIntoThePiecesTheBytesCameIn) {
 // are one line, with its latency from the request; a piece long after is
 // a line of its own.
 TEST(ReadJoiner, AnAnswerIsOneLineWithItsLatency) {
-  std::vector<LogRecord> lines;
-  std::vector<std::string> texts;
-  nbspy::ReadJoiner joiner([&](const std::string& line) {
-    LogRecord record;
-    EXPECT_TRUE(ParseLogLine(line, record)) << line;
-    lines.push_back(record);
-    texts.push_back(line);
-  });
+  Joined joined;
+  auto& [lines, texts, joiner] = joined;
   joiner.setByteTime(5, 10.0 / 9.6);
   joiner.wrote(5, 10);
   joiner.polled(5, 0, 11);

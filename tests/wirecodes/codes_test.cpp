@@ -1,5 +1,5 @@
 // The codes library: the checksums against their published check values
-// and the Modbus specification's own frames, and every number format
+// and the frames the Modbus standard gives as examples, and every number format
 // round trip at its limits, in each byte order.
 #include <gtest/gtest.h>
 
@@ -45,10 +45,10 @@ TEST(CodesChecksums, PublishedCheckValuesAndTheOrderFramesCarryThem) {
   EXPECT_FALSE(ChecksumNamed("", kind));
 }
 
-// The Modbus over serial line specification's examples: Read Exception
+// The Modbus serial-line standard's examples: Read Exception
 // Status of slave 2 ("02 07", CRC 41 12) and Read Holding Registers of
 // slave 17 in RTU (CRC 76 87) and in ASCII (LRC 7E).
-TEST(CodesChecksums, TheModbusSpecificationsFrames) {
+TEST(CodesChecksums, TheModbusStandardsExampleFrames) {
   EXPECT_EQ(ChecksumBytes(Checksum::Crc16Modbus, Bytes({0x02, 0x07})), Bytes({0x41, 0x12}));
   const std::string request = Bytes({0x11, 0x03, 0x00, 0x6B, 0x00, 0x03});
   EXPECT_EQ(ChecksumBytes(Checksum::Crc16Modbus, request), Bytes({0x76, 0x87}));
