@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "plugin/host_memory.h"
+#include "plugin/params.h"
 
 // Calls `function` with `count` 32-bit arguments pushed right to left and
 // restores the stack pointer from the frame afterwards, so it makes no
@@ -47,6 +48,17 @@ uint32_t Address(const void* p) { return static_cast<uint32_t>(reinterpret_cast<
 // The address to pass for a text: null for an empty one.
 uint32_t TextArgument(const std::string& text) { return text.empty() ? 0 : Address(text.c_str()); }
 
+// The texts go as the caller's own: every caller passes the plug-in's
+// temporaries (texts it built, fields split from its copy of the parameter
+// text), NUL-terminated and released when the action ends, so a second copy
+// would show the host nothing new and cost an allocation for every value
+// past the short-string size.
+void CallSetVariable(uint32_t name, uint32_t value) {
+  if (setVariableCallback == nullptr) return;
+  const uint32_t arguments[2] = {name, value};
+  wlCallHost(setVariableCallback, arguments, 2);
+}
+
 }  // namespace
 
 void SetHostLink(const void* addAction, const void* setVariable) {
@@ -54,15 +66,13 @@ void SetHostLink(const void* addAction, const void* setVariable) {
   setVariableCallback = setVariable;
 }
 
-// The texts go as the caller's own: every caller passes the plug-in's
-// temporaries (texts it built, fields split from its copy of the parameter
-// text), NUL-terminated and released when the action ends, so a second copy
-// would show the host nothing new and cost an allocation for every value
-// past the short-string size.
 void SetHostVariable(const std::string& name, const std::string& value) {
-  if (setVariableCallback == nullptr) return;
-  const uint32_t arguments[2] = {TextArgument(name), TextArgument(value)};
-  wlCallHost(setVariableCallback, arguments, 2);
+  CallSetVariable(TextArgument(name), TextArgument(value));
+}
+
+void SetHostNumber(const char* name, int64_t number) {
+  const NumberChars text(number);
+  CallSetVariable(name[0] ? Address(name) : 0, Address(text.c_str()));
 }
 
 void RegisterAction(int32_t number, const char* name, const char* hint, const char* parameterTypes,

@@ -18,6 +18,11 @@ void SetHostLink(const void* addActionCallback, const void* setVariableCallback)
 // set-variable callback.
 void SetHostVariable(const std::string& name, const std::string& value);
 
+// Sets a host variable to a whole number's text (as NumberText writes it),
+// written on the stack: the name is the caller's NUL-terminated text, an
+// empty one going as a null address as above.
+void SetHostNumber(const char* name, int64_t number);
+
 // Calls the add-action callback for one catalogue entry, passing the count
 // twice. A null or empty hint goes as a null address.
 void RegisterAction(int32_t number, const char* name, const char* hint, const char* parameterTypes,

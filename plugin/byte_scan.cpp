@@ -74,7 +74,8 @@ const char* FindEither(const char* from, size_t n, char a, char b) {
   const char* end = from + n;
   const char* at = from;
 #ifdef WL_SSE2
-  if (HaveSse2()) {
+  // A text shorter than a block (most parameter texts) has none to search.
+  if (n >= 16 && HaveSse2()) {
     at = FindBySse2(from, end, a, b);
     if (end - at >= 16) return at;  // stopped at a hit
   }

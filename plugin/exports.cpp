@@ -17,28 +17,65 @@ namespace {
 // The host may run with floating-point exceptions unmasked (Delphi programs
 // do). Number reading can overflow to infinity, so actions run with the
 // default environment and the host's is put back afterwards.
+//
+// A whole environment store and load (fnstenv, fldenv) costs more than a
+// short action's own work, so the words are saved one by one and the
+// environment is loaded only when the status word must be put back: when
+// flags were raised in here. The tag word needs no saving: the calling
+// convention hands over the x87 stack empty and gets it back empty. A host
+// that comes with an unmasked exception pending (the summary bit set) gets
+// the whole store at once, which masks everything before any waiting
+// instruction could raise it.
 class FloatingPointGuard {
  public:
   FloatingPointGuard() {
-    // fnstenv saves the host's control and status words (and masks every
-    // x87 exception); then the defaults: all masked, round to nearest.
-    asm volatile("fnstenv %0" : "=m"(x87_));
-    asm volatile("fldcw %0" : : "m"(kX87Defaults));
+    asm volatile("fnstsw %0" : "=m"(status_));
+    whole_ = (status_ & kErrorSummary) != 0;
+    if (whole_) {
+      asm volatile("fnstenv %0" : "=m"(x87_));
+    } else {
+      asm volatile("fnstcw %0" : "=m"(control_));
+    }
+    // Loading a control word stalls the processor: only a different one is.
+    if (whole_ || control_ != kX87Defaults) asm volatile("fldcw %0" : : "m"(kX87Defaults));
     asm volatile("stmxcsr %0" : "=m"(sse_));
-    asm volatile("ldmxcsr %0" : : "m"(kSseDefaults));
+    if (sse_ != kSseDefaults) asm volatile("ldmxcsr %0" : : "m"(kSseDefaults));
   }
   ~FloatingPointGuard() {
     // The host's words come back as they were, flags raised in here dropped.
-    asm volatile("ldmxcsr %0" : : "m"(sse_));
+    uint32_t sse = 0;
+    asm volatile("stmxcsr %0" : "=m"(sse));
+    if (sse != sse_) asm volatile("ldmxcsr %0" : : "m"(sse_));
+    if (!whole_) {
+      uint16_t status = 0;
+      asm volatile("fnstsw %0" : "=m"(status));
+      if (status == status_) {
+        uint16_t control = 0;
+        asm volatile("fnstcw %0" : "=m"(control));
+        if (control != control_) asm volatile("fldcw %0" : : "m"(control_));
+        return;
+      }
+      // fnstenv masks every exception, so nothing raised in here can fire
+      // before the host's words are loaded with the environment.
+      asm volatile("fnstenv %0" : "=m"(x87_));
+      x87_.words[0] = (x87_.words[0] & 0xFFFF0000u) | control_;
+      x87_.words[1] = (x87_.words[1] & 0xFFFF0000u) | status_;
+    }
     asm volatile("fldenv %0" : : "m"(x87_));
   }
 
  private:
   static constexpr uint16_t kX87Defaults = 0x037F;
   static constexpr uint32_t kSseDefaults = 0x1F80;
+  static constexpr uint16_t kErrorSummary = 0x0080;
+  // The protected-mode 32-bit layout: the control word, then the status
+  // word, each in the low half of its own 32-bit slot.
   struct {
-    uint8_t bytes[28];
+    uint32_t words[7];
   } x87_;
+  uint16_t control_ = 0;
+  uint16_t status_ = 0;
+  bool whole_ = false;
   uint32_t sse_ = 0;
 };
 

@@ -121,23 +121,37 @@ long double ReadAmpersandNumber(const std::string& s, size_t i) {
 
 // Decimal: [+|-] digits [. digits] [(E|e|D|d) [+|-] digits]. Scanned by hand
 // so that nothing strtold would accept beyond this ("0x", "inf") gets in.
+// A whole number of up to 18 digits from `i` on that nothing but the
+// field's end or a character no number goes on with follows: exact as an
+// integer, so the common case (ports, counts, codes) is read in place.
+bool ReadPlainWhole(const std::string& s, size_t i, int64_t& whole) {
+  const size_t n = s.size();
+  const bool negative = i < n && s[i] == '-';
+  if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
+  const size_t first = i;
+  int64_t value = 0;
+  while (i < n && i - first < 18 && IsDigit(s[i])) value = value * 10 + (s[i++] - '0');
+  const bool ends = i == n || !(IsDigit(s[i]) || s[i] == '.' || s[i] == 'E' || s[i] == 'e' ||
+                                s[i] == 'D' || s[i] == 'd');
+  whole = negative ? -value : value;
+  return i > first && ends;
+}
+
+// Where a field's number starts: after its leading blanks.
+size_t NumberStart(const std::string& field) {
+  size_t i = 0;
+  while (i < field.size() && (field[i] == ' ' || field[i] == '\t' || field[i] == '\n')) ++i;
+  return i;
+}
+
 long double ReadDecimalNumber(const std::string& s, size_t i) {
   const size_t n = s.size();
   {
-    // A whole number of up to 18 digits that nothing but the field's end
-    // or a character no number goes on with follows is exact as an integer:
-    // the common case (ports, counts, codes) is read in place.
-    size_t j = i;
-    const bool negative = j < n && s[j] == '-';
-    if (j < n && (s[j] == '+' || s[j] == '-')) ++j;
-    const size_t first = j;
-    int64_t value = 0;
-    while (j < n && j - first < 18 && IsDigit(s[j])) value = value * 10 + (s[j++] - '0');
-    const bool ends = j == n || !(IsDigit(s[j]) || s[j] == '.' || s[j] == 'E' || s[j] == 'e' ||
-                                  s[j] == 'D' || s[j] == 'd');
-    if (j > first && ends) {
-      const long double whole = static_cast<long double>(value);
-      return negative ? -whole : whole;
+    int64_t whole = 0;
+    if (ReadPlainWhole(s, i, whole)) {
+      // "-0" keeps its sign, as the general reading gives it.
+      const long double value = static_cast<long double>(whole);
+      return s[i] == '-' ? -std::fabs(value) : value;
     }
   }
   std::string literal;
@@ -216,8 +230,7 @@ void SplitFieldsInto(const std::string& text, const std::string& delimiter,
 }
 
 long double ReadNumber(const std::string& field) {
-  size_t i = 0;
-  while (i < field.size() && (field[i] == ' ' || field[i] == '\t' || field[i] == '\n')) ++i;
+  const size_t i = NumberStart(field);
   if (i < field.size() && field[i] == '&') return ReadAmpersandNumber(field, i + 1);
   return ReadDecimalNumber(field, i);
 }
@@ -236,20 +249,35 @@ int64_t ToInteger(long double number) {
   return static_cast<int64_t>(rounded);
 }
 
-std::string NumberText(int64_t number) {
+int64_t ReadInteger(const std::string& field) {
+  int64_t whole = 0;
+  if (ReadPlainWhole(field, NumberStart(field), whole)) return whole;
+  return ToInteger(ReadNumber(field));
+}
+
+NumberChars::NumberChars(int64_t number) {
   uint64_t magnitude = number < 0 ? 0 - static_cast<uint64_t>(number) : static_cast<uint64_t>(number);
-  char digits[24];
-  int k = sizeof digits;
+  size_t k = sizeof text_ - 1;
+  text_[k] = '\0';
+  // Digits of a magnitude that fits in 32 bits by 32-bit division: the
+  // 64-bit one is a library call on this processor.
+  for (; magnitude > UINT32_MAX; magnitude /= 10) text_[--k] = static_cast<char>('0' + magnitude % 10);
+  uint32_t low = static_cast<uint32_t>(magnitude);
   do {
-    digits[--k] = static_cast<char>('0' + magnitude % 10);
-    magnitude /= 10;
-  } while (magnitude != 0);
-  digits[--k] = number < 0 ? '-' : ' ';
-  return std::string(digits + k, sizeof digits - static_cast<size_t>(k));
+    text_[--k] = static_cast<char>('0' + low % 10);
+    low /= 10;
+  } while (low != 0);
+  text_[--k] = number < 0 ? '-' : ' ';
+  start_ = k;
+}
+
+std::string NumberText(int64_t number) {
+  const NumberChars text(number);
+  return std::string(text.c_str(), text.size());
 }
 
 int32_t FieldInteger(const std::string& field) {
-  return static_cast<int32_t>(static_cast<uint32_t>(ToInteger(ReadNumber(field))));
+  return static_cast<int32_t>(static_cast<uint32_t>(ReadInteger(field)));
 }
 
 }  // namespace wl

@@ -32,11 +32,28 @@ long double ReadNumber(const std::string& field);
 // Values beyond the signed 64-bit range saturate; NaN gives 0.
 int64_t ToInteger(long double number);
 
+// ToInteger(ReadNumber(field)); a plain whole number (the usual port, count
+// or code) is read without going through floating point.
+int64_t ReadInteger(const std::string& field);
+
 // A whole number as text with one leading sign position: " 0", " 57", "-1".
 std::string NumberText(int64_t number);
 
-// ToInteger(ReadNumber(field)) cut to its low 32 bits: how handlers read the
-// numeric fields of a parameter text.
+// The same text written in place, for handing to the host without an
+// allocation or a copy.
+class NumberChars {
+ public:
+  explicit NumberChars(int64_t number);
+  const char* c_str() const { return text_ + start_; }
+  size_t size() const { return sizeof text_ - 1 - start_; }
+
+ private:
+  char text_[24];
+  size_t start_;
+};
+
+// ReadInteger(field) cut to its low 32 bits: how handlers read the numeric
+// fields of a parameter text.
 int32_t FieldInteger(const std::string& field);
 
 }  // namespace wl

@@ -4,30 +4,36 @@
 
 namespace wl {
 
+std::unique_ptr<Channel>* ChannelTable::slot(int16_t number) {
+  return number >= 0 && number <= kHighestChannel ? &channels_[static_cast<size_t>(number)] : nullptr;
+}
+
 Channel* ChannelTable::find(int16_t number) {
   std::lock_guard<std::mutex> guard(lock_);
-  auto it = channels_.find(number);
-  return it == channels_.end() ? nullptr : it->second.get();
+  std::unique_ptr<Channel>* entry = slot(number);
+  return entry ? entry->get() : nullptr;
 }
 
 bool ChannelTable::insert(std::unique_ptr<Channel> channel) {
   std::lock_guard<std::mutex> guard(lock_);
-  const int16_t number = channel->channelNumber;
-  return channels_.try_emplace(number, std::move(channel)).second;
+  std::unique_ptr<Channel>* entry = slot(channel->channelNumber);
+  if (entry == nullptr || *entry) return false;
+  *entry = std::move(channel);
+  ++size_;
+  return true;
 }
 
 std::unique_ptr<Channel> ChannelTable::remove(int16_t number) {
   std::lock_guard<std::mutex> guard(lock_);
-  auto it = channels_.find(number);
-  if (it == channels_.end()) return nullptr;
-  std::unique_ptr<Channel> channel = std::move(it->second);
-  channels_.erase(it);
-  return channel;
+  std::unique_ptr<Channel>* entry = slot(number);
+  if (entry == nullptr || !*entry) return nullptr;
+  --size_;
+  return std::move(*entry);
 }
 
 size_t ChannelTable::size() {
   std::lock_guard<std::mutex> guard(lock_);
-  return channels_.size();
+  return size_;
 }
 
 ChannelTable& Channels() {

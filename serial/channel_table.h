@@ -7,8 +7,8 @@
 // Pure code: the table knows nothing of Windows; handles are kept as numbers.
 #pragma once
 
+#include <array>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -32,6 +32,11 @@ struct Channel {
   std::unique_ptr<ChannelData> data;
 };
 
+// The highest channel number: the last of the fixed numbers below.
+constexpr int16_t kHighestChannel = 1112;
+
+// Channels by number in a flat table: every action finds its channel by an
+// index, under the table's lock.
 class ChannelTable {
  public:
   // The open channel with this number, or nullptr. The pointer stays valid
@@ -39,7 +44,7 @@ class ChannelTable {
   Channel* find(int16_t number);
 
   // Enters `channel` under its number; false (and nothing changed) when the
-  // number is taken.
+  // number is taken or not one of the table's (0 to kHighestChannel).
   bool insert(std::unique_ptr<Channel> channel);
 
   // Takes the channel out of the table; nullptr when the number is free.
@@ -48,8 +53,12 @@ class ChannelTable {
   size_t size();
 
  private:
+  // The slot of a number, or nullptr for one outside the table.
+  std::unique_ptr<Channel>* slot(int16_t number);
+
   std::mutex lock_;
-  std::map<int16_t, std::unique_ptr<Channel>> channels_;
+  std::array<std::unique_ptr<Channel>, kHighestChannel + 1> channels_;
+  size_t size_ = 0;
 };
 
 // The plug-in's one table.
@@ -64,6 +73,6 @@ Channel* FindChannel(int16_t number, ChannelKind kind, int& errorNumber);
 constexpr int16_t kTcpChannel = 1021;
 constexpr int16_t kCommRxFileChannel = 1101;
 constexpr int16_t kCommRxFFileChannel = 1102;
-constexpr int16_t kTcpFileChannel = 1112;
+constexpr int16_t kTcpFileChannel = kHighestChannel;
 
 }  // namespace wl

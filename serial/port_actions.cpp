@@ -15,7 +15,7 @@ constexpr int32_t kRxBufferLimit = 32768;
 
 void OpenAndPublish(SerialFrame& frame, InheritedFlow flow) {
   serialOpen(frame.port, frame.deviceName(), flow, frame.errorNumber);
-  SetHostVariable("wlOpenCommErr", NumberText(frame.errorNumber));
+  SetHostNumber("wlOpenCommErr", frame.errorNumber);
 }
 
 // A hardware flow action: settings above `highest` end it silently; there is
@@ -34,7 +34,7 @@ void QueryInto(const std::string& parameters, CommValue item) {
   SerialFrame frame;
   if (!BeginSerialAction(parameters, Exactly(2), frame)) return;
   const uint32_t value = serialQuery(frame.port, item, frame.errorNumber);
-  SetHostVariable(frame.fields[1], NumberText(value));
+  SetHostNumber(frame.fields[1].c_str(), value);
   frame.publish();
 }
 
@@ -106,7 +106,7 @@ void wlCommClose(const std::string& parameters) {
   if (CountFields(parameters) != 1) return;
   // The port is read from the whole text, not a split field: a quoted port
   // reads as 0 and ends the action.
-  const int64_t port = ToInteger(ReadNumber(parameters));
+  const int64_t port = ReadInteger(parameters);
   if (!PortInRange(port)) return;
   SerialFrame frame;
   frame.port = static_cast<int16_t>(port);

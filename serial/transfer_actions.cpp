@@ -80,7 +80,7 @@ void wlCommRxByte(const std::string& parameters) {
   const uint32_t waiting = Waiting(frame);
   if (waiting > 0) {
     SetHostVariable(frame.fields[1], Read(frame, 1));
-    SetHostVariable(frame.fields[2], NumberText(waiting - 1));
+    SetHostNumber(frame.fields[2].c_str(), waiting - 1);
   }
   frame.publish();
 }
@@ -106,7 +106,7 @@ void wlCommRx(const std::string& parameters) {
     diskFileWrite(kCommRxFileChannel, record.data(), record.size(), frame.errorNumber);
     diskFileClose(kCommRxFileChannel, frame.errorNumber);
   }
-  SetHostVariable(frame.fields[2], NumberText(waiting));
+  SetHostNumber(frame.fields[2].c_str(), waiting);
   frame.publish();
 }
 

@@ -263,20 +263,24 @@ int tcpReceive(int32_t count, std::string& bytes) {
   }
 }
 
-int tcpReceiveLine(std::string& line, LineEnd& end, Deadline* stream) {
+int tcpReceiveLine(std::string& line, LineEnd& end, bool& atEnd, Deadline* stream) {
   const size_t start = line.size();
   end = LineEnd::Whole;
+  atEnd = false;
+  int errorNumber = 0;
+  Channel* channel = FindConnection(errorNumber);
+  if (channel == nullptr) return errorNumber;
   try {
-    int errorNumber = 0;
-    Channel* channel = FindConnection(errorNumber);
-    if (channel == nullptr) return errorNumber;
     TcpConnection& c = ConnectionOf(*channel);
     SocketSource source(c);
-    return c.rx.receiveLine(source, line, channel->endOfData, end, stream);
+    errorNumber = c.rx.receiveLine(source, line, channel->endOfData, end, stream);
   } catch (const std::bad_alloc&) {
     line.resize(start);
-    return kNoMemory;
+    errorNumber = kNoMemory;
   }
+  // The flag as tcpAtEnd gives it, without finding the channel again.
+  atEnd = channel->endOfData;
+  return errorNumber;
 }
 
 int tcpReceiveLines(std::string& out, size_t batch, Deadline& stream) {

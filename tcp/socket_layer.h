@@ -37,8 +37,8 @@ int tcpReceive(int32_t count, std::string& bytes);
 // Receives one line and appends it, without CR and LF, to `line`; after an
 // error `line` is as it was. `end` says whether the line came whole or as a
 // piece handed over for a bound; `stream`, when given, is started with the
-// first byte taken.
-int tcpReceiveLine(std::string& line, LineEnd& end, Deadline* stream = nullptr);
+// first byte taken. `atEnd` is the end flag afterwards, as tcpAtEnd gives it.
+int tcpReceiveLine(std::string& line, LineEnd& end, bool& atEnd, Deadline* stream = nullptr);
 
 // Lines as tcpReceiveLine gives them, each whole one followed by CR LF,
 // appended to `out` until it holds at least `batch` bytes, the end flag is

@@ -23,12 +23,14 @@ constexpr size_t kFileBatch = 64 * 1024;
 
 const char kLineEnd[] = "\r\n";
 
-void PublishError(int errorNumber) { SetHostVariable("wlTcpErr", NumberText(errorNumber)); }
+void PublishError(int errorNumber) { SetHostNumber("wlTcpErr", errorNumber); }
 
-void PublishReceive(int errorNumber) {
+void PublishReceive(int errorNumber, bool atEnd) {
   PublishError(errorNumber);
-  SetHostVariable("wlTcpEof", NumberText(tcpAtEnd() ? -1 : 0));
+  SetHostNumber("wlTcpEof", atEnd ? -1 : 0);
 }
+
+void PublishReceive(int errorNumber) { PublishReceive(errorNumber, tcpAtEnd()); }
 
 void WriteBatch(std::string& batch, int& errorNumber) {
   if (!batch.empty()) diskFileWrite(kTcpFileChannel, batch.data(), batch.size(), errorNumber);
@@ -75,9 +77,10 @@ void wlTCPrxbyte(const std::string& variable) {
 void wlTCPrxline(const std::string& variable) {
   Spare<std::string> line;
   LineEnd end = LineEnd::Whole;
-  const int errorNumber = tcpReceiveLine(line.value, end);
+  bool atEnd = false;
+  const int errorNumber = tcpReceiveLine(line.value, end, atEnd);
   SetHostVariable(variable, line.value);
-  PublishReceive(errorNumber);
+  PublishReceive(errorNumber, atEnd);
 }
 
 // The file is opened first: when it cannot be, nothing is received and the
@@ -103,7 +106,8 @@ void wlTCPrxFT(const std::string& fileName) {
   if (diskFileOpen(kTcpFileChannel, fileName, FileMode::Append, errorNumber)) {
     std::string line;
     LineEnd end = LineEnd::Whole;
-    if (const int receiveError = tcpReceiveLine(line, end)) errorNumber = receiveError;
+    bool atEnd = false;
+    if (const int receiveError = tcpReceiveLine(line, end, atEnd)) errorNumber = receiveError;
     // A failed receive still appends an empty line; a piece handed over for
     // a bound gets no line end, so the next call completes its line.
     if (end == LineEnd::Whole) line += kLineEnd;

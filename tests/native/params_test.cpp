@@ -239,6 +239,30 @@ TEST(NumberText, LeadingSignPosition) {
   EXPECT_EQ(NumberText(19200), " 19200");
   EXPECT_EQ(NumberText(INT64_MAX), " 9223372036854775807");
   EXPECT_EQ(NumberText(INT64_MIN), "-9223372036854775808");
+  // Either side of the 32-bit magnitudes, whose digits are written apart.
+  EXPECT_EQ(NumberText(4294967295LL), " 4294967295");
+  EXPECT_EQ(NumberText(4294967296LL), " 4294967296");
+  EXPECT_EQ(NumberText(-4294967296LL), "-4294967296");
+  EXPECT_EQ(NumberText(10000000000LL), " 10000000000");
+  const wl::NumberChars inPlace(-305);
+  EXPECT_STREQ(inPlace.c_str(), "-305");
+  EXPECT_EQ(inPlace.size(), 4u);
+}
+
+// The whole-number reading gives what rounding the general reading gives,
+// for the plain fields it reads without floating point and for every other
+// kind it hands on.
+TEST(ReadInteger, AgreesWithTheRoundedNumber) {
+  for (const char* field :
+       {"0", "-0", "+0", "7", " 7", "\t\n-7", "+12", "007", "123456789012345678",
+        "1234567890123456789", "-999999999999999999", "12abc", "12 ", "12,", "1.5", "2.5",
+        "-2.5", "1e3", "1E", "1d2", "12.", ".5", "-", "+", "", "abc", "&H10", "&HFFFF", "1E99999",
+        "-1E99999", "99999999999999999999", " - 5"}) {
+    EXPECT_EQ(wl::ReadInteger(field), ToInteger(ReadNumber(field))) << '"' << field << '"';
+  }
+  EXPECT_EQ(wl::ReadInteger("123456789012345678"), 123456789012345678LL);
+  EXPECT_EQ(wl::ReadInteger("-42x"), -42);
+  EXPECT_TRUE(std::signbit(ReadNumber("-0")));
 }
 
 // The many-bytes-at-a-time searches find what a byte-by-byte look finds, at

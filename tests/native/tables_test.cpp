@@ -41,6 +41,26 @@ TEST(ChannelTable, InsertFindRemove) {
   EXPECT_EQ(table.remove(1), nullptr);
 }
 
+// Every number from 0 to the highest fixed one has its place; others none.
+TEST(ChannelTable, NumbersOutsideTheTableAreRefused) {
+  wl::ChannelTable table;
+  for (int16_t number : {int16_t{0}, int16_t{256}, wl::kTcpChannel, wl::kHighestChannel}) {
+    EXPECT_TRUE(table.insert(MakeChannel(number, wl::ChannelKind::DiskFile))) << number;
+    ASSERT_NE(table.find(number), nullptr) << number;
+    EXPECT_EQ(table.find(number)->channelNumber, number);
+  }
+  EXPECT_EQ(table.size(), 4u);
+  for (int16_t number : {int16_t{-1}, int16_t{wl::kHighestChannel + 1}, int16_t{32767}}) {
+    EXPECT_FALSE(table.insert(MakeChannel(number, wl::ChannelKind::DiskFile))) << number;
+    EXPECT_EQ(table.find(number), nullptr) << number;
+    EXPECT_EQ(table.remove(number), nullptr) << number;
+  }
+  EXPECT_EQ(table.size(), 4u);
+  EXPECT_NE(table.remove(wl::kHighestChannel), nullptr);
+  EXPECT_EQ(table.find(wl::kHighestChannel), nullptr);
+  EXPECT_EQ(table.size(), 3u);
+}
+
 TEST(ChannelTable, ATakenNumberKeepsItsChannel) {
   wl::ChannelTable table;
   ASSERT_TRUE(table.insert(MakeChannel(3, wl::ChannelKind::SerialPort)));

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <vector>
@@ -273,6 +274,48 @@ TEST_P(Frame, ActionsLeaveTheHostsFloatingPointControlAlone) {
     EXPECT_EQ(_control87(0, 0), host) << text;
   }
   _control87(saved, 0xFFFFFFFF);
+}
+
+uint16_t X87Status() {
+  uint16_t status = 0;
+  asm volatile("fnstsw %0" : "=m"(status));
+  return status;
+}
+
+uint32_t SseControl() {
+  uint32_t control = 0;
+  asm volatile("stmxcsr %0" : "=m"(control));
+  return control;
+}
+
+void SetSseControl(uint32_t control) { asm volatile("ldmxcsr %0" : : "m"(control)); }
+
+// The host's status flags (raised before the action) and its SSE control and
+// status come back as they were, whether or not the action raised flags of
+// its own (an overflowing number does, a plain one does not), and flags
+// raised in the action are dropped.
+TEST_P(Frame, ActionsPutBackTheHostsFloatingPointStatus) {
+  nbhost::PlugIn& p = plugIn();
+  p.registerPlugIn();
+  const uint32_t savedSse = SseControl();
+  for (bool hostFlags : {false, true}) {
+    _clear87();  // clears the SSE flags too
+    // Flush to zero, the invalid-operation flag raised, all masked.
+    SetSseControl(0x1F80 | 0x8000 | 0x0001);
+    if (hostFlags) {
+      volatile long double third = 1.0L;
+      third = third / 3.0L;  // inexact
+    }
+    const uint16_t status = X87Status();
+    EXPECT_EQ((status & 0x3F) != 0, hostFlags);
+    for (const char* text : {"1E99999,1E99999", "9,115200", "-1E99999,0.5"}) {
+      p.exec("wlCommSetBaud", text);
+      EXPECT_EQ(X87Status(), status) << text << (hostFlags ? ", host flags raised" : "");
+      EXPECT_EQ(SseControl(), 0x1F80u | 0x8000u | 0x0001u) << text;
+    }
+  }
+  _clear87();
+  SetSseControl(savedSse);
 }
 
 INSTANTIATE_TEST_SUITE_P(Editions, Frame, ::testing::ValuesIn(Editions()),
