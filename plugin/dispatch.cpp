@@ -3,9 +3,39 @@
 #include "byte_scan.h"
 
 namespace wl {
+namespace {
+
+// An edition's entries by action number, so that a dispatch is one index
+// instead of a walk through the table. Numbers past its end are walked to.
+class ActionIndex {
+ public:
+  static constexpr int32_t kSize = 256;
+
+  explicit ActionIndex(const Edition& edition) : edition_(&edition) {
+    for (const CatalogueEntry& entry : edition) {
+      const int32_t n = entry.number;
+      if (n > 0 && n < kSize && byNumber_[n] == nullptr) byNumber_[n] = &entry;
+    }
+  }
+  // Whether `number` of `edition` is answered here.
+  bool covers(const Edition& edition, int32_t number) const {
+    return &edition == edition_ && number > 0 && number < kSize;
+  }
+  const CatalogueEntry* find(int32_t number) const { return byNumber_[number]; }
+
+ private:
+  const Edition* edition_;
+  const CatalogueEntry* byNumber_[kSize] = {};
+};
+
+}  // namespace
 
 const CatalogueEntry* FindAction(const Edition& edition, int32_t number) {
   if (number == 0) return nullptr;
+  // Built for the first edition asked about: a library's own, the only one
+  // it ever asks about.
+  static const ActionIndex index(edition);
+  if (index.covers(edition, number)) return index.find(number);
   for (const CatalogueEntry& entry : edition) {
     if (entry.number == number) return &entry;
   }

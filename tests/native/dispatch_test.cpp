@@ -79,6 +79,28 @@ TEST_F(Dispatch, LongTextsAreCutAtTheLimit) {
   EXPECT_EQ(seen.at(0).size(), wl::kMaxParameterText);
 }
 
+// Each of two tables answers for itself, whichever was asked first, for
+// numbers small and large; a number twice in a table finds its first entry.
+TEST(FindAction, EachTableAnswersForItself) {
+  const wl::CatalogueEntry first[] = {
+      {0, "Group", nullptr, nullptr}, {5, "five", "h", Record}, {300, "big", "h", Record},
+      {5, "again", "h", Record},      {-2, "odd", "h", Record},
+  };
+  const wl::CatalogueEntry second[] = {{7, "seven", "h", Record}};
+  const wl::Edition a = {"a", "p", "h", first, 5};
+  const wl::Edition b = {"b", "p", "h", second, 1};
+  for (int pass = 0; pass < 2; ++pass) {
+    EXPECT_EQ(wl::FindAction(a, 5), &first[1]);
+    EXPECT_EQ(wl::FindAction(a, 300), &first[2]);
+    EXPECT_EQ(wl::FindAction(a, -2), &first[4]);
+    EXPECT_EQ(wl::FindAction(a, 7), nullptr);
+    EXPECT_EQ(wl::FindAction(a, 0), nullptr);
+    EXPECT_EQ(wl::FindAction(b, 7), &second[0]);
+    EXPECT_EQ(wl::FindAction(b, 5), nullptr);
+    EXPECT_EQ(wl::FindAction(b, 300), nullptr);
+  }
+}
+
 TEST(EditAction, AnswersOnlyActionNumbers) {
   EXPECT_EQ(wl::EditAction(kEdition, 1), 1);
   EXPECT_EQ(wl::EditAction(kEdition, 5), 1);
