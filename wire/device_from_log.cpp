@@ -253,6 +253,20 @@ std::vector<nbspy::LogRecord> JoinFrames(const std::vector<nbspy::LogRecord>& re
   return joined;
 }
 
+// A log of a played device says so: what it played as faults, the made
+// device replays as the device's own bytes.
+std::string PlayedText(const std::vector<nbspy::LogRecord>& records) {
+  std::string notes;
+  int count = 0;
+  for (const nbspy::LogRecord& record : records) {
+    if (record.direction != ' ' || record.text.rfind(nbspy::kPlayedNote, 0) != 0) continue;
+    if (++count <= 3) notes += (notes.empty() ? "" : "; ") + record.text.substr(sizeof nbspy::kPlayedNote - 1);
+  }
+  if (count == 0) return std::string();
+  return "# The log is of a played device (" + notes + (count > 3 ? "; ..." : "") +
+         "): what it played, faults included, comes again as it came.\n";
+}
+
 }  // namespace
 
 // A device pulled out as a log shows it: calls on the port failing with a
@@ -375,7 +389,8 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
        << ").\n"
        << "requests end " << (lineEndings ? "\"\\r\" \"\\n\"" : "none") << "\n"
        << "answers end none\n"
-       << "# Its bytes come at the port's rate from when the log shows they came.\n";
+       << "# Its bytes come at the port's rate from when the log shows they came.\n"
+       << PlayedText(records);
   // A server that closed before anything was asked closes again at that time.
   uint32_t closesAt = 0;
   const bool closes = !greeting.empty() && greeting.back().close;

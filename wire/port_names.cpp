@@ -28,18 +28,11 @@ std::string Trimmed(const std::string& text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-}  // namespace
-
-std::string PortOfFileName(const std::string& name) {
-  const bool twoSeparators = name.size() >= 2 && IsSeparator(name[0]) && IsSeparator(name[1]);
-  if (twoSeparators && name.size() >= 4 && (name[2] == '.' || name[2] == '?') && IsSeparator(name[3])) {
-    std::string rest = name.substr(4);
-    if (name[2] == '.') {
-      while (!rest.empty() && (rest.back() == ' ' || rest.back() == '.')) rest.pop_back();
-    }
-    return ComPort(rest, true);
-  }
-  if (twoSeparators) return std::string();  // a network path: its parts are files
+// The last part of an ordinary path as Windows looks for a DOS device in
+// it: before its first "." or ":", without trailing blanks. Empty for a
+// network path, whose parts are always files.
+std::string DosDeviceStem(const std::string& name) {
+  if (name.size() >= 2 && IsSeparator(name[0]) && IsSeparator(name[1])) return std::string();
   size_t start = name.size() >= 2 && name[1] == ':' ? 2 : 0;  // a drive
   for (size_t k = start; k < name.size(); ++k) {
     if (IsSeparator(name[k])) start = k + 1;
@@ -47,7 +40,55 @@ std::string PortOfFileName(const std::string& name) {
   size_t end = name.find_first_of(".:", start);
   if (end == std::string::npos) end = name.size();
   while (end > start && name[end - 1] == ' ') --end;
-  return ComPort(name.substr(start, end - start), false);
+  return name.substr(start, end - start);
+}
+
+// "\\.\" or "\\?\" before the rest of a path: the device namespace.
+bool InDeviceNamespace(const std::string& name) {
+  return name.size() >= 4 && IsSeparator(name[0]) && IsSeparator(name[1]) &&
+         (name[2] == '.' || name[2] == '?') && IsSeparator(name[3]);
+}
+
+std::string UpperText(std::string text) {
+  for (char& c : text) c = Upper(c);
+  return text;
+}
+
+// COM or LPT with one digit 1 to 9, or a superscript 1, 2 or 3 as one
+// ISO 8859-1 byte (B9, B2, B3) or its two UTF-8 bytes (C2 B9 ...).
+bool NumberedDevice(const std::string& stem) {
+  const std::string head = UpperText(stem.substr(0, 3));
+  if (head != "COM" && head != "LPT") return false;
+  const std::string digit = stem.substr(3);
+  const auto superscript = [](char c) { return c == '\xB9' || c == '\xB2' || c == '\xB3'; };
+  if (digit.size() == 1) return (digit[0] >= '1' && digit[0] <= '9') || superscript(digit[0]);
+  return digit.size() == 2 && digit[0] == '\xC2' && superscript(digit[1]);
+}
+
+}  // namespace
+
+std::string PortOfFileName(const std::string& name) {
+  if (InDeviceNamespace(name)) {
+    std::string rest = name.substr(4);
+    if (name[2] == '.') {
+      while (!rest.empty() && (rest.back() == ' ' || rest.back() == '.')) rest.pop_back();
+    }
+    return ComPort(rest, true);
+  }
+  return ComPort(DosDeviceStem(name), false);
+}
+
+bool NamesWindowsDevice(const std::string& path) {
+  if (InDeviceNamespace(path)) {
+    // "\\?\C:\dir\file" is a file's long path; a bare name there is a device.
+    return path[2] == '.' || path.find_first_of("\\/", 4) == std::string::npos;
+  }
+  const std::string stem = DosDeviceStem(path);
+  static const char* const kNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  for (const char* reserved : kNames) {
+    if (UpperText(stem) == reserved) return true;
+  }
+  return NumberedDevice(stem);
 }
 
 std::string NamedPort(const std::string& text) {

@@ -26,6 +26,17 @@ namespace nbwire {
 // The port a file of this name is, as "COM12"; empty for any other name.
 std::string PortOfFileName(const std::string& fileName);
 
+// Whether Windows takes a file of this name for a device rather than a
+// file: the last part (before its first "." or ":", without trailing
+// blanks) is one of the names the Windows documentation on naming files
+// reserves, in any case: CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9,
+// COM and LPT with the superscript digits 1 to 3 (ISO 8859-1 or UTF-8),
+// CONIN$ or CONOUT$ ("nul.dev", "C:\dir\aux.log", "com2.dev", "CON");
+// or the path is in the device namespace ("\\.\anything", "\\?\COM1").
+// Reading such a "file" reads a device (a real port, the console, for ever),
+// writing one writes to it, so the tools refuse them.
+bool NamesWindowsDevice(const std::string& path);
+
 // The port a text names where a port is expected (an option, an action's
 // field, a log's lines): "COM12" or "\\.\COM12" in any case, blanks
 // around; "COM12", or empty for anything else.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "wire/port_model.h"
+#include "wire/played_notes.h"
 #include "wire/port_names.h"
 #include "wire/spy_log.h"
 
@@ -473,16 +474,25 @@ int WINAPI SpyIoctlsocket(SOCKET s, long command, u_long* argument) {
                  OnFailure(kConnection, "socket mode", SOCKET_ERROR));
 }
 
+// What a played device noted: on its port's lane, or the connection's.
+void PlayedNoted(const std::string& where, const std::string& text) {
+  if (!state) return;
+  const std::string port = nbwire::NamedPort(where);
+  state->event(state->ms(), port.empty() ? kConnection : port, kPlayedNote + text);
+}
+
 }  // namespace
 
 Spy::Spy(std::FILE* out) {
   state = std::make_unique<State>(out);
+  nbwire::SetPlayedNoteSink(&PlayedNoted);
   // A file that has lines keeps its header: the spy adds to it.
   const bool fresh = std::fseek(out, 0, SEEK_END) != 0 || std::ftell(out) <= 0;
   if (fresh) state->write(kLogHeader);
 }
 
 Spy::~Spy() {
+  nbwire::SetPlayedNoteSink(nullptr);
   state->finish();
   state.reset();
 }

@@ -45,6 +45,10 @@ namespace nbspy {
 constexpr char kConnectionWhere[] = "TCP";
 constexpr char kPeerClosed[] = "the peer closed the connection";
 
+// An event line that a played device noted (played_notes.h) begins so:
+// "played: seed 7", "played: garbled byte 7 by line 12".
+constexpr char kPlayedNote[] = "played: ";
+
 // The log's first line, written when its file is new.
 constexpr char kLogHeader[] =
     "# spy log, format 2: time in ms, where, what (> the plug-in sent, < came back)";

@@ -92,11 +92,10 @@ std::unique_ptr<Wire> AttachWire(const std::vector<HMODULE>& plugIns, const Wire
   }
   if (options.spy) {
     if (!options.spyFile.empty()) {
-      SetLastError(0);
-      wire->log_ = std::fopen(options.spyFile.c_str(), "w");
+      DWORD failed = 0;
+      wire->log_ = nbwire::OpenToWrite(options.spyFile, failed);
       if (wire->log_ == nullptr) {
-        // The C library's open leaves the system's reason behind.
-        *error = "cannot write the spy log " + options.spyFile + ": " + nbspy::ErrorText(GetLastError());
+        *error = "cannot write the spy log " + options.spyFile + ": " + nbspy::ErrorText(failed);
         return nullptr;
       }
     }

@@ -172,6 +172,25 @@ TEST_P(Runner, ClearMessagesForWhatCannotRun) {
   EXPECT_EQ(run.exitCode, 2u);
   EXPECT_TRUE(Has(run.out, "nbrun: cannot write the results ")) << run.out;
   EXPECT_TRUE(Has(run.out, "r.xml: error 3, no such folder")) << run.out;
+
+  // Names Windows takes for devices are refused before anything is opened:
+  // com2.dev would read a real port, con.nbs the console, nul.log nothing.
+  const std::string dir = wltest::ScratchDir("runner") + "\\";
+  const std::string good = Quoted(WriteScratch("fine.nbs", "Print \"ran\"\n"));
+  const std::pair<std::string, std::string> devices[] = {
+      {"--device COM1=" + Quoted(dir + "com2.dev") + " " + plugIn() + " " + good, "com2.dev"},
+      {"--device COM1=" + Quoted(dir + "NUL") + " " + plugIn() + " " + good, "NUL"},
+      {"--spy " + Quoted(dir + "aux.log") + " " + plugIn() + " " + good, "aux.log"},
+      {"--results " + Quoted(dir + "Con .xml") + " " + plugIn() + " " + good, "Con .xml"},
+      {plugIn() + " " + Quoted(dir + "lpt\xC2\xB9.nbs"), ".nbs"},
+      {"--view " + Quoted(dir + "prn.tar.gz") + " " + plugIn(), "prn.tar.gz"},
+  };
+  for (const auto& c : devices) {
+    run = RunNbrun(c.first);
+    EXPECT_EQ(run.exitCode, 2u) << c.first;
+    EXPECT_TRUE(Has(run.out, c.second + ": error 123, not a file's name")) << run.out;
+    EXPECT_FALSE(Has(run.out, "ran\n")) << run.out;
+  }
 }
 
 // --check reads plug-ins, device files and the script and runs nothing;

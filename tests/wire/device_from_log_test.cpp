@@ -96,6 +96,20 @@ TEST(DeviceFromLog, AStreamReadInOneGoComesAsItCameAndTheFileNamesItsMaker) {
   ASSERT_TRUE(runner.ok);
   EXPECT_NE(runner.deviceFile.find("(made by nbrun --spy-to-device)"), std::string::npos);
   EXPECT_EQ(runner.warning, "");
+  EXPECT_EQ(runner.deviceFile.find("played device"), std::string::npos);
+
+  // A log of a played device says what it played, so the made device is
+  // not taken for the real one; notes of another port do not count.
+  const std::string played = nbspy::EventLine(0.5, "COM1", "played: seed 7") + "\n" +
+                             nbspy::EventLine(0.6, "COM2", "played: seed 9") + "\n" +
+                             Wrote(1, "W\r\n") +
+                             nbspy::EventLine(1.5, "COM1", "played: garbled byte 2 by line 4") + "\n" +
+                             nbspy::DataLine(5, "COM1", '<', "1X\r\n", "(came after 2.0)") + "\n";
+  const nbdevice::LogConversion twin = nbdevice::DeviceFromLog(played, "COM1", "p.log");
+  ASSERT_TRUE(twin.ok) << twin.error;
+  EXPECT_NE(twin.deviceFile.find("# The log is of a played device (seed 7; garbled byte 2 by line 4): "),
+            std::string::npos) << twin.deviceFile;
+  EXPECT_EQ(twin.deviceFile.find("seed 9"), std::string::npos) << twin.deviceFile;
 }
 
 // A log as the spy wrote it before its format had a number: answers in the

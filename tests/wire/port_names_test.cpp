@@ -26,6 +26,21 @@ TEST(PortNames, OtherNamesAreFiles) {
   }
 }
 
+TEST(PortNames, NamesWindowsTakesForDevices) {
+  for (const char* device :
+       {"NUL", "nul.dev", "Nul.tar.gz", "C:\\dir\\aux.log", "dir/con", "CON ", "con .txt", "prn:",
+        "com2.dev", "COM9", "lpt1.nbs", "LPT9", "COM\xB9", "lpt\xB3.log", "com\xC2\xB2.dev", "CONIN$",
+        "conout$.txt", "\\\\.\\COM1", "\\\\.\\PhysicalDrive0", "\\\\?\\COM3"}) {
+    EXPECT_TRUE(nbwire::NamesWindowsDevice(device)) << device;
+  }
+  for (const char* file :
+       {"null.dev", "nul_", "xnul.dev", "COM10.dev", "COM0", "LPT0", "com12", "console.log", "CONIN",
+        "COM\xB4", "COM\xC2\xB4", "dir\\nul\\scale.dev", "\\\\server\\share\\nul",
+        "\\\\?\\C:\\dir\\nul.dev", " nul", "scale.dev", ""}) {
+    EXPECT_FALSE(nbwire::NamesWindowsDevice(file)) << file;
+  }
+}
+
 TEST(PortNames, PlacesAnAuthorNames) {
   EXPECT_EQ(nbwire::NamedPort("COM12"), "COM12");
   EXPECT_EQ(nbwire::NamedPort(" com3 "), "COM3");

@@ -335,6 +335,14 @@ TEST(WirebenchErrors, EachMistakeHasItsNumberAndItsWords) {
   EXPECT_NE(b.var("wbErrText").find("missing.dev: error 2"), std::string::npos) << b.var("wbErrText");
   b.run("wbSpy", Scratch("no-such-folder") + "\\spy.log");
   EXPECT_EQ(b.var("wbErr"), " 76");
+  // A name Windows takes for a device: com2.dev would play a real port.
+  for (const auto& action : {std::make_pair("wbPlay", "COM14," + Scratch("com2.dev")),
+                             std::make_pair("wbSpy", Scratch("NUL.log"))}) {
+    b.run(action.first, action.second);
+    EXPECT_EQ(b.var("wbErr"), " 75") << action.second;
+    EXPECT_NE(b.var("wbErrText").find(": error 123, not a file's name"), std::string::npos)
+        << b.var("wbErrText");
+  }
   for (const char* wrong : {"LPT1,x.dev", "COM14", "127.0.0.7:99999,x.dev", "COM0,x.dev"}) {
     b.run("wbPlay", wrong);
     EXPECT_EQ(b.var("wbErr"), " 5") << wrong;
