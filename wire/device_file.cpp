@@ -78,6 +78,12 @@ class Reader {
     return true;
   }
   std::string next() const { return done() ? "the end of the line" : "\"" + tokens_[at_].text + "\""; }
+  // Whether the token `ahead` of the next is the word `expected` (nothing
+  // is read).
+  bool ahead(size_t ahead, const char* expected) const {
+    const size_t at = at_ + ahead;
+    return at < tokens_.size() && !tokens_[at].quoted && tokens_[at].text == expected;
+  }
 
  private:
   const std::vector<Token>& tokens_;
@@ -141,6 +147,69 @@ bool ReadUnplug(Reader& reader, Answer& answer, std::string& why) {
   return false;
 }
 
+// The words of the line's events that may stand in an answer.
+bool LineEventNext(const Reader& reader) {
+  return reader.ahead(0, "fault") || reader.ahead(0, "modem") || reader.ahead(0, "reset") ||
+         reader.ahead(0, "restart");
+}
+
+struct FaultWord {
+  const char* word;
+  LineFault fault;
+};
+constexpr FaultWord kFaultWords[] = {{"parity", LineFault::Parity},
+                                     {"framing", LineFault::Framing},
+                                     {"overrun", LineFault::Overrun},
+                                     {"break", LineFault::Break}};
+struct ModemWord {
+  const char* word;
+  uint8_t line;
+};
+constexpr ModemWord kModemWords[] = {{"cts", kCtsLine}, {"dsr", kDsrLine}, {"dcd", kDcdLine}, {"ring", kRingLine}};
+
+// After "fault": which one.
+bool ReadFault(Reader& reader, Piece& piece, std::string& why) {
+  for (const FaultWord& f : kFaultWords) {
+    if (!reader.word(f.word)) continue;
+    piece.fault = f.fault;
+    return true;
+  }
+  why = "fault takes parity, framing, overrun or break, not " + reader.next();
+  return false;
+}
+
+// After "modem": one or more lines, each with on or off.
+bool ReadModem(Reader& reader, Piece& piece, std::string& why) {
+  bool named = true, paired = true;
+  while (named && paired) {
+    named = false;
+    for (const ModemWord& m : kModemWords) {
+      if (!reader.word(m.word)) continue;
+      const bool on = reader.word("on");
+      paired = on || reader.word("off");
+      piece.modem.mask |= m.line;
+      piece.modem.on = static_cast<uint8_t>(on ? piece.modem.on | m.line : piece.modem.on & ~m.line);
+      named = true;
+      break;
+    }
+  }
+  if (paired && piece.modem.mask != 0) return true;
+  why = "modem takes cts, dsr, dcd or ring, each followed by on or off";
+  return false;
+}
+
+// One of the line's events: fault KIND, modem LINE on|off..., reset or
+// restart (either last in the answer).
+bool ReadLineEvent(Reader& reader, Piece& piece, std::string& why) {
+  if (reader.word("fault")) return ReadFault(reader, piece, why);
+  if (reader.word("modem")) return ReadModem(reader, piece, why);
+  piece.reset = reader.word("reset");
+  piece.restart = !piece.reset && reader.word("restart");
+  if (reader.done()) return true;
+  why = std::string(piece.reset ? "reset" : "restart") + " ends an answer: nothing may follow it";
+  return false;
+}
+
 // "send" followed by texts and "wait MS", perhaps ending in "close"; or
 // "silent", or "close" alone; or "unplug ..." or "plug in". then "MODE"
 // may end a request's answer that does not close (`then` null: not
@@ -158,7 +227,7 @@ bool ReadAnswer(Reader& reader, Answer& answer, std::string& why, std::string* t
   }
   if (reader.word("unplug")) return ReadUnplug(reader, answer, why);
   if (reader.word("plug")) return ReadPlugIn(reader, answer, why);
-  if (!reader.word("send")) {
+  if (!reader.word("send") && !LineEventNext(reader)) {
     why = "expected send, silent or close, found " + reader.next();
     return false;
   }
@@ -177,13 +246,17 @@ bool ReadAnswer(Reader& reader, Answer& answer, std::string& why, std::string* t
         answer.push_back(piece);
         return ReadClose(reader, answer.back(), why);
       }
-      if (!reader.text(piece.bytes)) {
+      if (LineEventNext(reader)) {
+        if (!ReadLineEvent(reader, piece, why)) return false;
+      } else if (!reader.text(piece.bytes)) {
         why = "a wait must be followed by a text or close";
         return false;
       }
     } else if (reader.word("close")) {
       answer.push_back(piece);
       return ReadClose(reader, answer.back(), why);
+    } else if (LineEventNext(reader)) {
+      if (!ReadLineEvent(reader, piece, why)) return false;
     } else if (!reader.text(piece.bytes)) {
       why = "expected a text, wait or close, found " + reader.next();
       return false;
@@ -244,6 +317,41 @@ bool ReadRule(Reader& reader, RequestKind kind, const std::string& mode, int lin
   if (!ReadAnswer(reader, rule.answer, why, &rule.then)) return false;
   device.rules.push_back(rule);
   return true;
+}
+
+// on dtr on, on dtr off, on rts on, on rts off: what the device does when
+// the host changes that line.
+bool ReadHostLineRule(Reader& reader, const std::string& mode, int line, DeviceFile& device,
+                      std::string& why) {
+  Rule rule;
+  rule.kind = RequestKind::HostLine;
+  rule.mode = mode;
+  rule.line = line;
+  reader.word("on");
+  const std::string signal = reader.ahead(0, "dtr") ? "dtr" : "rts";
+  reader.word(signal.c_str());
+  const bool on = reader.word("on");
+  if (!on && !reader.word("off")) {
+    why = "on " + signal + " takes on or off";
+    return false;
+  }
+  rule.request = signal + (on ? " on" : " off");
+  if (!ReadAnswer(reader, rule.answer, why, &rule.then)) return false;
+  device.rules.push_back(rule);
+  return true;
+}
+
+// refuse first N, window N: how a played server takes its connections.
+bool ReadServerStatement(Reader& reader, DeviceFile& device, std::string& why) {
+  if (reader.word("refuse")) {
+    if (reader.word("first") && reader.number(device.refuseFirst) && reader.done()) return true;
+    why = "refuse takes first and a number of connects, 0 to 999999999";
+    return false;
+  }
+  reader.word("window");
+  if (reader.number(device.window) && device.window != 0 && reader.done()) return true;
+  why = "window takes the bytes that may wait unread in the connection, 1 to 999999999";
+  return false;
 }
 
 bool ReadTimed(Reader& reader, DeviceFile& device, std::string& why) {
@@ -311,6 +419,9 @@ bool ReadStatement(const std::vector<Token>& tokens, int line, DeviceFile& devic
     why = "in takes the name of a mode in quotes";
     return false;
   }
+  if (reader.ahead(0, "on") && (reader.ahead(1, "dtr") || reader.ahead(1, "rts"))) {
+    return ReadHostLineRule(reader, mode, line, device, why);
+  }
   if (reader.word("on")) return ReadRule(reader, RequestKind::Exact, mode, line, device, why);
   if (reader.word("match")) return ReadRule(reader, RequestKind::Pattern, mode, line, device, why);
   if (reader.word("otherwise")) return ReadRule(reader, RequestKind::Otherwise, mode, line, device, why);
@@ -321,9 +432,22 @@ bool ReadStatement(const std::vector<Token>& tokens, int line, DeviceFile& devic
   if (!tokens[0].quoted && (tokens[0].text == "at" || tokens[0].text == "every")) {
     return ReadTimed(reader, device, why);
   }
+  if (reader.ahead(0, "refuse") || reader.ahead(0, "window")) return ReadServerStatement(reader, device, why);
   why = "a line starts with requests, answers, on, match, otherwise, in, starts, at, every, "
         "line or baud, not " + reader.next();
   return false;
+}
+
+// Gives the pieces the statement on `line` added (to the last rule or
+// timed output) that line, for the notes of what was played.
+void StampLine(DeviceFile& device, int line) {
+  auto stamp = [line](Answer& answer) {
+    for (auto piece = answer.rbegin(); piece != answer.rend() && piece->line == 0; ++piece) {
+      piece->line = line;
+    }
+  };
+  if (!device.rules.empty()) stamp(device.rules.back().answer);
+  if (!device.timed.empty()) stamp(device.timed.back().answer);
 }
 
 int HexDigit(char c) {
@@ -370,6 +494,7 @@ ParsedFile ParseDeviceFile(const std::string& text) {
       why = "a NUL byte (write \\x00 inside a text for one)";
     } else if (Tokenize(line, tokens, why) &&
                (tokens.empty() || ReadStatement(tokens, number, parsed.device, why))) {
+      StampLine(parsed.device, number);
       start = end + (text.compare(end, 2, "\r\n") == 0 ? 2 : 1);
       continue;
     }
@@ -382,6 +507,22 @@ ParsedFile ParseDeviceFile(const std::string& text) {
     parsed.error = "line " + std::to_string(number) + ": " + why;
   }
   return parsed;
+}
+
+const char* FaultName(LineFault fault) {
+  for (const FaultWord& f : kFaultWords) {
+    if (f.fault == fault) return f.word;
+  }
+  return "none";
+}
+
+std::string ModemText(const ModemSet& set) {
+  std::string text;
+  for (const ModemWord& m : kModemWords) {
+    if ((set.mask & m.line) == 0) continue;
+    text += (text.empty() ? "" : " ") + std::string(m.word) + ((set.on & m.line) ? " on" : " off");
+  }
+  return text;
 }
 
 std::string Quoted(const std::string& bytes) { return "\"" + nbwire::Visible(bytes) + "\""; }

@@ -60,6 +60,23 @@
 //   on "ATE0" send "OK" then "quiet"
 //                             the device is in that mode from then on
 //
+// The line itself, a host's signals and a server's connections:
+//   every 5000 fault framing  a line error (parity, framing, overrun) or a
+//   on "S" send "12.3" fault parity   break, as a piece of an answer: the
+//                             port reports it at its next ClearCommError
+//   at 3000 modem cts on dsr off   the device sets its modem lines (cts,
+//                             dsr, dcd, ring; at first CTS and DSR on)
+//   on dtr off send "NO CARRIER" modem dcd off then "command"
+//   on rts on restart         what the device does when the host changes
+//                             DTR or RTS (SetCommState, EscapeCommFunction,
+//                             the open, the close); restart: the device
+//                             starts again as after an open
+//   on "KILL" send "BYE" reset  a server resets the connection (RST)
+//   refuse first 2            a server refuses its first 2 connects
+//   window 4096               at most that many of a server's bytes wait
+//                             unread in the connection (65536 when not
+//                             given); the rest waits in the server
+//
 // A request is answered by the first on or match line in the file that
 // names it, by otherwise only when none does. Several lines for the same
 // request (the same text after on, or the same pattern after match) take
@@ -79,6 +96,16 @@
 
 namespace nbdevice {
 
+// What a port's line does besides carrying bytes, as a piece plays it: a
+// line error or a break the port reports, modem lines the device sets.
+enum class LineFault : uint8_t { None, Parity, Framing, Overrun, Break };
+// The device's modem lines, one bit each.
+constexpr uint8_t kCtsLine = 1, kDsrLine = 2, kDcdLine = 4, kRingLine = 8;
+// Lines a piece sets: those in `mask` to their bit in `on`.
+struct ModemSet {
+  uint8_t mask = 0, on = 0;
+};
+
 // One piece of an answer: sent `waitMs` after the piece before it (or after
 // the request, or the moment of a timed answer, for the first piece). A
 // closing piece, always the last, has no bytes: the device ends the
@@ -91,16 +118,28 @@ struct Piece {
   bool unplug = false;
   bool plugIn = false;
   uint32_t error = 0;  // an unplug's removal code; 0: the port's default
-  bool text() const { return !close && !unplug && !plugIn; }
+  // The line's events (no bytes either): a fault, modem lines, a reset of
+  // the connection (a close that a server's RST ends), a restart of the
+  // device as after an open.
+  LineFault fault = LineFault::None;
+  ModemSet modem{};
+  bool reset = false;
+  bool restart = false;
+  int line = 0;  // in the file, for the notes of what was played
+  bool lineEvent() const { return fault != LineFault::None || modem.mask != 0 || reset || restart; }
+  bool text() const { return !close && !unplug && !plugIn && !lineEvent(); }
 };
 
 // An answer; none (silent) has no pieces.
 using Answer = std::vector<Piece>;
 
-enum class RequestKind { Exact, Pattern, Otherwise };
+// HostLine: a change of the host's DTR or RTS ("dtr on", "rts off").
+enum class RequestKind { Exact, Pattern, Otherwise, HostLine };
 
 // The largest number of milliseconds a file may give (about 11.5 days).
 constexpr uint32_t kMostMilliseconds = 999999999;
+// A played server's window when its file gives none: TCP's classic 64 KiB.
+constexpr uint32_t kDefaultWindow = 65536;
 
 struct Rule {
   RequestKind kind = RequestKind::Exact;
@@ -126,6 +165,10 @@ struct DeviceFile {
   std::vector<Timed> timed;
   std::string startMode;  // the mode after each open (starts in); empty: none
   uint32_t baud = 0;      // the only rate it talks at (baud); 0: any
+  // A played server: its first connects refused (refuse first N), and
+  // how many of its bytes may wait unread in the connection (window N).
+  uint32_t refuseFirst = 0;
+  uint32_t window = kDefaultWindow;
 };
 
 struct ParsedFile {
@@ -135,6 +178,11 @@ struct ParsedFile {
 };
 
 ParsedFile ParseDeviceFile(const std::string& text);
+
+// The word a file gives a line fault ("framing").
+const char* FaultName(LineFault fault);
+// The lines a piece sets, as the file writes them ("cts off dsr on").
+std::string ModemText(const ModemSet& set);
 
 // `bytes` as the file writes a text: in double quotes, with escapes.
 std::string Quoted(const std::string& bytes);

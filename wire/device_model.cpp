@@ -68,7 +68,9 @@ void Device::open(Millis now) {
     if (group.tail) group.tail->reset();
   }
   overflow_ = false;
+  faults_ = 0;
   closed_ = false;
+  reset_ = false;
   mode_ = file_.startMode;
   running_.clear();
   for (const Timed& timed : file_.timed) running_.push_back({&timed, now + timed.atMs});
@@ -181,8 +183,9 @@ void Device::advance(Millis now) {
     const uint64_t start = std::max<uint64_t>(lineFreeUs_, pending_.begin()->first * 1000);
     if (!piece.text()) {  // once the line has sent what came before
       if (start > nowUs) break;
+      const Millis due = pending_.begin()->first;
       pending_.erase(pending_.begin());
-      happen(piece);
+      happen(piece, due);
       if (closed_) return;
       continue;
     }
@@ -208,7 +211,11 @@ void Device::advance(Millis now) {
   }
 }
 
-void Device::happen(const Piece& piece) {
+void Device::happen(const Piece& piece, Millis at) {
+  if (piece.lineEvent()) {
+    happenOnLine(piece, at);
+    return;
+  }
   if (piece.plugIn) {
     unplugged_ = false;
     return;
@@ -230,6 +237,59 @@ void Device::happen(const Piece& piece) {
   for (auto at = pending_.begin(); at != pending_.end();) {
     at = at->second.piece->plugIn ? std::next(at) : pending_.erase(at);
   }
+}
+
+void Device::happenOnLine(const Piece& piece, Millis at) {
+  const std::string by = " by line " + std::to_string(piece.line);
+  if (piece.fault != LineFault::None) {
+    faults_ |= 1u << static_cast<unsigned>(piece.fault);
+    const bool isBreak = piece.fault == LineFault::Break;
+    lineNotes_.push_back(std::string(FaultName(piece.fault)) + (isBreak ? "" : " error") + by);
+  }
+  if (piece.modem.mask != 0) {
+    modem_ = static_cast<uint8_t>((modem_ & ~piece.modem.mask) | (piece.modem.on & piece.modem.mask));
+    lineNotes_.push_back(ModemText(piece.modem) + by);
+  }
+  if (piece.reset) {
+    lineNotes_.push_back("reset" + by);
+    reset_ = true;  // a close, answered with an RST
+    closed_ = true;
+    pending_.clear();
+    running_.clear();
+  }
+  if (piece.restart) {
+    lineNotes_.push_back("restart" + by);
+    open(at);
+  }
+}
+
+void Device::hostLines(bool dtr, bool rts, Millis now) {
+  const bool dtrChanged = dtr != hostDtr_, rtsChanged = rts != hostRts_;
+  hostDtr_ = dtr;
+  hostRts_ = rts;
+  if (closed_ || unplugged_) return;
+  if (dtrChanged) answerHostLine(dtr ? "dtr on" : "dtr off", now);
+  if (rtsChanged) answerHostLine(rts ? "rts on" : "rts off", now);
+}
+
+void Device::answerHostLine(const std::string& change, Millis now) {
+  for (Group& group : groups_) {
+    if (group.first->kind != RequestKind::HostLine || group.first->request != change || !inMode(group)) continue;
+    answer(group, change, Captures(), now);
+    return;
+  }
+}
+
+uint32_t Device::takeLineFaults() {
+  const uint32_t faults = faults_;
+  faults_ = 0;
+  return faults;
+}
+
+std::vector<std::string> Device::takeLineNotes() {
+  std::vector<std::string> notes;
+  notes.swap(lineNotes_);
+  return notes;
 }
 
 Millis Device::nextOutput() const {

@@ -109,6 +109,24 @@ class Device {
   bool overflowed() const { return overflow_; }
   bool takeOverflow();
 
+  // The line as the device drives it (its file's fault and modem pieces).
+  // The faults played since the last take, one bit (1 << LineFault) each;
+  // an open clears them, as it clears the overflow.
+  uint32_t lineFaults() const { return faults_; }
+  uint32_t takeLineFaults();
+  // Its modem lines (kCtsLine ...): CTS and DSR on at first; they are the
+  // device's, so they stay across opens.
+  uint8_t modemLines() const { return modem_; }
+  // The host's DTR and RTS as the port drives them now: a change answers
+  // the file's on dtr / on rts rule for it (the first in the mode).
+  void hostLines(bool dtr, bool rts, Millis now);
+  // A reset fell due: the device closed (closed()) by resetting the
+  // connection.
+  bool wasReset() const { return reset_; }
+  // What the device played on its line since the last take, for the log
+  // ("framing error by line 7", "cts off by line 3").
+  std::vector<std::string> takeLineNotes();
+
  private:
   // Rules that answer the same request: they take turns.
   struct Group {
@@ -128,8 +146,11 @@ class Device {
     std::string bytes;
     const Piece* piece;  // in file_
   };
-  // Applies a close, unplug or plug in that fell due.
-  void happen(const Piece& piece);
+  // Applies a close, unplug, plug in or line event that fell due at `at`.
+  void happen(const Piece& piece, Millis at);
+  void happenOnLine(const Piece& piece, Millis at);
+  // Answers a change of the host's line ("dtr off").
+  void answerHostLine(const std::string& change, Millis now);
 
   // The group whose request `text` is, the first in the file; otherwise's
   // when none is. Its pattern's captures in `captures`.
@@ -161,6 +182,11 @@ class Device {
   bool closed_ = false;
   bool unplugged_ = false;
   uint32_t removalError_ = 0;
+  uint32_t faults_ = 0;
+  uint8_t modem_ = kCtsLine | kDsrLine;
+  bool hostDtr_ = false, hostRts_ = false;  // low while no port drives them
+  bool reset_ = false;
+  std::vector<std::string> lineNotes_;
 };
 
 }  // namespace nbdevice

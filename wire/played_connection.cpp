@@ -5,14 +5,14 @@
 namespace nbwire {
 
 PlayedConnection::PlayedConnection(const nbdevice::DeviceFile& file, nbdevice::Millis now)
-    : device_(file) {
+    : device_(file), window_(file.window) {
   device_.setQueueSize(kServerQueueBytes);
   device_.open(now);
 }
 
 bool PlayedConnection::send(const std::string& bytes, nbdevice::Millis now) {
-  if (reset_) return false;
   device_.advance(now);
+  if (wasReset()) return false;
   if (device_.closed()) {
     reset_ = true;  // this one still goes; the peer's reset answers it
     return true;
@@ -25,22 +25,23 @@ PlayedConnection::Received PlayedConnection::receive(size_t most, bool peek, nbd
                                                      std::string& bytes) {
   device_.advance(now);
   bytes.clear();
-  if (device_.waiting() > 0 || most == 0) {
-    bytes = peek ? device_.peek(most) : device_.take(most);
+  if (receivable() > 0 || most == 0) {
+    const size_t count = std::min(most, receivable());
+    bytes = peek ? device_.peek(count) : device_.take(count);
     return Received::Bytes;
   }
-  if (reset_) return Received::Reset;
+  if (wasReset()) return Received::Reset;
   return device_.closed() ? Received::End : Received::Nothing;
 }
 
 size_t PlayedConnection::waiting(nbdevice::Millis now) {
   device_.advance(now);
-  return device_.waiting();
+  return receivable();
 }
 
 bool PlayedConnection::readable(nbdevice::Millis now) {
   device_.advance(now);
-  return device_.waiting() > 0 || device_.closed() || reset_;
+  return receivable() > 0 || device_.closed() || reset_;
 }
 
 }  // namespace nbwire
