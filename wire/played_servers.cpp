@@ -268,14 +268,14 @@ int Look(const fd_set* asked[3], fd_set ready[3], bool& system, Millis now) {
     ready[kind].fd_count = 0;
     systemPart[kind] = SystemPart(asked[kind], system);
     for (u_int k = 0; asked[kind] != nullptr && k < asked[kind]->fd_count; ++k) {
-      Connection* c = ConnectionOf(asked[kind]->fd_array[k]);
+      const SOCKET s = asked[kind]->fd_array[k];
+      Connection* c = ConnectionOf(s);
       // A connected socket always takes a send; a played server sends no
-      // urgent data and never fails a connect.
-      // A refused connect shows among the failed.
+      // urgent data; a connect it refused shows among the failed.
       const bool isReady = (c != nullptr && (kind == 1 || (kind == 0 && c->played->readable(now)))) ||
-                           (kind == 2 && Refused(asked[kind]->fd_array[k]));
+                           (kind == 2 && Refused(s));
       if (isReady) {
-        Add(ready[kind], c->socket);
+        Add(ready[kind], s);
         ++count;
       }
     }
