@@ -163,6 +163,7 @@ void Device::schedule(const Answer& answer, const std::string* text, const Captu
 
 void Device::advance(Millis now) {
   if (closed_) return;
+  restartIfDue(now);
   for (Running& running : running_) {
     const uint32_t every = running.timed->everyMs;
     // Output of a stream missed while nobody called: at most the last
@@ -261,6 +262,15 @@ void Device::happenOnLine(const Piece& piece, Millis at) {
     lineNotes_.push_back("restart" + by);
     open(at);
   }
+}
+
+void Device::restartIfDue(Millis now) {
+  // A restart cuts what the device was sending: it does not wait for the
+  // line as the other pieces do. The last one due counts.
+  const auto last = std::find_if(pending_.rbegin(), pending_.rend(), [now](const auto& due) {
+    return due.first <= now && due.second.piece->restart;
+  });
+  if (last != pending_.rend()) happenOnLine(*last->second.piece, last->first);
 }
 
 void Device::hostLines(bool dtr, bool rts, Millis now) {

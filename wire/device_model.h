@@ -149,6 +149,8 @@ class Device {
   // Applies a close, unplug, plug in or line event that fell due at `at`.
   void happen(const Piece& piece, Millis at);
   void happenOnLine(const Piece& piece, Millis at);
+  // Applies a restart due by `now` at once, whatever is under way.
+  void restartIfDue(Millis now);
   // Answers a change of the host's line ("dtr off").
   void answerHostLine(const std::string& change, Millis now);
 
