@@ -46,6 +46,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (end == std::string::npos) end = input.size();
     const auto start = std::chrono::steady_clock::now();
     device.hear(input.substr(at, end - at), now);
+    if (end > at) device.hostLines(input[at] & 1, input[at] & 2, now);  // DTR and RTS as the byte says
+    device.takeLineNotes();
     device.advance(now);
     if (std::chrono::steady_clock::now() - start > kMostPerWrite) std::abort();
     if (device.waiting() > 512) std::abort();

@@ -476,6 +476,20 @@ bool CheckWithoutEndings(const DeviceFile& device, std::string& why, int& line) 
   return true;
 }
 
+// A restart answers a request or a change of the host's lines: in timed
+// output, which starts again with it, it would start the device for ever.
+bool CheckRestarts(const DeviceFile& device, std::string& why, int& line) {
+  for (const Timed& timed : device.timed) {
+    for (const Piece& piece : timed.answer) {
+      if (!piece.restart) continue;
+      why = "restart answers a request or a change of DTR or RTS, not a time";
+      line = piece.line;
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 ParsedFile ParseDeviceFile(const std::string& text) {
@@ -502,7 +516,7 @@ ParsedFile ParseDeviceFile(const std::string& text) {
     parsed.error = "line " + std::to_string(number) + ": " + why;
     return parsed;
   }
-  if (!CheckWithoutEndings(parsed.device, why, number)) {
+  if (!CheckWithoutEndings(parsed.device, why, number) || !CheckRestarts(parsed.device, why, number)) {
     parsed.ok = false;
     parsed.error = "line " + std::to_string(number) + ": " + why;
   }

@@ -114,6 +114,8 @@ TEST(DeviceLine, MistakesInTheLinesWordsSayWhereAndWhy) {
   EXPECT_EQ(Error("on dtr maybe send \"x\"\n"), "line 1: on dtr takes on or off");
   EXPECT_EQ(Error("on \"K\" send \"x\" reset \"y\"\n"), "line 1: reset ends an answer: nothing may follow it");
   EXPECT_EQ(Error("on rts on restart then \"x\"\n"), "line 1: restart ends an answer: nothing may follow it");
+  EXPECT_EQ(Error("on \"A\" send \"a\"\nevery 1000 restart\n"),
+            "line 2: restart answers a request or a change of DTR or RTS, not a time");
   EXPECT_EQ(Error("refuse first\n"), "line 1: refuse takes first and a number of connects, 0 to 999999999");
   EXPECT_EQ(Error("window 0\n"),
             "line 1: window takes the bytes that may wait unread in the connection, 1 to 999999999");
