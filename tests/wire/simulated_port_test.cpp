@@ -446,6 +446,25 @@ TEST(PlayedServer, SocketCallsFindAServerAsARealOneAnswers) {
   nbwire::Detach();
 }
 
+// A connect on a socket made non-blocking first: under way, then the
+// sockets select finds writable or failed within 2 s, and SO_ERROR.
+SOCKET ConnectNonBlocking(const sockaddr_in& address, fd_set& writable, fd_set& failed, int& error) {
+  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  u_long on = 1;
+  EXPECT_EQ(ioctlsocket(s, FIONBIO, &on), 0);
+  EXPECT_EQ(connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+  FD_ZERO(&writable);
+  FD_SET(s, &writable);
+  FD_ZERO(&failed);
+  FD_SET(s, &failed);
+  timeval wait = {2, 0};
+  EXPECT_EQ(select(0, nullptr, &writable, &failed, &wait), 1);
+  int length = sizeof error;
+  EXPECT_EQ(getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length), 0);
+  return s;
+}
+
 // A socket made non-blocking before its connect connects to a played server
 // as to a real one on Windows: the connect is under way, select finds the
 // socket writable and not failed, SO_ERROR is 0, and the connection stays
@@ -468,21 +487,9 @@ TEST(PlayedServer, ANonBlockingConnectIsUnderWayThenDone) {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(place.second));
     std::memcpy(&address.sin_addr, found->h_addr_list[0], 4);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    u_long on = 1;
-    ASSERT_EQ(ioctlsocket(s, FIONBIO, &on), 0);
-    EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
     fd_set writable, failed;
-    FD_ZERO(&writable);
-    FD_SET(s, &writable);
-    FD_ZERO(&failed);
-    FD_SET(s, &failed);
-    timeval wait = {2, 0};
-    EXPECT_EQ(select(0, nullptr, &writable, &failed, &wait), 1);
     int error = -1;
-    int length = sizeof error;
-    ASSERT_EQ(getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length), 0);
+    const SOCKET s = ConnectNonBlocking(address, writable, failed, error);
     if (place.second == 7001) {
       EXPECT_EQ(writable.fd_count, 1u);
       EXPECT_EQ(failed.fd_count, 0u);
@@ -529,23 +536,11 @@ TEST(PlayedServer, RefusesItsFirstConnectsHoldsToItsWindowAndResets) {
   EXPECT_EQ(connect(s, to, sizeof address), SOCKET_ERROR);
   EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
   closesocket(s);
-  s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  u_long on = 1;
-  ASSERT_EQ(ioctlsocket(s, FIONBIO, &on), 0);
-  EXPECT_EQ(connect(s, to, sizeof address), SOCKET_ERROR);
-  EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
   fd_set writable, failed;
-  FD_ZERO(&writable);
-  FD_SET(s, &writable);
-  FD_ZERO(&failed);
-  FD_SET(s, &failed);
-  timeval wait = {2, 0};
-  EXPECT_EQ(select(0, nullptr, &writable, &failed, &wait), 1);
+  int error = -1;
+  s = ConnectNonBlocking(address, writable, failed, error);
   EXPECT_EQ(writable.fd_count, 0u);
   EXPECT_EQ(failed.fd_count, 1u);
-  int error = -1;
-  int length = sizeof error;
-  ASSERT_EQ(getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length), 0);
   EXPECT_EQ(error, WSAECONNREFUSED);
   closesocket(s);
 
