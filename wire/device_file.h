@@ -77,6 +77,8 @@
 #include <string>
 #include <vector>
 
+#include "wire/device_values.h"
+
 namespace nbdevice {
 
 // One piece of an answer: sent `waitMs` after the piece before it (or after
@@ -86,11 +88,13 @@ namespace nbdevice {
 // has none either: the device is removed from its port, or put back.
 struct Piece {
   uint32_t waitMs = 0;
-  std::string bytes;
+  std::string bytes;  // as the file writes it, templates unfilled
   bool close = false;
   bool unplug = false;
   bool plugIn = false;
   uint32_t error = 0;  // an unplug's removal code; 0: the port's default
+  uint32_t waitMostMs = 0;  // above waitMs: the wait is drawn from waitMs to this (wait 20..300)
+  Template made;            // the bytes read as a template
   bool text() const { return !close && !unplug && !plugIn; }
 };
 
@@ -99,8 +103,35 @@ using Answer = std::vector<Piece>;
 
 enum class RequestKind { Exact, Pattern, Otherwise };
 
+// A fault played on an answer: for `chance` answers in `in` (lose 1 in 5),
+// or every `every`th (lose every 5).
+struct Fault {
+  enum class Kind : uint8_t { Lose, Cut, Garble, Repeat };
+  Kind kind = Kind::Lose;
+  uint32_t chance = 0, in = 0;
+  uint32_t every = 0;
+  uint32_t cutAfter = 0;  // cut after N; 0: after a random number of bytes
+  int line = 0;           // the fault's line, which the device's notes name
+};
+
+// set "sp" "$1" (a value) or set "hr" "{#1}" "{#2}" (a table's entry).
+struct Setting {
+  std::string name;
+  bool entry = false;
+  Template index, value;
+};
+
+// What an answer does besides its pieces.
+struct Delivery {
+  std::vector<Setting> sets;  // made before the answer, which sees them
+  std::vector<Fault> faults;
+  bool noEnd = false;  // its ending left out (noend)
+};
+
 // The largest number of milliseconds a file may give (about 11.5 days).
 constexpr uint32_t kMostMilliseconds = 999999999;
+// The most entries a table may hold (a Modbus map's 65,536 registers).
+constexpr uint32_t kMostTableEntries = 65536;
 
 struct Rule {
   RequestKind kind = RequestKind::Exact;
@@ -109,13 +140,27 @@ struct Rule {
   std::string mode;  // the mode the line answers in; empty: every mode
   std::string then;  // the mode the device is in after answering; empty: the same
   int line = 0;      // in the file, for messages
+  Delivery delivery;
 };
 
 // Output nobody asked for, timed from the port's open.
+// In a mode: timed from when the device enters it, stopped when it leaves.
 struct Timed {
   uint32_t atMs = 0;     // the first one
   uint32_t everyMs = 0;  // 0: once
+  uint32_t everyMostMs = 0;  // above everyMs: each interval drawn from everyMs to this
   Answer answer;
+  std::string mode;  // empty: from the open
+  int line = 0;
+  Delivery delivery;
+};
+
+// Noise on an idle line: one byte (from `bytes`; any when empty) every
+// `leastMs` to `mostMs`.
+struct Noise {
+  uint32_t leastMs = 0, mostMs = 0;  // 0: no noise
+  std::string bytes;
+  int line = 0;
 };
 
 struct DeviceFile {
@@ -126,6 +171,16 @@ struct DeviceFile {
   std::vector<Timed> timed;
   std::string startMode;  // the mode after each open (starts in); empty: none
   uint32_t baud = 0;      // the only rate it talks at (baud); 0: any
+  uint32_t seed = 1;      // every random choice's; 1 when not given, so a run repeats
+  bool seedGiven = false;
+  std::vector<Fault> answerFaults;  // answers FAULT: on every answer
+  Noise noise;
+  bool outOfOrder = false;  // answers out of order: each after its own delay alone
+  bool gapEnded = false;    // requests end gap: a request ends where the line goes quiet
+  bool checked = false;     // requests check KIND: a request whose checksum is wrong is not heard
+  wlcodes::Checksum requestCheck = wlcodes::Checksum::Crc16Modbus;
+  bool silentDevice = false;  // silent device: a file that answers nothing on purpose
+  DeviceState initial;        // set "sp" "50", table "hr" ..., and each walk's start
 };
 
 struct ParsedFile {
@@ -138,6 +193,8 @@ ParsedFile ParseDeviceFile(const std::string& text);
 
 // `bytes` as the file writes a text: in double quotes, with escapes.
 std::string Quoted(const std::string& bytes);
+// The same for an answer's text, whose { are doubled so they stay braces.
+std::string QuotedAnswer(const std::string& bytes);
 
 // Reads the escapes back (the inside of a quoted text); false on a
 // malformed escape.

@@ -427,8 +427,9 @@ class PatternCompiler {
   std::string error_;
 };
 
-bool Pattern::compile(const std::string& text, std::string& error) {
+bool Pattern::compile(const std::string& text, std::string& error, bool dotTakesEveryByte) {
   *this = Pattern();
+  dotTakesEveryByte_ = dotTakesEveryByte;
   PatternCompiler compiler(text, *this);
   if (compiler.run(error)) return true;
   *this = Pattern();
@@ -499,7 +500,7 @@ std::vector<Pattern::Thread> Pattern::advance(const std::vector<Thread>& waiting
   for (const Thread& thread : waiting) {
     const Step& step = steps_[thread.pc];
     const bool takes = step.op == Op::Byte    ? step.byte == byte
-                       : step.op == Op::Any   ? byte != '\n' && byte != '\r'
+                       : step.op == Op::Any   ? dotTakesEveryByte_ || (byte != '\n' && byte != '\r')
                        : step.op == Op::Class ? classes_[step.x][byte]
                                               : false;
     if (takes) next.push_back({thread.pc + 1, thread.captures});

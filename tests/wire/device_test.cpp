@@ -79,7 +79,7 @@ TEST(DeviceFile, EveryStatementIsRead) {
         ParseDeviceFile(std::string("on \"A\" send \"1\"") + end + "on \"B\" send \"2\"" + end + end +
                         "reply");
     EXPECT_EQ(lines.error, "line 4: a line starts with requests, answers, on, match, otherwise, in, "
-                           "starts, at, every, line or baud, not \"reply\"");
+                           "starts, at, every, line, baud, seed, set, table, noise or silent device, not \"reply\"");
   }
 }
 
@@ -111,7 +111,7 @@ TEST(DeviceFile, MistakesSayWhereAndWhy) {
       {"at 5 silent", "line 1: timed output must send something"},
       {"at 5 send \"x\" then \"m\"", "line 1: only a request's answer may change the mode"},
       {"on \"A\" send \"x\" then", "line 1: then takes the name of a mode"},
-      {"in \"m\" every 5 send \"x\"", "line 1: in \"m\" must be followed by on, match or otherwise"},
+      {"in \"m\" close", "line 1: in \"m\" must be followed by on, match, otherwise, at or every"},
       {"starts \"m\"", "line 1: starts takes in and the name of a mode"},
       {"in \"m\" otherwise silent\notherwise silent\nin \"m\" otherwise silent",
        "line 3: a second otherwise in \"m\" (the first is on line 1)"},
@@ -305,7 +305,7 @@ TEST(Device, OutputFallsDueAsTheClockPasses) {
     echo.open(0);
     echo.hear("E\rT\r", 0);
     echo.advance(100);
-    EXPECT_EQ(echo.take(100), "t!") << byteUs;
+    EXPECT_EQ(echo.take(100), "!t") << byteUs;  // in the order asked
     EXPECT_EQ(echo.nextOutput(), nbdevice::kNever) << byteUs;
   }
 }
@@ -392,10 +392,11 @@ TEST(Device, IsUnpluggedAndPluggedInWhereTheFileSays) {
   EXPECT_TRUE(device.unplugged());
   EXPECT_EQ(device.removalError(), 1617u);
   EXPECT_EQ(device.waiting(), 0u);  // "bye", "!" and the stream's "t" are gone
-  device.advance(2254);
+  // PULL's answer starts when RESET's has ended, at 260.
+  device.advance(2259);
   EXPECT_TRUE(device.unplugged());
   EXPECT_EQ(device.waiting(), 0u);
-  device.advance(2255);
+  device.advance(2260);
   EXPECT_FALSE(device.unplugged());
   device.advance(2300);
   EXPECT_EQ(device.take(10), "t");  // sending again
