@@ -302,14 +302,9 @@ bool ReadSend(Reader& reader, Answering& a) {
 // Perhaps set clauses, then "send" followed by texts and waits, or
 // "silent", or "close" alone; or "unplug ..." or "plug in". then "MODE"
 // may end a request's answer that does not close (`then` null: not
-// allowed, nor set).
+// allowed).
 bool ReadAnswer(Reader& reader, Answering& a) {
-  while (reader.is("set")) {
-    reader.word("set");
-    if (a.then == nullptr) {
-      a.why = "only a request's answer may set values";
-      return false;
-    }
+  while (reader.word("set")) {
     if (!ReadSet(reader, a)) return false;
   }
   if (reader.word("silent")) {
@@ -467,8 +462,10 @@ bool ReadRequests(Reader& reader, DeviceFile& device, std::string& why) {
 bool ReadTable(Reader& reader, DeviceFile& device, std::string& why) {
   std::string name;
   uint32_t first = 0, last = 0;
-  why = "table takes a name in quotes, its entries' range and =, then values: table \"hr\" 0..15 = 231 500";
-  if (!reader.text(name) || !reader.range(first, last) || !reader.word("=")) return false;
+  if (!reader.text(name) || !reader.range(first, last) || !reader.word("=")) {
+    why = "table takes a name in quotes, its entries' range and =, then values: table \"hr\" 0..15 = 231 500";
+    return false;
+  }
   if (last - first >= kMostTableEntries) {
     why = "a table holds at most " + std::to_string(kMostTableEntries) + " entries";
     return false;
@@ -650,7 +647,12 @@ bool CheckNames(const DeviceFile& device, std::string& why, int& line) {
       if (!setting.entry) values.push_back(setting.name);
     }
   }
-  for (const Timed& timed : device.timed) EachTemplate(timed.answer, timed.delivery, counted);
+  for (const Timed& timed : device.timed) {
+    EachTemplate(timed.answer, timed.delivery, counted);
+    for (const Setting& setting : timed.delivery.sets) {
+      if (!setting.entry) values.push_back(setting.name);
+    }
+  }
   for (const Rule& rule : device.rules) {
     if (!check(rule.answer, rule.delivery, rule.line)) return false;
   }
@@ -733,6 +735,7 @@ bool CheckSaysSomething(const DeviceFile& device, std::string& why, int& line) {
     return true;
   }
   why = "the file answers nothing and sends nothing (write silent device for a device that never answers)";
+  line = 1;
   return false;
 }
 

@@ -1,6 +1,7 @@
 #include "device_model.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace nbdevice {
 namespace {
@@ -217,16 +218,6 @@ void Device::endGapFrame(Millis now) {
 
 namespace {
 
-// What a set changed, to put back when its answer cannot be made.
-struct Undo {
-  std::string name;
-  bool entry;
-  size_t index;
-  bool had;
-  std::string value;
-  int64_t number;
-};
-
 bool OnlyTexts(const Answer& answer) {
   return std::all_of(answer.begin(), answer.end(), [](const Piece& piece) { return piece.text(); });
 }
@@ -236,63 +227,36 @@ bool FillText(const Template& made, const Making& making, std::string& text) {
   return Fill(made, making, text);
 }
 
+// A whole decimal number, the whole text.
+bool ReadInteger(const std::string& text, int64_t& value) {
+  if (text.empty() || text.size() > 18) return false;
+  char* end = nullptr;
+  value = std::strtoll(text.c_str(), &end, 10);
+  return *end == '\0';
+}
+
 }  // namespace
+
+Making Device::makingAt(Millis at) {
+  Making making;
+  making.state = &state_;
+  making.random = &random_;
+  making.utcMs = utcMs_ + static_cast<int64_t>(at) - static_cast<int64_t>(utcAt_);
+  return making;
+}
 
 bool Device::answer(Group& group, const std::string& text, const Captures& captures, Millis now) {
   const Rule& rule = *group.members[group.turn % group.members.size()];
-  Making making;
+  Making making = makingAt(now);
   making.request = &text;
   if (rule.kind == RequestKind::Pattern) {
     making.captures = &captures;
     making.groups = group.pattern->groups();
   }
-  making.state = &state_;
-  making.random = &random_;
-  making.utcMs = utcMs_ + static_cast<int64_t>(now - utcAt_);
-  // The sets come first, so the answer reports what they set; an answer
-  // that cannot be made sets nothing.
-  std::vector<Undo> undo;
-  bool made = true;
-  for (const Setting& setting : rule.delivery.sets) {
-    std::string index, value;
-    int64_t entry = 0, number = 0;
-    if (!FillText(setting.value, making, value) || (setting.entry && !FillText(setting.index, making, index))) {
-      made = false;
-      break;
-    }
-    if (!setting.entry) {
-      const auto found = state_.values.find(setting.name);
-      undo.push_back({setting.name, false, 0, found != state_.values.end(),
-                      found != state_.values.end() ? found->second : "", 0});
-      state_.values[setting.name] = value;
-      continue;
-    }
-    Table& table = state_.tables[setting.name];
-    Expression whole;
-    char* end = nullptr;
-    entry = std::strtoll(index.c_str(), &end, 10) - table.first;
-    const bool indexOk = !index.empty() && *end == '\0';
-    number = std::strtoll(value.c_str(), &end, 10);
-    if (!indexOk || value.empty() || *end != '\0' || entry < 0 ||
-        entry >= static_cast<int64_t>(table.entries.size())) {
-      made = false;
-      break;
-    }
-    undo.push_back({setting.name, true, static_cast<size_t>(entry), true, "", table.entries[entry]});
-    table.entries[entry] = number;
-  }
   Job job;
   job.base = now;
   job.kind = Job::Answer;
-  if (made) made = make(rule.answer, rule.delivery, making, job);
-  if (!made) {
-    for (auto at = undo.rbegin(); at != undo.rend(); ++at) {
-      if (at->entry) state_.tables[at->name].entries[at->index] = at->number;
-      else if (at->had) state_.values[at->name] = at->value;
-      else state_.values.erase(at->name);
-    }
-    return false;
-  }
+  if (!make(rule.answer, rule.delivery, making, job)) return false;
   ++group.turn;
   if (!rule.then.empty()) enter(rule.then, now);
   if (job.outputs.empty()) return true;
@@ -306,7 +270,44 @@ bool Device::answer(Group& group, const std::string& text, const Captures& captu
   return true;
 }
 
+// The sets come first, so the answer reports what they set; an answer
+// that cannot be made sets nothing.
 bool Device::make(const Answer& answer, const Delivery& delivery, const Making& making, Job& job) {
+  std::vector<Undo> undo;
+  if (applySets(delivery, making, undo) && makePieces(answer, delivery, making, job)) return true;
+  for (auto at = undo.rbegin(); at != undo.rend(); ++at) {
+    if (at->entry) state_.tables[at->name].entries[at->index] = at->number;
+    else if (at->had) state_.values[at->name] = at->value;
+    else state_.values.erase(at->name);
+  }
+  return false;
+}
+
+bool Device::applySets(const Delivery& delivery, const Making& making, std::vector<Undo>& undo) {
+  for (const Setting& setting : delivery.sets) {
+    std::string index, value;
+    if (!FillText(setting.value, making, value) || (setting.entry && !FillText(setting.index, making, index))) {
+      return false;
+    }
+    if (!setting.entry) {
+      const auto found = state_.values.find(setting.name);
+      const bool had = found != state_.values.end();
+      undo.push_back({setting.name, false, 0, had, had ? found->second : "", 0});
+      state_.values[setting.name] = value;
+      continue;
+    }
+    Table& table = state_.tables[setting.name];
+    int64_t entry = 0, number = 0;
+    if (!ReadInteger(index, entry) || !ReadInteger(value, number)) return false;
+    entry -= table.first;
+    if (entry < 0 || entry >= static_cast<int64_t>(table.entries.size())) return false;
+    undo.push_back({setting.name, true, static_cast<size_t>(entry), true, "", table.entries[entry]});
+    table.entries[entry] = number;
+  }
+  return true;
+}
+
+bool Device::makePieces(const Answer& answer, const Delivery& delivery, const Making& making, Job& job) {
   // The answer's ending goes after its last text, before a close.
   size_t texts = 0;
   for (size_t k = 0; k < answer.size(); ++k) texts = answer[k].text() ? k + 1 : texts;
@@ -432,10 +433,7 @@ void Device::makeOccurrence(size_t k, Millis now, bool full) {
   job.kind = Job::Stream;
   job.base = running.next;
   job.stream = k;
-  Making making;
-  making.state = &state_;
-  making.random = &random_;
-  making.utcMs = utcMs_ + static_cast<int64_t>(running.next - utcAt_);
+  const Making making = makingAt(running.next);
   const Millis due = running.next;
   running.next = timed.everyMs != 0 ? running.next + draw(timed.everyMs, most) : kNever;
   if (!make(timed.answer, timed.delivery, making, job)) return;

@@ -190,6 +190,18 @@ class Device {
   // The answer's pieces with their templates filled in (false when one
   // cannot be made), its faults played.
   bool make(const Answer& answer, const Delivery& delivery, const Making& making, Job& job);
+  // What a set changed, to put back when its answer cannot be made.
+  struct Undo {
+    std::string name;
+    bool entry;
+    size_t index;
+    bool had;
+    std::string value;
+    int64_t number;
+  };
+  Making makingAt(Millis at);  // what a template made at `at` reads
+  bool applySets(const Delivery& delivery, const Making& making, std::vector<Undo>& undo);
+  bool makePieces(const Answer& answer, const Delivery& delivery, const Making& making, Job& job);
   void playFaults(const std::vector<Fault>& faults, Job& job);
   uint32_t draw(uint32_t least, uint32_t most) { return random_.between(least, most); }
 

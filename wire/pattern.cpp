@@ -562,8 +562,12 @@ std::string ExpandAnswer(const std::string& answer, const std::string& text,
       part(0);
       ++k;
     } else if (next >= '1' && next <= '9' && static_cast<size_t>(next - '0') <= groups) {
-      part(static_cast<size_t>(next - '0'));
-      ++k;
+      // Two digits when the pattern has that many groups ($12), else one.
+      const char second = k + 2 < answer.size() ? answer[k + 2] : '\0';
+      const size_t two = (next - '0') * 10 + (second - '0');
+      const bool both = second >= '0' && second <= '9' && two <= groups;
+      part(both ? two : static_cast<size_t>(next - '0'));
+      k += both ? 2 : 1;
     } else {
       out += '$';
     }

@@ -96,8 +96,9 @@ class Pattern {
   bool dotTakesEveryByte_ = false;
 };
 
-// An answer's text with $& (the whole request), $1 to $9 (the group of that
-// number: one digit, and only groups the pattern has) and $$ (one $) filled
+// An answer's text with $& (the whole request), $1 to $20 (the group of that
+// number: two digits only when the pattern has that many groups, and only
+// groups the pattern has) and $$ (one $) filled
 // in from `text` and its captures; any other $ stays as it is, so "cost
 // $5.00" needs $$ only where the pattern has five groups.
 std::string ExpandAnswer(const std::string& answer, const std::string& text,

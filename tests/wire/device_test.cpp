@@ -604,3 +604,186 @@ TEST(DeviceFromLog, ReplaysAServerFromItsConnections) {
   EXPECT_EQ(first.port, "127.0.0.9:80");
   EXPECT_FALSE(nbdevice::DeviceFromLog(log, "127.0.0.9:81", "spy.log").ok);
 }
+
+namespace {
+
+// What a device opened at 0 sends in answer to each request, heard 1 s apart.
+std::vector<std::string> Answers(const std::string& file, const std::vector<std::string>& requests) {
+  Device device(Parsed(file));
+  device.open(0);
+  std::vector<std::string> answers;
+  nbdevice::Millis now = 0;
+  for (const std::string& request : requests) {
+    answers.push_back(AnswerAt(device, request, now, now + 999));
+    now += 1000;
+  }
+  return answers;
+}
+
+std::vector<std::string> NoteTexts(Device& device) {
+  std::vector<std::string> texts;
+  for (const nbdevice::DeviceNote& note : device.takeNotes()) texts.push_back(note.text);
+  return texts;
+}
+
+}  // namespace
+
+TEST(DeviceFile, TheWordsOfStateFaultsAndTimingAreRead) {
+  const DeviceFile file = Parsed(
+      "seed 42\n"
+      "answers lose 1 in 5\n"
+      "answers out of order\n"
+      "noise every 500..3000 \"\\x00\\xFF\"\n"
+      "set \"sp\" \"50\"\n"
+      "table \"hr\" 10..13 = 1 -2\n"
+      "requests end gap\n"
+      "requests check crc16\n"
+      "match \"S(.)\" set \"sp\" \"$1\" send wait 20..300 \"OK\" noend cut after 3 every 4 then \"m\"\n"
+      "in \"m\" every 900..1100 send \"{sp}\" garble 1 in 2 repeat every 3\n");
+  EXPECT_TRUE(file.seedGiven);
+  EXPECT_EQ(file.seed, 42u);
+  ASSERT_EQ(file.answerFaults.size(), 1u);
+  EXPECT_EQ(file.answerFaults[0].chance, 1u);
+  EXPECT_EQ(file.answerFaults[0].in, 5u);
+  EXPECT_EQ(file.answerFaults[0].line, 2);
+  EXPECT_TRUE(file.outOfOrder);
+  EXPECT_EQ(file.noise.leastMs, 500u);
+  EXPECT_EQ(file.noise.mostMs, 3000u);
+  EXPECT_EQ(file.noise.bytes, std::string("\0\xFF", 2));
+  EXPECT_EQ(file.initial.values.at("sp"), "50");
+  EXPECT_EQ(file.initial.tables.at("hr").first, 10u);
+  EXPECT_EQ(file.initial.tables.at("hr").entries, (std::vector<int64_t>{1, -2, 0, 0}));
+  EXPECT_TRUE(file.gapEnded);
+  EXPECT_TRUE(file.requestEnds.empty());
+  EXPECT_TRUE(file.checked);
+  const nbdevice::Rule& rule = file.rules.at(0);
+  ASSERT_EQ(rule.answer.size(), 1u);
+  EXPECT_EQ(rule.answer[0].waitMs, 20u);
+  EXPECT_EQ(rule.answer[0].waitMostMs, 300u);
+  EXPECT_TRUE(rule.delivery.noEnd);
+  ASSERT_EQ(rule.delivery.sets.size(), 1u);
+  ASSERT_EQ(rule.delivery.faults.size(), 1u);
+  EXPECT_EQ(rule.delivery.faults[0].kind, nbdevice::Fault::Kind::Cut);
+  EXPECT_EQ(rule.delivery.faults[0].cutAfter, 3u);
+  EXPECT_EQ(rule.delivery.faults[0].every, 4u);
+  EXPECT_EQ(rule.delivery.faults[0].line, 9);
+  EXPECT_EQ(rule.then, "m");
+  const nbdevice::Timed& stream = file.timed.at(0);
+  EXPECT_EQ(stream.mode, "m");
+  EXPECT_EQ(stream.everyMs, 900u);
+  EXPECT_EQ(stream.everyMostMs, 1100u);
+  EXPECT_EQ(stream.delivery.faults.size(), 2u);
+
+  const DeviceFile plain = Parsed("on \"A\" send \"B\"");
+  EXPECT_FALSE(plain.seedGiven);
+  EXPECT_EQ(plain.seed, 1u);  // a run without a seed repeats all the same
+  EXPECT_TRUE(Parsed("# a server that never answers\nsilent device\n").silentDevice);
+}
+
+TEST(DeviceFile, MistakesInTheNewWordsSayWhereAndWhy) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "line 1: the file answers nothing and sends nothing (write silent device"},
+      {"# only a comment\nbaud 9600\n", "line 1: the file answers nothing"},
+      {"on \"A\" send \"x\"\nin \"nosuch\" on \"B\" send \"y\"", "line 2: the mode \"nosuch\" is never entered"},
+      {"on \"A\" send \"x\" then \"ghost\"", "line 1: the mode \"ghost\" has no lines"},
+      {"in \"s\" every 100 send \"x\"", "line 1: the mode \"s\" is never entered"},
+      {"\nmatch \"A(.)\" send \"$10\"", "line 2: $10: the pattern has 1 group (write \"$1\" \"0\""},
+      {"on \"A\" send \"{nosuch}\"", "line 1: {nosuch} is never set"},
+      {"on \"A\" send \"{u16 hr 0 1}\"", "line 1: there is no table \"hr\""},
+      {"on \"A\" send \"{walk 1 2}\"", "line 1: {walk 1 2}: walk takes a start, a step and a range"},
+      {"on \"A\" send \"{time hhxx}\"", "line 1: {time hhxx}: time takes a form"},
+      {"on \"A\" send \"{oops\"", "line 1: a { is never closed (write {{ for a brace)"},
+      {"on \"A\" send \"{crc16 from}\"", "line 1: {crc16 from} is not a template (write {{ for a brace)"},
+      {"on \"A\" send \"{#1 %q}\"", "line 1: {#1 %q}: a number's form is printf's"},
+      {"on \"A\" send \"{u8 2**3}\"", "line 1: the number 2**3 is not one"},
+      {"on \"A\" send \"x\" lose 6 in 5", "line 1: a fault takes how often, as 1 in 5 or every 5"},
+      {"on \"A\" send \"x\" lose every 0", "line 1: a fault takes how often"},
+      {"on \"A\" send \"x\" cut after 0 every 2", "line 1: cut after takes a number of bytes"},
+      {"on \"A\" send \"x\" noend \"y\"", "line 1: after noend and faults only more faults, close or then"},
+      {"on \"A\" send wait 9..5 \"x\"", "line 1: wait takes a number of milliseconds, 0 to 999999999, or a range"},
+      {"every 0..5 send \"x\"", "line 1: every takes a number of milliseconds, 1 to 999999999, or a range"},
+      {"answers lose 1 in 5 \"x\"", "line 1: nothing may follow a fault of every answer"},
+      {"answers out of turn", "line 1: answers out takes of order"},
+      {"noise every 0..5", "line 1: noise takes every and milliseconds"},
+      {"seed x", "line 1: seed takes a whole number"},
+      {"table \"t\" 0..1 = 1 2 3", "line 1: more values than the table's entries"},
+      {"table \"t\" 0..70000 = 1", "line 1: a table holds at most 65536 entries"},
+      {"table \"t\" 0..1 = 1\ntable \"t\" 0..1 = 2", "line 2: a second table \"t\""},
+      {"table \"t\" 0..1 = 1\non \"A\" set \"t\" \"2\" send \"x\"", "line 2: set \"t\" names a table"},
+      {"on \"A\" set \"v\" \"1\" \"2\" send \"x\"", "line 1: set \"v\" with an entry names no table"},
+      {"requests check md5", "line 1: requests check takes one of crc16, lrc, sum8, xor8 or nmea"},
+      {"silent please", "line 1: silent takes device"},
+  };
+  for (const auto& c : cases) {
+    const nbdevice::ParsedFile parsed = ParseDeviceFile(c.first);
+    EXPECT_FALSE(parsed.ok) << c.first;
+    EXPECT_EQ(parsed.error.rfind(c.second, 0), 0u) << c.first << " -> " << parsed.error;
+  }
+  // What is not a mistake: a mode that only stops others' lines is the one
+  // the device starts in; $10 where the pattern has ten groups; $50 where
+  // no group 5 exists; a brace that no letter follows.
+  Parsed("starts in \"idle\"\non \"SIR\" send \"OK\" then \"run\"\nin \"run\" on \"@\" send \"OK\" then \"idle\"\n");
+  EXPECT_EQ(Answers("match \"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)\" send \"$10\"", {"abcdefghij\r"})[0], "j\r\n");
+  EXPECT_EQ(Answers("match \"A(.)\" send \"cost $50\"", {"Ax\r"})[0], "cost $50\r\n");
+  EXPECT_EQ(Answers("on \"J\" send \"{\\\"t\\\":1} {{x}\"", {"J\r"})[0], "{\"t\":1} {x}\r\n");
+}
+
+// Each fault plays as the file says and is noted with its line; the same
+// seed plays the same faults, another seed others.
+TEST(Device, SeededFaultsRepeatAndAreNoted) {
+  const std::vector<std::string> eight(8, "W\r");
+  EXPECT_EQ(Answers("on \"W\" send \"0123456789\" lose every 3", eight),
+            (std::vector<std::string>{"0123456789\r\n", "0123456789\r\n", "", "0123456789\r\n",
+                                      "0123456789\r\n", "", "0123456789\r\n", "0123456789\r\n"}));
+  EXPECT_EQ(Answers("on \"W\" send \"0123456789\" cut after 4 every 1", {"W\r"})[0], "0123");
+  EXPECT_EQ(Answers("on \"W\" send \"AB\" wait 5 \"CD\" repeat every 2", {"W\r", "W\r"})[1], "ABCD\r\nABCD\r\n");
+
+  const std::string faulty =
+      "seed 9\non \"W\" send \"0123456789\" cut 1 in 3 garble 1 in 3\nanswers lose 1 in 4\n";
+  const std::vector<std::string> many(60, "W\r");
+  const std::vector<std::string> first = Answers(faulty, many);
+  EXPECT_EQ(Answers(faulty, many), first);  // repeatable
+  std::string other = faulty;
+  other.replace(5, 1, "8");
+  EXPECT_NE(Answers(other, many), first);
+  int whole = 0, lost = 0, cut = 0, garbled = 0;
+  for (const std::string& answer : first) {
+    whole += answer == "0123456789\r\n";
+    lost += answer.empty();
+    cut += !answer.empty() && answer.size() < 12;
+    garbled += answer.size() == 12 && answer != "0123456789\r\n";
+  }
+  EXPECT_GT(whole, 15);
+  EXPECT_GT(lost, 5);
+  EXPECT_GT(cut, 5);
+  EXPECT_GT(garbled, 5);
+
+  Device device(Parsed(faulty));
+  device.open(0);
+  for (int k = 0; k < 60; ++k) AnswerAt(device, "W\r", k * 1000, k * 1000 + 999);
+  const std::vector<nbdevice::DeviceNote> notes = device.takeNotes();
+  ASSERT_FALSE(notes.empty());
+  EXPECT_EQ(notes[0].text, "seed 9");
+  EXPECT_EQ(notes[0].at, 0u);
+  int lostNotes = 0, cutNotes = 0, garbledNotes = 0;
+  for (const nbdevice::DeviceNote& note : notes) {
+    lostNotes += note.text == "lost by line 3";
+    cutNotes += note.text.rfind("cut after ", 0) == 0 && note.text.find(" of 12 bytes by line 2") != std::string::npos;
+    garbledNotes += note.text.rfind("garbled byte ", 0) == 0 && note.text.find(" by line 2") != std::string::npos;
+  }
+  EXPECT_EQ(lostNotes, lost);
+  // A cut or garbled answer may be lost after: at least one note each.
+  EXPECT_GE(cutNotes, cut);
+  EXPECT_GE(garbledNotes, garbled);
+  device.open(100000);  // opens do not start the draws again, but say the seed again
+  EXPECT_EQ(NoteTexts(device), (std::vector<std::string>{"seed 9"}));
+
+  // A note for a fault names exactly what was played.
+  Device noted(Parsed("on \"W\" send \"0123456789\" cut after 4 every 1\n"));
+  noted.open(0);
+  AnswerAt(noted, "W\r", 5, 5);
+  EXPECT_EQ(NoteTexts(noted), (std::vector<std::string>{"seed 1", "cut after 4 of 12 bytes by line 1"}));
+
+  // noend leaves the line end out, and a close does not push it out.
+  EXPECT_EQ(Answers("on \"Q\" send \"PART\" noend close", {"Q\r"})[0], "PART");
+}
