@@ -549,6 +549,7 @@ bool ReadStatement(const std::vector<Token>& tokens, int line, DeviceFile& devic
     why = "starts takes in and the name of a mode in quotes";
     return false;
   }
+  why.clear();  // ReadSettings says why only when the line is a setting and wrong
   if (ReadSettings(reader, line, device, why) || !why.empty()) return why.empty();
   std::string mode;
   if (reader.word("in") && (!reader.text(mode) || mode.empty())) {

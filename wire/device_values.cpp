@@ -374,6 +374,10 @@ bool ReadField(const std::string& inside, Field& field, size_t& walks, std::stri
   }
   field.kind = Field::Kind::Number;
   if (!ReadExpression(words[0], field.value, why)) return false;
+  if (words.size() == 1 && field.value.steps.size() == 1 && field.value.steps[0].kind == Expression::Step::CaptureText) {
+    field.kind = Field::Kind::Capture;  // {$1}: the group's text as it came
+    return true;
+  }
   if (ReadOptionalFormat(words, 1, field)) return true;
   why = "{" + inside + "}: a number's form is printf's, as %d, %5.1f or %04X";
   return false;
@@ -391,6 +395,12 @@ bool FillField(const Field& field, const Making& making, std::string& sent) {
       const auto found = state.values.find(field.text);
       if (found == state.values.end()) return false;
       sent += found->second;
+      return true;
+    }
+    case Field::Kind::Capture: {
+      std::string text;
+      if (!CaptureBytes(making, field.value.steps[0].number, text)) return false;
+      sent += text;
       return true;
     }
     case Field::Kind::Number:
@@ -525,7 +535,7 @@ bool ReadTemplate(const std::string& text, Template& made, size_t& walks, std::s
   };
   for (size_t at = 0; at < text.size(); ++at) {
     const char next = at + 1 < text.size() ? text[at + 1] : '\0';
-    if (text[at] != '{' || (!IsLetter(next) && next != '#' && next != '{')) {
+    if (text[at] != '{' || (!IsLetter(next) && next != '#' && next != '$' && next != '{')) {
       literal(std::string(1, text[at]));
       continue;
     }

@@ -6,7 +6,7 @@
 //
 // A template is read when the file is loaded, so a mistake in one is
 // refused with its line; it is filled in when its answer is made. {{ is a
-// literal {, and a { followed by neither a letter nor # is itself (JSON
+// literal {, and a { followed by none of a letter, # and $ is itself (JSON
 // such as {"t":1} needs no escape).
 // Pure code: no Windows here.
 #pragma once
@@ -82,7 +82,7 @@ struct DeviceState {
 
 // One part of an answer text.
 struct Field {
-  enum class Kind : uint8_t { Literal, Value, Number, Binary, TableBinary, Count, Walk, Time, Date, Check };
+  enum class Kind : uint8_t { Literal, Value, Capture, Number, Binary, TableBinary, Count, Walk, Time, Date, Check };
   Kind kind = Kind::Literal;
   std::string text;  // Literal: its bytes; Value, Count: the name; TableBinary: the table; Time, Date: the form
   Expression value;  // Number, Binary: the number; TableBinary: the first index
