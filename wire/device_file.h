@@ -21,7 +21,7 @@
 //                             to it (the default)
 //   on "ID" send "WL-SCALE,1.0"          an exact request and its answer
 //   match "ECHO (.*)" send "$1"          a pattern for the whole request
-//                             (pattern.h); $1 ... $9 in the answer are its
+//                             (pattern.h); $1 ... $20 in the answer are its
 //                             groups, $& all of it, $$ one $; any other $
 //                             is itself
 //   on "W" send wait 40 "ST,GS," wait 5 "+0012.34 kg"
@@ -59,6 +59,28 @@
 //                             a line that answers only in that mode
 //   on "ATE0" send "OK" then "quiet"
 //                             the device is in that mode from then on
+//   in "streaming" every 100 send ...
+//                             a stream (or at) counted from when the device
+//                             enters the mode, stopped when it leaves it
+//   seed 7                    every random choice's seed (1 when not given)
+//   on "W" send wait 20..300 "x"   a wait (or an every) drawn from a range
+//   on "W" send "x" lose 1 in 5    faults after the texts: lose, cut [after
+//                             N], garble, repeat, each "M in K" or "every K";
+//                             answers lose every 5: a fault of every answer
+//   noise every 500..3000 "\x00"  a random byte (of those) on an idle line
+//   on "Q" send "PART" noend close its line end left out
+//   answers out of order      each answer after its own delay alone (else
+//                             in the order asked, each counted from the
+//                             request or the end of the one before)
+//   set "sp" "50"             a value's first value; as a clause before
+//                             send: match "SP (\d+)" set "sp" "$1" send "OK"
+//   table "hr" 0..15 = 231 500  a table (entries not given are 0)
+//   on "Q" send "{sp} {count n} {walk 23.0 0.1 20..25 %.1f} {time hhmmss.ss}"
+//                             templates (device_values.h), checksums
+//                             included: "$GPXTE,A*{nmea}", "...{crc16}"
+//   requests end gap          a request ends where the line goes quiet
+//   requests check crc16      a request whose checksum is wrong is unheard
+//   silent device             a file that answers nothing, on purpose
 //
 // A request is answered by the first on or match line in the file that
 // names it, by otherwise only when none does. Several lines for the same
@@ -68,8 +90,13 @@
 // an answer for a request (no line, no otherwise) the device stays silent,
 // as most devices do. on "" (never heard) and a second otherwise are
 // refused with their line; so is a pattern that matches no bytes when
-// requests have no ending (it would answer every byte). A request longer
-// than 65,536 bytes is not answered.
+// requests have no ending (it would answer every byte), a mode no then or
+// starts in enters, a then to a mode without lines that is not the start
+// mode, $10 where the pattern has fewer groups, a value nothing sets, and
+// a file that answers and sends nothing without saying silent device. A
+// line whose answer cannot be made (a table read outside it) lets the next
+// line that names the request answer. A request longer than 65,536 bytes
+// is not answered.
 // Pure code: no Windows here.
 #pragma once
 
