@@ -1,12 +1,13 @@
 #include "played_connection.h"
 
-#include "wire/bounds.h"
-
 namespace nbwire {
 
 PlayedConnection::PlayedConnection(const nbdevice::DeviceFile& file, nbdevice::Millis now)
-    : device_(file), window_(file.window) {
-  device_.setQueueSize(kServerQueueBytes);
+    : device_(file) {
+  // What the client has not received is the window; the rest waits in the
+  // server, as TCP's flow control holds a sender.
+  device_.setQueueSize(file.window);
+  device_.setBackpressure(true);
   device_.open(now);
 }
 
@@ -25,9 +26,8 @@ PlayedConnection::Received PlayedConnection::receive(size_t most, bool peek, nbd
                                                      std::string& bytes) {
   device_.advance(now);
   bytes.clear();
-  if (receivable() > 0 || most == 0) {
-    const size_t count = std::min(most, receivable());
-    bytes = peek ? device_.peek(count) : device_.take(count);
+  if (device_.waiting() > 0 || most == 0) {
+    bytes = peek ? device_.peek(most) : device_.take(most);
     return Received::Bytes;
   }
   if (wasReset()) return Received::Reset;
@@ -36,12 +36,12 @@ PlayedConnection::Received PlayedConnection::receive(size_t most, bool peek, nbd
 
 size_t PlayedConnection::waiting(nbdevice::Millis now) {
   device_.advance(now);
-  return receivable();
+  return device_.waiting();
 }
 
 bool PlayedConnection::readable(nbdevice::Millis now) {
   device_.advance(now);
-  return receivable() > 0 || device_.closed() || reset_;
+  return device_.waiting() > 0 || device_.closed() || reset_;
 }
 
 }  // namespace nbwire

@@ -21,7 +21,6 @@
 // Pure code: no Windows here.
 #pragma once
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -51,15 +50,12 @@ class PlayedConnection {
   // When the server's next output or close falls due (kNever: none will).
   nbdevice::Millis nextChange() const { return device_.nextOutput(); }
   // What the server played that the log should name (a reset).
-  std::vector<std::string> takeNotes() { return device_.takeLineNotes(); }
+  std::vector<nbdevice::DeviceNote> takeNotes() { return device_.takeNotes(); }
 
  private:
-  // The bytes the client may receive now: at most the window.
-  size_t receivable() const { return std::min<size_t>(device_.waiting(), window_); }
   bool wasReset() const { return reset_ || device_.wasReset(); }
 
   nbdevice::Device device_;
-  size_t window_;
   bool reset_ = false;
 };
 

@@ -108,7 +108,7 @@ std::string WhereOf(const Played& server) { return server.address.host + ":" + s
 
 // Hands the connection's notes to the sink.
 void PassNotes(Connection& c) {
-  for (const std::string& note : c.played->takeNotes()) PlayedNote(c.where, note);
+  for (const nbdevice::DeviceNote& note : c.played->takeNotes()) PlayedNote(c.where, note.text);
 }
 
 Connection* ConnectionOf(SOCKET s) {

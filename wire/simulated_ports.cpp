@@ -33,7 +33,7 @@ struct Port {
   // Brings the device up to `now` and tells the port whether it is there.
   void update(Millis now) {
     device.advance(now);
-    for (const std::string& note : device.takeLineNotes()) nbwire::PlayedNote(name, note);
+    for (const DeviceNote& note : device.takeNotes()) nbwire::PlayedNote(name, note.text);
     if (device.unplugged() && windows.present()) {
       windows.unplug(device.removalError() != 0 ? device.removalError() : nbport::kRemovedError);
     } else if (!device.unplugged() && !windows.present()) {

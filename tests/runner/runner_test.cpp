@@ -863,7 +863,8 @@ TEST_P(Runner, APlayedDevicesModemLinesHoldSendsAndDtrResetsIt) {
 }
 
 // A played server that refuses its first two connects and resets the
-// connection on request: what the script sees of each.
+// connection on request, and one that never answers: what the script sees
+// of each.
 TEST_P(Runner, APlayedServerRefusesThenResets) {
   const std::string device = WriteScratch("refusing.dev", "refuse first 2\nat 0 send \"READY\"\n"
                                                           "on \"KILL\" send \"BYE\" reset\n");
@@ -884,9 +885,16 @@ TEST_P(Runner, APlayedServerRefusesThenResets) {
       "Expect \"[wlTcpErr]\" \" 57\"\n"
       "wlTCPsendCRLF \"more\"\n"
       "Expect \"[wlTcpErr]\" \" 57\"\n"
+      "wlTCPclose \"\"\n"
+      // One that accepts and never answers: the time-out.
+      "wlTCPopen \"127.0.0.7,7011,256\"\n"
+      "Expect \"[wlTcpErr]\" \" 0\"\n"
+      "wlTCPrxline \"d\"\n"
+      "Expect \"[wlTcpErr]\" \" 24\"\n"
       "wlTCPclose \"\"\n");
-  const Outcome run = RunNbrun("--device " + Quoted("127.0.0.7:7010=" + device) + " " + plugIn() + " " +
-                               Quoted(script));
+  const Outcome run = RunNbrun("--device " + Quoted("127.0.0.7:7010=" + device) + " --device " +
+                               Quoted("127.0.0.7:7011=" + WriteScratch("silent.dev", "silent device\n")) + " " +
+                               plugIn() + " " + Quoted(script));
   EXPECT_EQ(run.exitCode, 0u) << run.out;
 }
 

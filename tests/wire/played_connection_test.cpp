@@ -77,7 +77,10 @@ TEST(PlayedConnection, AResetFailsTheClientAfterWhatCameBefore) {
   EXPECT_EQ(c.receive(100, false, 111, bytes), Received::Reset);  // not an end
   EXPECT_FALSE(c.send("x\r\n", 112));  // not even the first send goes
   EXPECT_EQ(c.receive(100, false, 113, bytes), Received::Reset);
-  EXPECT_EQ(c.takeNotes(), std::vector<std::string>{"reset by line 1"});
+  const std::vector<nbdevice::DeviceNote> notes = c.takeNotes();
+  ASSERT_FALSE(notes.empty());
+  EXPECT_EQ(notes.back().text, "reset by line 1");
+  EXPECT_EQ(notes.back().at, 110u);
 }
 
 // A server streaming 1 MB to a client that does not read: the connection
