@@ -121,6 +121,8 @@ TEST_F(SimulatedPort, ReadsWaitAsTheTimeoutsSay) {
   // A total or an interval time-out ends the wait before y comes.
   Ask(port);
   EXPECT_EQ(Read(port, {0, 0, 50, 0, 0}, 2), "x");
+  // The next answer comes after this one's y, as a device answers in order.
+  EXPECT_EQ(Read(port, {MAXDWORD, MAXDWORD, 10000, 0, 0}, 2), "y");
   Ask(port);
   EXPECT_EQ(Read(port, {50, 0, 0, 0, 0}, 2), "x");
   CloseHandle(port);
