@@ -7,10 +7,6 @@
 namespace nbdevice {
 namespace {
 
-constexpr int kWidestNumber = 32;  // a format's width at most
-constexpr int kMostDecimals = 9;   // and its precision
-constexpr size_t kLongestExpression = 200;
-
 bool IsLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
 bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
@@ -418,7 +414,8 @@ bool FillField(const Field& field, const Making& making, std::string& sent) {
         return false;
       }
       const int64_t first = value - table->second.first;
-      if (count < 0 || first < 0 || first + count > static_cast<int64_t>(table->second.entries.size())) return false;
+      const int64_t size = static_cast<int64_t>(table->second.entries.size());
+      if (count < 0 || first < 0 || first > size || count > size - first) return false;
       for (int64_t k = 0; k < count; ++k) {
         PutBinary(static_cast<uint64_t>(table->second.entries[first + k]), field.bytes, field.little, sent);
       }
