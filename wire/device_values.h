@@ -66,7 +66,7 @@ std::string FormatNumber(double value, const NumberFormat& format);
 // parentheses.
 struct Expression {
   struct Step {
-    enum Kind : uint8_t { Number, Capture, CaptureLe, CaptureText, Name, Add, Sub, Mul, Div } kind;
+    enum Kind : uint8_t { Number, Capture, CaptureLe, CaptureText, Name, Add, Sub, Mul, Div } kind = Number;
     int64_t number = 0;  // Number's value, or the capture
     std::string name;
   };
