@@ -7,10 +7,6 @@
 namespace nbdevice {
 namespace {
 
-constexpr int kWidestNumber = 32;  // a format's width at most
-constexpr int kMostDecimals = 9;   // and its precision
-constexpr size_t kLongestExpression = 200;
-
 bool IsLetter(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
 bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
 
@@ -69,6 +65,14 @@ std::vector<std::string> Words(const std::string& text) {
   return words;
 }
 
+// A step of an expression; an operator's number 1 marks a ( waiting for its ).
+Expression::Step MakeStep(Expression::Step::Kind kind, int64_t number = 0) {
+  Expression::Step step;
+  step.kind = kind;
+  step.number = number;
+  return step;
+}
+
 int Precedence(Expression::Step::Kind kind) {
   return kind == Expression::Step::Mul || kind == Expression::Step::Div ? 2 : 1;
 }
@@ -78,19 +82,19 @@ bool ReadTerm(const std::string& text, size_t& at, Expression::Step& step) {
   if (text.compare(at, 2, "0x") == 0) {
     at += 2;
     const size_t start = at;
-    step = {Expression::Step::Number};
+    step = MakeStep(Expression::Step::Number);
     while (at < text.size() && wlcodes::HexDigit(text[at]) >= 0 && at - start < 15) {
       step.number = step.number * 16 + wlcodes::HexDigit(text[at++]);
     }
     return at > start;
   }
   if (IsDigit(text[at])) {
-    step = {Expression::Step::Number};
+    step = MakeStep(Expression::Step::Number);
     return ReadDigits(text, at, step.number);
   }
   if (text[at] == '#' || text[at] == '$') {
     const bool binary = text[at++] == '#';
-    step = {binary ? Expression::Step::Capture : Expression::Step::CaptureText};
+    step = MakeStep(binary ? Expression::Step::Capture : Expression::Step::CaptureText);
     if (!ReadDigits(text, at, step.number) || step.number > static_cast<int64_t>(kMostGroups)) return false;
     if (binary && text.compare(at, 2, "le") == 0) {
       step.kind = Expression::Step::CaptureLe;
@@ -100,7 +104,7 @@ bool ReadTerm(const std::string& text, size_t& at, Expression::Step& step) {
   }
   const size_t start = at;
   while (at < text.size() && (IsLetter(text[at]) || IsDigit(text[at]) || text[at] == '_')) ++at;
-  step = {Expression::Step::Name};
+  step = MakeStep(Expression::Step::Name);
   step.name = text.substr(start, at - start);
   return IsName(step.name);
 }
@@ -110,15 +114,15 @@ bool ReadTerm(const std::string& text, size_t& at, Expression::Step& step) {
 bool ReadExpression(const std::string& text, Expression& expression, std::string& why) {
   why = "the number " + text + " is not one (numbers, #N, #Nle, $N and names with + - * / and ( ), no blanks)";
   if (text.empty() || text.size() > kLongestExpression) return false;
-  std::vector<Expression::Step> operators;  // Add with number 1: a ( waiting for its )
+  std::vector<Expression::Step> operators;
   bool operand = true;                      // an operand comes next
   for (size_t at = 0; at < text.size();) {
     const char c = text[at];
     if (operand && c == '(') {
-      operators.push_back({Expression::Step::Add, 1});
+      operators.push_back(MakeStep(Expression::Step::Add, 1));
       ++at;
     } else if (operand) {
-      Expression::Step step{};
+      Expression::Step step;
       if (!ReadTerm(text, at, step)) return false;
       expression.steps.push_back(step);
       operand = false;
@@ -140,7 +144,7 @@ bool ReadExpression(const std::string& text, Expression& expression, std::string
         expression.steps.push_back(operators.back());
         operators.pop_back();
       }
-      operators.push_back({kind, 0});
+      operators.push_back(MakeStep(kind));
       operand = true;
       ++at;
     }
@@ -418,7 +422,8 @@ bool FillField(const Field& field, const Making& making, std::string& sent) {
         return false;
       }
       const int64_t first = value - table->second.first;
-      if (count < 0 || first < 0 || first + count > static_cast<int64_t>(table->second.entries.size())) return false;
+      const int64_t size = static_cast<int64_t>(table->second.entries.size());
+      if (count < 0 || first < 0 || first > size || count > size - first) return false;
       for (int64_t k = 0; k < count; ++k) {
         PutBinary(static_cast<uint64_t>(table->second.entries[first + k]), field.bytes, field.little, sent);
       }

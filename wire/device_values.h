@@ -21,6 +21,12 @@
 
 namespace nbdevice {
 
+// A number format's widest width and most decimals, and the longest
+// expression a template may hold: far more than a device's field needs.
+constexpr int kWidestNumber = 32;
+constexpr int kMostDecimals = 9;
+constexpr size_t kLongestExpression = 200;
+
 // splitmix64: small, fast, and the same sequence on every platform and
 // compiler, so a seed replays a run exactly (std::rand's sequence is the C
 // library's own).
@@ -60,7 +66,7 @@ std::string FormatNumber(double value, const NumberFormat& format);
 // parentheses.
 struct Expression {
   struct Step {
-    enum Kind : uint8_t { Number, Capture, CaptureLe, CaptureText, Name, Add, Sub, Mul, Div } kind;
+    enum Kind : uint8_t { Number, Capture, CaptureLe, CaptureText, Name, Add, Sub, Mul, Div } kind = Number;
     int64_t number = 0;  // Number's value, or the capture
     std::string name;
   };
@@ -101,8 +107,6 @@ struct Field {
 
 struct Template {
   std::vector<Field> fields;
-  // Whether it is its literal text alone (no field to fill in).
-  bool plain() const { return fields.empty() || (fields.size() == 1 && fields[0].kind == Field::Kind::Literal); }
 };
 
 // Reads `text` as a template; false with the reason. `walks` counts the

@@ -201,7 +201,9 @@ TEST(DeviceLibrary, TheModbusMapAnswersEveryRangeAMasterAsksFor) {
     now += 100;
     device.advance(now);
     const std::string reply = device.take(1000);
-    if (!reply.empty()) EXPECT_TRUE(ModbusCrcHolds(reply)) << nbdevice::Quoted(reply);
+    if (!reply.empty()) {
+      EXPECT_TRUE(ModbusCrcHolds(reply)) << nbdevice::Quoted(reply);
+    }
     return reply;
   };
   std::vector<unsigned> map = {231, 500, 0, 1200, 7, 42, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
@@ -265,7 +267,9 @@ TEST(DeviceLibrary, TheMovingGpsSendsValidSentencesThatMove) {
     EXPECT_EQ(fields[lat + 2].size(), 9u) << line;  // dddmm.mmm
     times.insert(fields[1]);
     places.insert(fields[lat] + fields[lat + 2]);
-    if (k % 2) EXPECT_EQ(fields[9], "141123") << line;
+    if (k % 2) {
+      EXPECT_EQ(fields[9], "141123") << line;
+    }
   }
   EXPECT_EQ(*times.begin(), "221321.00");
   EXPECT_EQ(times.size(), 20u);
@@ -326,7 +330,9 @@ TEST(DeviceLibrary, EveryFileReadsAndPlays) {
       play(now + 500);
     }
     play(now + 10000);
-    if (exact || !file.timed.empty()) EXPECT_GT(sent, 0u) << name;
+    if (exact || !file.timed.empty()) {
+      EXPECT_GT(sent, 0u) << name;
+    }
   }
   EXPECT_GE(files, 10u);
 }

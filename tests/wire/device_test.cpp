@@ -34,6 +34,16 @@ std::string FromLog(const std::string& log) {
   return made.deviceFile;
 }
 
+// Each file (first) is refused with a message that starts so (second).
+template <size_t N>
+void ExpectRefused(const std::pair<const char*, const char*> (&cases)[N]) {
+  for (const auto& c : cases) {
+    const nbdevice::ParsedFile parsed = ParseDeviceFile(c.first);
+    EXPECT_FALSE(parsed.ok) << c.first;
+    EXPECT_EQ(parsed.error.rfind(c.second, 0), 0u) << c.first << " -> " << parsed.error;
+  }
+}
+
 // A device opened at time 0 that has heard `request`, with its clock moved
 // to `now`: what waits in its queue then.
 std::string AnswerAt(Device& device, const std::string& request, nbdevice::Millis heard,
@@ -135,11 +145,7 @@ TEST(DeviceFile, MistakesSayWhereAndWhy) {
       {"at 5 plug", "line 1: plug takes in, and nothing after it"},
       {"at 5 plug in \"x\"", "line 1: plug takes in, and nothing after it"},
   };
-  for (const auto& c : cases) {
-    const nbdevice::ParsedFile parsed = ParseDeviceFile(c.first);
-    EXPECT_FALSE(parsed.ok) << c.first;
-    EXPECT_EQ(parsed.error.rfind(c.second, 0), 0u) << c.first << " -> " << parsed.error;
-  }
+  ExpectRefused(cases);
   const std::string nul = std::string("on \"a\" send \"\\x00\"\non \"b\" send \"x\"") + '\0';
   EXPECT_EQ(ParseDeviceFile(nul).error.rfind("line 2: a NUL byte", 0), 0u) << ParseDeviceFile(nul).error;
 }
@@ -720,11 +726,7 @@ TEST(DeviceFile, MistakesInTheNewWordsSayWhereAndWhy) {
       {"requests check md5", "line 1: requests check takes one of crc16, lrc, sum8, xor8 or nmea"},
       {"silent please", "line 1: silent takes device"},
   };
-  for (const auto& c : cases) {
-    const nbdevice::ParsedFile parsed = ParseDeviceFile(c.first);
-    EXPECT_FALSE(parsed.ok) << c.first;
-    EXPECT_EQ(parsed.error.rfind(c.second, 0), 0u) << c.first << " -> " << parsed.error;
-  }
+  ExpectRefused(cases);
   // What is not a mistake: a mode that only stops others' lines is the one
   // the device starts in; $10 where the pattern has ten groups; $50 where
   // no group 5 exists; a brace that no letter follows.
