@@ -50,8 +50,8 @@ for target in "${targets[@]}"; do
       expression_seeds "$work/seeds-expression"
       seeds+=("$work/seeds-expression") ;;
     device|spylog)
-      sources=("$top"/wire/{text,pattern,port_model,port_names,device_file,device_model,device_from_log,spy_log,spy_view}.cpp
-               "$top"/serial/{serial_rules,error_table}.cpp)
+      sources=("$top"/wire/{text,pattern,port_model,port_names,device_file,device_values,device_model,device_from_log,spy_log,spy_view}.cpp
+               "$top"/serial/{serial_rules,error_table}.cpp "$top"/codes/checksums.cpp)
       [ "$target" = device ] && seeds+=("$top/examples/devices") ;;
     codes)
       sources=("$top"/codes/{checksums,formats}.cpp "$top/editions/wirecodes/codes_actions.cpp"

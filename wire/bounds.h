@@ -6,11 +6,6 @@
 
 namespace nbwire {
 
-// What a played server's connection holds for the client before it stops
-// taking more (the server's output beyond it is lost): far more than any
-// dialogue leaves unread, far less than a process can hold.
-constexpr size_t kServerQueueBytes = 1u << 20;
-
 // How often a wait that also covers sockets of the system looks at them.
 constexpr uint32_t kSystemPollMs = 10;
 

@@ -34,7 +34,7 @@ std::string AnswerText(const Answer& answer) {
   std::string text = "send";
   for (const Piece& piece : answer) {
     if (piece.waitMs > 0) text += " wait " + std::to_string(piece.waitMs);
-    text += piece.close ? " close" : " " + Quoted(piece.bytes);
+    text += piece.close ? " close" : " " + QuotedAnswer(piece.bytes);
   }
   return text;
 }
@@ -47,7 +47,11 @@ std::string AnswerText(const Answer& answer) {
 void AddPiece(Answer& answer, double& lastMs, const nbspy::LogRecord& record) {
   const double came = record.afterMs >= 0 ? record.afterMs : record.cameMs;
   const uint32_t wait = Milliseconds(came - lastMs);
-  answer.push_back({wait, record.bytes, record.bytes.empty()});
+  Piece piece;
+  piece.waitMs = wait;
+  piece.bytes = record.bytes;
+  piece.close = record.bytes.empty();
+  answer.push_back(piece);
   lastMs += wait;  // where the device will have put it
 }
 
@@ -130,24 +134,24 @@ std::string TimedText(const std::vector<Arrived>& pieces, double byteMs, double 
     lines.push_back(bytes.substr(starts[k], next - starts[k]));
   }
   if (lines.size() < 2) {
-    return "at " + std::to_string(Milliseconds(times[0])) + " send " + Quoted(bytes) + "\n";
+    return "at " + std::to_string(Milliseconds(times[0])) + " send " + QuotedAnswer(bytes) + "\n";
   }
   // Lines of a bulk come once; the lines seen as they came go round.
   if (lines.size() - steady < 2) steady = 0;
   std::string text;
   for (size_t k = 0; k < steady; ++k) {
-    text += "at " + std::to_string(Milliseconds(times[k])) + " send " + Quoted(lines[k]) + "\n";
+    text += "at " + std::to_string(Milliseconds(times[k])) + " send " + QuotedAnswer(lines[k]) + "\n";
   }
   const double span = times.back() - times[steady];
   const uint32_t period = std::max(1u, Milliseconds(span / static_cast<double>(lines.size() - steady - 1)));
   if (std::all_of(lines.begin() + steady, lines.end(), [&](const std::string& l) { return l == lines[steady]; })) {
     return text + "at " + std::to_string(Milliseconds(times[steady])) + " every " + std::to_string(period) +
-           " send " + Quoted(lines[steady]) + "\n";
+           " send " + QuotedAnswer(lines[steady]) + "\n";
   }
   const uint32_t cycle = Milliseconds(span + period);
   for (size_t k = steady; k < lines.size(); ++k) {
     text += "at " + std::to_string(Milliseconds(times[k])) + " every " + std::to_string(cycle) +
-            " send " + Quoted(lines[k]) + "\n";
+            " send " + QuotedAnswer(lines[k]) + "\n";
   }
   return text;
 }

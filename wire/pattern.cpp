@@ -427,8 +427,9 @@ class PatternCompiler {
   std::string error_;
 };
 
-bool Pattern::compile(const std::string& text, std::string& error) {
+bool Pattern::compile(const std::string& text, std::string& error, bool dotTakesEveryByte) {
   *this = Pattern();
+  dotTakesEveryByte_ = dotTakesEveryByte;
   PatternCompiler compiler(text, *this);
   if (compiler.run(error)) return true;
   *this = Pattern();
@@ -499,7 +500,7 @@ std::vector<Pattern::Thread> Pattern::advance(const std::vector<Thread>& waiting
   for (const Thread& thread : waiting) {
     const Step& step = steps_[thread.pc];
     const bool takes = step.op == Op::Byte    ? step.byte == byte
-                       : step.op == Op::Any   ? byte != '\n' && byte != '\r'
+                       : step.op == Op::Any   ? dotTakesEveryByte_ || (byte != '\n' && byte != '\r')
                        : step.op == Op::Class ? classes_[step.x][byte]
                                               : false;
     if (takes) next.push_back({thread.pc + 1, thread.captures});
@@ -561,8 +562,12 @@ std::string ExpandAnswer(const std::string& answer, const std::string& text,
       part(0);
       ++k;
     } else if (next >= '1' && next <= '9' && static_cast<size_t>(next - '0') <= groups) {
-      part(static_cast<size_t>(next - '0'));
-      ++k;
+      // Two digits when the pattern has that many groups ($12), else one.
+      const char second = k + 2 < answer.size() ? answer[k + 2] : '\0';
+      const size_t two = (next - '0') * 10 + (second - '0');
+      const bool both = second >= '0' && second <= '9' && two <= groups;
+      part(both ? two : static_cast<size_t>(next - '0'));
+      k += both ? 2 : 1;
     } else {
       out += '$';
     }

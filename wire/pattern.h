@@ -41,7 +41,9 @@ using Captures = std::vector<int>;
 class Pattern {
  public:
   // Compiles `text`; false with the reason in `error` ("a ( is never closed").
-  bool compile(const std::string& text, std::string& error);
+  // `dotTakesEveryByte`: . takes CR and LF too (binary requests, framed by
+  // silence rather than by a line end).
+  bool compile(const std::string& text, std::string& error, bool dotTakesEveryByte = false);
   // The groups the pattern has, besides the whole match.
   size_t groups() const { return groups_; }
   // Whether the whole of `text` matches.
@@ -91,10 +93,12 @@ class Pattern {
   std::vector<Step> steps_;
   std::vector<std::bitset<256>> classes_;
   size_t groups_ = 0;
+  bool dotTakesEveryByte_ = false;
 };
 
-// An answer's text with $& (the whole request), $1 to $9 (the group of that
-// number: one digit, and only groups the pattern has) and $$ (one $) filled
+// An answer's text with $& (the whole request), $1 to $20 (the group of that
+// number: two digits only when the pattern has that many groups, and only
+// groups the pattern has) and $$ (one $) filled
 // in from `text` and its captures; any other $ stays as it is, so "cost
 // $5.00" needs $$ only where the pattern has five groups.
 std::string ExpandAnswer(const std::string& answer, const std::string& text,

@@ -1,18 +1,19 @@
 #include "played_connection.h"
 
-#include "wire/bounds.h"
-
 namespace nbwire {
 
 PlayedConnection::PlayedConnection(const nbdevice::DeviceFile& file, nbdevice::Millis now)
     : device_(file) {
-  device_.setQueueSize(kServerQueueBytes);
+  // What the client has not received is the window; the rest waits in the
+  // server, as TCP's flow control holds a sender.
+  device_.setQueueSize(file.window);
+  device_.setBackpressure(true);
   device_.open(now);
 }
 
 bool PlayedConnection::send(const std::string& bytes, nbdevice::Millis now) {
-  if (reset_) return false;
   device_.advance(now);
+  if (wasReset()) return false;
   if (device_.closed()) {
     reset_ = true;  // this one still goes; the peer's reset answers it
     return true;
@@ -29,7 +30,7 @@ PlayedConnection::Received PlayedConnection::receive(size_t most, bool peek, nbd
     bytes = peek ? device_.peek(most) : device_.take(most);
     return Received::Bytes;
   }
-  if (reset_) return Received::Reset;
+  if (wasReset()) return Received::Reset;
   return device_.closed() ? Received::End : Received::Nothing;
 }
 

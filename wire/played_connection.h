@@ -10,12 +10,19 @@
 //    close, then the end (recv returns 0), every time it asks;
 //  - the first send after the server closed still goes (nobody is there to
 //    refuse it); the connection is then reset, and later sends and
-//    receives fail (WSAECONNRESET).
+//    receives fail (WSAECONNRESET);
+//  - a server that resets the connection (its file's reset): the client
+//    receives what was sent before, then every send and receive fails
+//    (WSAECONNRESET), as after an RST;
+//  - at most the file's window of the server's bytes wait unread in the
+//    connection: a client that does not read sees no more than that
+//    waiting, the rest waits in the server, and nothing is lost.
 // Time is the caller's, as for the device.
 // Pure code: no Windows here.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "wire/device_model.h"
 
@@ -42,8 +49,12 @@ class PlayedConnection {
   bool readable(nbdevice::Millis now);
   // When the server's next output or close falls due (kNever: none will).
   nbdevice::Millis nextChange() const { return device_.nextOutput(); }
+  // What the server played that the log should name (a reset).
+  std::vector<nbdevice::DeviceNote> takeNotes() { return device_.takeNotes(); }
 
  private:
+  bool wasReset() const { return reset_ || device_.wasReset(); }
+
   nbdevice::Device device_;
   bool reset_ = false;
 };

@@ -3,14 +3,14 @@
 namespace nbwire {
 namespace {
 
-PlayedNoteSink sink = nullptr;
+PlayedNoteSink noteSink = nullptr;
 
 }  // namespace
 
-void SetPlayedNoteSink(PlayedNoteSink s) { sink = s; }
+void SetPlayedNoteSink(PlayedNoteSink sink) { noteSink = sink; }
 
 void PlayedNote(const std::string& where, const std::string& text) {
-  if (sink != nullptr) sink(where, text);
+  if (noteSink != nullptr) noteSink(where, text);
 }
 
 }  // namespace nbwire

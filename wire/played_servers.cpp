@@ -7,6 +7,7 @@
 
 #include "wire/bounds.h"
 #include "wire/played_connection.h"
+#include "wire/played_notes.h"
 #include "wire/wall_clock.h"
 
 namespace nbwire {
@@ -18,12 +19,14 @@ using nbdevice::Millis;
 struct Played {
   ServerAddress address;
   nbdevice::DeviceFile file;
+  uint32_t connects = 0;  // tried so far, refused or not
 };
 
 struct Connection {
   SOCKET socket;
   std::unique_ptr<PlayedConnection> played;
   bool nonBlocking;
+  std::string where;  // the server as the notes name it
 };
 
 std::vector<Played> servers;
@@ -35,6 +38,10 @@ std::vector<Connection> connections;
 // Sockets not (yet) played that were made non-blocking: a plug-in may do so
 // before its connect, and the played connection then keeps that mode.
 std::vector<SOCKET> nonBlockingSockets;
+// Non-blocking sockets whose connect a played server refused: select puts
+// them in the exception set and SO_ERROR is WSAECONNREFUSED (connect's
+// page: a non-blocking connect's failure shows in exceptfds).
+std::vector<SOCKET> refusedSockets;
 
 // The calls passed on for what is not played.
 WireCalls next;
@@ -83,8 +90,8 @@ const std::string* NameAt(const uint8_t bytes[4]) {
   return &names[bytes[3] - 1];
 }
 
-const Played* ServerAt(const uint8_t bytes[4], uint16_t port) {
-  for (const Played& server : servers) {
+Played* ServerAt(const uint8_t bytes[4], uint16_t port) {
+  for (Played& server : servers) {
     uint8_t address[4];
     if (server.address.port == port && AddressOf(server.address.host, address) &&
         std::memcmp(address, bytes, 4) == 0) {
@@ -92,6 +99,16 @@ const Played* ServerAt(const uint8_t bytes[4], uint16_t port) {
     }
   }
   return nullptr;
+}
+
+bool Refused(SOCKET s) { return std::find(refusedSockets.begin(), refusedSockets.end(), s) != refusedSockets.end(); }
+
+// The server as the notes name it ("127.0.0.7:5000").
+std::string WhereOf(const Played& server) { return server.address.host + ":" + std::to_string(server.address.port); }
+
+// Hands the connection's notes to the sink.
+void PassNotes(Connection& c) {
+  for (const nbdevice::DeviceNote& note : c.played->takeNotes()) PlayedNote(c.where, note.text);
 }
 
 Connection* ConnectionOf(SOCKET s) {
@@ -107,6 +124,22 @@ bool ForgetNonBlocking(SOCKET s) {
   if (found == nonBlockingSockets.end()) return false;
   nonBlockingSockets.erase(found);
   return true;
+}
+
+// A connect the server refuses (its first `refuse first N`): at once on a
+// blocking socket, as WSAECONNREFUSED; on a non-blocking one under way,
+// then failed at the next select.
+int Refuse(Played& server, SOCKET s) {
+  PlayedNote(WhereOf(server), "connect " + std::to_string(server.connects) + " refused (refuse first " +
+                                  std::to_string(server.file.refuseFirst) + ")");
+  if (!ForgetNonBlocking(s)) {
+    SetSocketError(WSAECONNREFUSED);
+    return SOCKET_ERROR;
+  }
+  refusedSockets.push_back(s);
+  nonBlockingSockets.push_back(s);
+  SetSocketError(WSAEWOULDBLOCK);
+  return SOCKET_ERROR;
 }
 
 hostent* WINAPI ServerGethostbyname(const char* name) {
@@ -141,9 +174,10 @@ int WINAPI ServerConnect(SOCKET s, const sockaddr* address, int length) {
     SetSocketError(WSAEISCONN);
     return SOCKET_ERROR;
   }
-  if (const Played* server = ServerAt(bytes, port)) {
+  if (Played* server = ServerAt(bytes, port)) {
+    if (server->connects++ < server->file.refuseFirst) return Refuse(*server, s);
     const bool nonBlocking = ForgetNonBlocking(s);
-    connections.push_back({s, std::make_unique<PlayedConnection>(server->file, Now()), nonBlocking});
+    connections.push_back({s, std::make_unique<PlayedConnection>(server->file, Now()), nonBlocking, WhereOf(*server)});
     if (!nonBlocking) return 0;
     // As Windows' own connect on a non-blocking socket: under way, then
     // writable at the next select with SO_ERROR 0.
@@ -163,18 +197,18 @@ int WINAPI ServerConnect(SOCKET s, const sockaddr* address, int length) {
   return next.connect(s, reinterpret_cast<const sockaddr*>(&there), sizeof there);
 }
 
-// A played connect never fails: its SO_ERROR is 0.
+// A played connect's SO_ERROR: 0, or WSAECONNREFUSED for one refused.
 int WINAPI ServerGetsockopt(SOCKET s, int level, int option, char* value, int* length) {
-  if (ConnectionOf(s) == nullptr || level != SOL_SOCKET || option != SO_ERROR) {
+  if ((ConnectionOf(s) == nullptr && !Refused(s)) || level != SOL_SOCKET || option != SO_ERROR) {
     return next.getsockopt(s, level, option, value, length);
   }
   if (value == nullptr || length == nullptr || *length < static_cast<int>(sizeof(int))) {
     SetSocketError(WSAEFAULT);
     return SOCKET_ERROR;
   }
-  const int none = 0;
-  std::memcpy(value, &none, sizeof none);
-  *length = sizeof none;
+  const int error = Refused(s) ? WSAECONNREFUSED : 0;
+  std::memcpy(value, &error, sizeof error);
+  *length = sizeof error;
   return 0;
 }
 
@@ -203,7 +237,7 @@ int WINAPI ServerIoctlsocket(SOCKET s, long command, u_long* argument) {
 bool HasPlayed(const fd_set* set) {
   if (set == nullptr) return false;
   for (u_int k = 0; k < set->fd_count; ++k) {
-    if (ConnectionOf(set->fd_array[k]) != nullptr) return true;
+    if (ConnectionOf(set->fd_array[k]) != nullptr || Refused(set->fd_array[k])) return true;
   }
   return false;
 }
@@ -213,7 +247,8 @@ fd_set SystemPart(const fd_set* set, bool& any) {
   fd_set part;
   part.fd_count = 0;
   for (u_int k = 0; set != nullptr && k < set->fd_count; ++k) {
-    if (ConnectionOf(set->fd_array[k]) == nullptr) part.fd_array[part.fd_count++] = set->fd_array[k];
+    const SOCKET s = set->fd_array[k];
+    if (ConnectionOf(s) == nullptr && !Refused(s)) part.fd_array[part.fd_count++] = s;
   }
   any = any || part.fd_count > 0;
   return part;
@@ -233,12 +268,14 @@ int Look(const fd_set* asked[3], fd_set ready[3], bool& system, Millis now) {
     ready[kind].fd_count = 0;
     systemPart[kind] = SystemPart(asked[kind], system);
     for (u_int k = 0; asked[kind] != nullptr && k < asked[kind]->fd_count; ++k) {
-      Connection* c = ConnectionOf(asked[kind]->fd_array[k]);
+      const SOCKET s = asked[kind]->fd_array[k];
+      Connection* c = ConnectionOf(s);
       // A connected socket always takes a send; a played server sends no
-      // urgent data and never fails a connect.
-      const bool isReady = c != nullptr && (kind == 1 || (kind == 0 && c->played->readable(now)));
+      // urgent data; a connect it refused shows among the failed.
+      const bool isReady = (c != nullptr && (kind == 1 || (kind == 0 && c->played->readable(now)))) ||
+                           (kind == 2 && Refused(s));
       if (isReady) {
-        Add(ready[kind], c->socket);
+        Add(ready[kind], s);
         ++count;
       }
     }
@@ -300,7 +337,10 @@ int WINAPI ServerRecv(SOCKET s, char* buffer, int length, int flags) {
   for (;;) {
     const Millis now = Now();
     std::string bytes;
-    switch (c->played->receive(static_cast<size_t>(length), (flags & MSG_PEEK) != 0, now, bytes)) {
+    const PlayedConnection::Received received =
+        c->played->receive(static_cast<size_t>(length), (flags & MSG_PEEK) != 0, now, bytes);
+    PassNotes(*c);
+    switch (received) {
       case PlayedConnection::Received::Bytes:
         std::memcpy(buffer, bytes.data(), bytes.size());
         return static_cast<int>(bytes.size());
@@ -329,7 +369,9 @@ int WINAPI ServerSend(SOCKET s, const char* buffer, int length, int flags) {
     SetSocketError(WSAEFAULT);
     return SOCKET_ERROR;
   }
-  if (!c->played->send(std::string(buffer, static_cast<size_t>(length)), Now())) {
+  const bool sent = c->played->send(std::string(buffer, static_cast<size_t>(length)), Now());
+  PassNotes(*c);
+  if (!sent) {
     SetSocketError(WSAECONNRESET);
     return SOCKET_ERROR;
   }
@@ -341,6 +383,7 @@ int WINAPI ServerClosesocket(SOCKET s) {
                               [s](const Connection& each) { return each.socket == s; });
   if (c != connections.end()) connections.erase(c);
   ForgetNonBlocking(s);
+  refusedSockets.erase(std::remove(refusedSockets.begin(), refusedSockets.end(), s), refusedSockets.end());
   return next.closesocket(s);  // the socket the plug-in made, never connected
 }
 

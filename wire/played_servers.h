@@ -22,7 +22,13 @@
 //    (played_connection.h): select waits in real time up to its time-out
 //    for the server's answer, recv takes what waits, and then 0 once the
 //    server closed; a blocking recv waits for the answer, a non-blocking
-//    one fails with WSAEWOULDBLOCK.
+//    one fails with WSAEWOULDBLOCK;
+//  - a server whose file says refuse first N refuses its first N connects
+//    as a host with nothing listening does: WSAECONNREFUSED from a blocking
+//    connect; a non-blocking one is under way, then in select's exception
+//    set with SO_ERROR WSAECONNREFUSED (connect's page);
+//  - what a played connection notes (a reset) goes to PlayedNote
+//    (played_notes.h) as the receive or send that meets it returns.
 #pragma once
 
 #include "wire/device_file.h"

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "wire/bounds.h"
+#include "wire/played_notes.h"
 #include "wire/port_model.h"
 #include "wire/port_names.h"
 #include "wire/wall_clock.h"
@@ -19,7 +20,7 @@ namespace {
 constexpr DWORD kQueueBytes = nbport::kFreshQueueBytes;
 
 struct Port {
-  explicit Port(const DeviceFile& file) : device(file) {
+  Port(const std::string& portName, const DeviceFile& file) : name(portName), device(file) {
     device.setQueueSize(kQueueBytes);
     nbport::SetFresh(dcb);
     setLine();
@@ -32,6 +33,7 @@ struct Port {
   // Brings the device up to `now` and tells the port whether it is there.
   void update(Millis now) {
     device.advance(now);
+    for (const DeviceNote& note : device.takeNotes()) nbwire::PlayedNote(name, note.text);
     if (device.unplugged() && windows.present()) {
       windows.unplug(device.removalError() != 0 ? device.removalError() : nbport::kRemovedError);
     } else if (!device.unplugged() && !windows.present()) {
@@ -39,6 +41,13 @@ struct Port {
     }
   }
 
+  // The device sees the host's DTR and RTS as the port drives them now.
+  void driveLines(Millis now) {
+    const nbport::HostLines lines = windows.hostLines();
+    device.hostLines(lines.dtr, lines.rts, now);
+  }
+
+  std::string name;
   Device device;
   nbport::WindowsPort windows;
   HANDLE handle = nullptr;  // while open: an event of our own, unique in the process
@@ -74,8 +83,7 @@ class WallClock : public nbport::PortClock {
   }
 };
 
-// A played port's device end. Its modem lines are those of a fresh port
-// until device files can move them.
+// A played port's device end: its modem lines are the device's.
 class PlayedEnd : public nbport::PortEnd {
  public:
   explicit PlayedEnd(Port& port) : port_(port) {}
@@ -83,7 +91,10 @@ class PlayedEnd : public nbport::PortEnd {
   size_t waiting() override { return port_.device.waiting(); }
   std::string take(size_t most) override { return port_.device.take(most); }
   nbport::Millis nextChange() override { return port_.device.nextOutput(); }
-  nbport::ModemLines modem() override { return {}; }
+  nbport::ModemLines modem() override {
+    const uint8_t lines = port_.device.modemLines();
+    return {(lines & kCtsLine) != 0, (lines & kDsrLine) != 0, (lines & kDcdLine) != 0, (lines & kRingLine) != 0};
+  }
   size_t room() override { return static_cast<size_t>(-1); }
 
  private:
@@ -120,10 +131,30 @@ BOOL ServeHandle(Port& port, Body body) {
   });
 }
 
+// The CE_ bit ClearCommError reports for each fault a device plays.
+struct FaultBit {
+  LineFault fault;
+  DWORD bit;
+};
+constexpr FaultBit kFaultBits[] = {{LineFault::Parity, CE_RXPARITY},
+                                   {LineFault::Framing, CE_FRAME},
+                                   {LineFault::Overrun, CE_OVERRUN},
+                                   {LineFault::Break, CE_BREAK}};
+
+// The line errors ClearCommError would report now: a lost byte (the
+// receive queue's overflow) and the faults played since the last call.
+DWORD LineErrors(const Port& port) {
+  DWORD errors = port.device.overflowed() ? CE_RXOVER : 0;
+  for (const FaultBit& f : kFaultBits) {
+    if (port.device.lineFaults() & (1u << static_cast<unsigned>(f.fault))) errors |= f.bit;
+  }
+  return errors;
+}
+
 // ReadFile and WriteFile's failure before they move a byte: removal, or
-// abort-on-error after a lost byte (the overflow ClearCommError reports).
+// abort-on-error after a line error not yet cleared.
 DWORD TransferError(const Port& port) {
-  return port.windows.transferError(nbport::LineOf(port.dcb), port.device.overflowed() ? CE_RXOVER : 0);
+  return port.windows.transferError(nbport::LineOf(port.dcb), LineErrors(port));
 }
 
 HANDLE WINAPI SimCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
@@ -148,6 +179,8 @@ HANDLE WINAPI SimCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_
     }
     port.handle = handle = event;
     port.device.open(Now());
+    port.windows.setControl(nbport::LineOf(port.dcb));
+    port.driveLines(Now());
     openPorts.push_back(entry->second);
     return 0;
   });
@@ -164,6 +197,7 @@ BOOL WINAPI SimCloseHandle(HANDLE handle) {
     next.CloseHandle(port->handle);  // the module redirected may be this program
     port->handle = nullptr;
     port->windows.close();  // a removed device's handle closes too
+    port->driveLines(Now());
     for (auto open = openPorts.begin(); open != openPorts.end(); ++open) {
       if (open->get() == port) {
         openPorts.erase(open);
@@ -240,6 +274,8 @@ BOOL WINAPI SimSetCommState(HANDLE handle, LPDCB dcb) {
     port->dcb = *dcb;
     port->dcb.DCBlength = sizeof(DCB);
     port->setLine();
+    port->windows.setControl(nbport::LineOf(port->dcb));
+    port->driveLines(Now());
     return 0;
   });
 }
@@ -269,12 +305,34 @@ BOOL WINAPI SimClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
   Port* port = PortOf(handle);
   if (port == nullptr) return next.ClearCommError(handle, errors, status);
   return ServeHandle(*port, [&]() -> DWORD {
-    const bool overflow = port->device.takeOverflow();
-    if (errors != nullptr) *errors = overflow ? CE_RXOVER : 0;
+    const DWORD found = LineErrors(*port);
+    port->device.takeOverflow();
+    port->device.takeLineFaults();
+    if (errors != nullptr) *errors = found;
     if (status != nullptr) {
       *status = COMSTAT{};
       status->cbInQue = static_cast<DWORD>(port->device.waiting());
     }
+    return 0;
+  });
+}
+
+BOOL WINAPI SimGetCommModemStatus(HANDLE handle, LPDWORD status) {
+  Port* port = PortOf(handle);
+  if (port == nullptr) return next.GetCommModemStatus(handle, status);
+  return ServeHandle(*port, [&]() -> DWORD {
+    if (status == nullptr) return ERROR_INVALID_PARAMETER;
+    *status = nbport::ModemStatusOf(PlayedEnd(*port).modem());
+    return 0;
+  });
+}
+
+BOOL WINAPI SimEscapeCommFunction(HANDLE handle, DWORD function) {
+  Port* port = PortOf(handle);
+  if (port == nullptr) return next.EscapeCommFunction(handle, function);
+  return ServeHandle(*port, [&]() -> DWORD {
+    if (const DWORD error = port->windows.escape(nbport::LineOf(port->dcb), function)) return error;
+    port->driveLines(Now());
     return 0;
   });
 }
@@ -321,7 +379,7 @@ BOOL WINAPI SimGetCommProperties(HANDLE handle, LPCOMMPROP properties) {
 }  // namespace
 
 void PlayPort(const std::string& port, const DeviceFile& file) {
-  ports[port] = std::make_shared<Port>(file);
+  ports[port] = std::make_shared<Port>(port, file);
 }
 
 void StopPort(const std::string& port) { ports.erase(port); }
@@ -344,6 +402,8 @@ nbwire::WireLayer PortLayer() {
   calls.ClearCommError = &SimClearCommError;
   calls.SetupComm = &SimSetupComm;
   calls.GetCommProperties = &SimGetCommProperties;
+  calls.GetCommModemStatus = &SimGetCommModemStatus;
+  calls.EscapeCommFunction = &SimEscapeCommFunction;
   return {calls, &next};
 }
 

@@ -31,6 +31,13 @@
 //    file's removal code (22 by default), CloseHandle succeeds; once
 //    plugged in the port opens again after that handle is closed (5 until
 //    then). A port stays unplugged across closes until its plug in.
+//  - The device's line faults (parity, framing, overrun, break) are
+//    reported once each by the next ClearCommError (CE_RXPARITY, CE_FRAME,
+//    CE_OVERRUN, CE_BREAK) and, with fAbortOnError, fail reads and writes
+//    with 995 until then; GetCommModemStatus reports the device's modem
+//    lines, which flow control honours (a send waits while CTS is low with
+//    fOutxCtsFlow). The device sees the host's DTR and RTS as the open,
+//    SetCommState, EscapeCommFunction and the close drive them.
 //  - The last error after a call is the call's failure, or what it was
 //    before the call when it succeeded.
 // Time is wall-clock time: the device's output falls due as it passes and

@@ -18,6 +18,27 @@ uint32_t TimeoutsError(const Timeouts& t) {
   return allMax ? kInvalidParameter : 0;
 }
 
+uint32_t ModemStatusOf(const ModemLines& lines) {
+  return (lines.cts ? kCtsOn : 0) | (lines.dsr ? kDsrOn : 0) | (lines.ring ? kRingOn : 0) |
+         (lines.dcd ? kRlsdOn : 0);
+}
+
+void WindowsPort::setControl(const Line& line) {
+  hostLines_.dtr = line.dtrControl != kControlDisable;
+  hostLines_.rts = line.rtsControl == kControlEnable || line.rtsControl == kControlHandshake;
+}
+
+uint32_t WindowsPort::escape(const Line& line, uint32_t function) {
+  const bool dtr = function == kSetDtr || function == kClrDtr;
+  const bool rts = function == kSetRts || function == kClrRts;
+  if ((dtr && line.dtrControl == kControlHandshake) || (rts && line.rtsControl == kControlHandshake)) {
+    return kInvalidParameter;
+  }
+  if (dtr) hostLines_.dtr = function == kSetDtr;
+  if (rts) hostLines_.rts = function == kSetRts;
+  return 0;
+}
+
 uint32_t WindowsPort::open() {
   if (!present_) return kFileNotFound;
   if (open_) return kAccessDenied;  // not shared; a stale handle keeps it too

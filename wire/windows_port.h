@@ -64,6 +64,8 @@ struct Line {
   bool ctsFlow = false;  // fOutxCtsFlow
   bool dsrFlow = false;  // fOutxDsrFlow
   bool abortOnError = false;
+  uint8_t dtrControl = static_cast<uint8_t>(kFreshDtrControl);  // fDtrControl
+  uint8_t rtsControl = static_cast<uint8_t>(kFreshRtsControl);  // fRtsControl
 };
 template <class Dcb>
 Line LineOf(const Dcb& d) {
@@ -75,6 +77,8 @@ Line LineOf(const Dcb& d) {
   line.ctsFlow = d.fOutxCtsFlow != 0;
   line.dsrFlow = d.fOutxDsrFlow != 0;
   line.abortOnError = d.fAbortOnError != 0;
+  line.dtrControl = static_cast<uint8_t>(d.fDtrControl);
+  line.rtsControl = static_cast<uint8_t>(d.fRtsControl);
   return line;
 }
 
@@ -95,6 +99,18 @@ uint32_t TimeoutsError(const Timeouts& t);
 struct ModemLines {
   bool cts = true, dsr = true, dcd = false, ring = false;
 };
+// GetCommModemStatus' answer: MS_CTS_ON, MS_DSR_ON, MS_RING_ON, MS_RLSD_ON.
+constexpr uint32_t kCtsOn = 0x10, kDsrOn = 0x20, kRingOn = 0x40, kRlsdOn = 0x80;
+uint32_t ModemStatusOf(const ModemLines& lines);
+
+// The lines the host drives. A DCB's control values: DTR_CONTROL_DISABLE 0,
+// ENABLE 1, HANDSHAKE 2; RTS_CONTROL_TOGGLE 3 (RTS only while sending).
+struct HostLines {
+  bool dtr = false, rts = false;
+};
+constexpr uint8_t kControlDisable = 0, kControlEnable = 1, kControlHandshake = 2;
+// EscapeCommFunction's codes for the host's lines.
+constexpr uint32_t kSetRts = 3, kClrRts = 4, kSetDtr = 5, kClrDtr = 6;
 
 // The port's clock: the fake's virtual one, or the wall clock.
 class PortClock {
@@ -157,6 +173,21 @@ class WindowsPort {
   // cleared (`lineErrors`, the CE_ bits ClearCommError would report).
   uint32_t transferError(const Line& line, uint32_t lineErrors) const;
 
+  // The host's DTR and RTS. The DCB page: DTR_CONTROL_ENABLE "enables the
+  // DTR line when the device is opened and leaves it on" (RTS alike), so
+  // an open and each SetCommState (`setControl`) drive both as the DCB
+  // says (handshaking keeps them up while the port can take bytes; toggle
+  // drops RTS between sends). Microsoft documents nothing of the close:
+  // the port drops both there, as USB serial drivers tell the device at
+  // the last close and as boards that reset on DTR expect.
+  HostLines hostLines() const { return open_ ? hostLines_ : HostLines(); }
+  void setControl(const Line& line);
+  // EscapeCommFunction for DTR and RTS: 0, or 87 when the line is under
+  // handshaking (IOCTL_SERIAL_SET_DTR: STATUS_INVALID_PARAMETER "indicates
+  // that the handshake flow control of the device is set to automatically
+  // use DTR"). Other codes change no line and succeed.
+  uint32_t escape(const Line& line, uint32_t function);
+
   ReadResult read(PortClock& clock, PortEnd& end, const Timeouts& t, uint32_t count);
   // Writes `count` bytes; the caller hands the first `written` to the device.
   WriteResult write(PortClock& clock, PortEnd& end, const Line& line, const Timeouts& t,
@@ -171,6 +202,7 @@ class WindowsPort {
   bool stale_ = false;  // the open handle's device was removed
   uint32_t removalError_ = kRemovedError;
   uint64_t lineFreeUs_ = 0;  // when the line has sent the last write's bytes
+  HostLines hostLines_;
 };
 
 }  // namespace nbport

@@ -17,7 +17,7 @@ namespace nbwire {
 #define NBWIRE_PORT_CALLS(X)                                                                   \
   X(CreateFileA) X(CloseHandle) X(ReadFile) X(WriteFile) X(GetFileType) X(GetCommState)       \
   X(SetCommState) X(GetCommTimeouts) X(SetCommTimeouts) X(ClearCommError) X(SetupComm)        \
-  X(GetCommProperties)
+  X(GetCommProperties) X(GetCommModemStatus) X(EscapeCommFunction)
 #define NBWIRE_SOCKET_CALLS(X)                                                                 \
   X(WSAStartup) X(WSACleanup) X(gethostbyname) X(getservbyname) X(gethostname) X(socket)      \
   X(setsockopt) X(getsockopt) X(connect) X(ioctlsocket) X(select) X(send) X(recv)             \

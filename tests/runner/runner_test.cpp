@@ -815,6 +815,108 @@ TEST_P(Runner, WarningsNameWhatThePlugInsIgnoreAndStrictStopsAtThem) {
   EXPECT_TRUE(Has(run.out, "nbrun: warnings are mistakes with --strict")) << run.out;
 }
 
+// Runs `script` against `device` played on COM12; the run must pass its
+// Expect lines.
+void ExpectPlayedRun(const std::string& plugIn, const std::string& device, const std::string& script) {
+  const Outcome run = RunNbrun("--device COM12=" + Quoted(WriteScratch("line.dev", device)) + " " + plugIn +
+                               " " + Quoted(WriteScratch("line.nbs", script)));
+  EXPECT_EQ(run.exitCode, 0u) << device << "\n" << script << "\n" << run.out;
+}
+
+// A device's line errors reach the script as the plug-ins report them:
+// framing and overrun as 57, once, parity and break not at all; the line
+// that came with them is read either way.
+TEST_P(Runner, APlayedDevicesLineErrorsGive57ForFramingAndOverrunOnly) {
+  const char* const faults[][2] = {{"framing", " 57"}, {"overrun", " 57"}, {"parity", " 0"}, {"break", " 0"}};
+  for (const auto& fault : faults) {
+    SCOPED_TRACE(fault[0]);
+    ExpectPlayedRun(plugIn(), std::string("on \"F\" fault ") + fault[0] + "\non \"W\" send \"1.0\"\n",
+                    "wlCommOpenStd \"12,9600\"\n"
+                    "wlCommSendCRLF \"12,F\"\n"
+                    "wlCommSendCRLF \"12,W\"\n"
+                    "wlCommRxLine \"12,a,1000\"\n"
+                    "Expect \"[a]\" \"1.0\"\n"
+                    "Expect \"[wlCommErr]\" \"" + std::string(fault[1]) + "\"\n"
+                    "wlCommSendCRLF \"12,W\"\n"
+                    "wlCommRxLine \"12,a,1000\"\n"
+                    "Expect \"[wlCommErr]\" \" 0\"\n");
+  }
+}
+
+// Wirelet's flow control and DTR actions against a device's modem lines:
+// CTS held low stalls a send until the device raises it (or for the
+// plug-in's bound, 69); a board resets when DTR comes back after a drop.
+TEST_P(Runner, APlayedDevicesModemLinesHoldSendsAndDtrResetsIt) {
+  if (std::string(GetParam()) != "Wirelet.nbp") GTEST_SKIP() << "Wirelet's actions only";
+  const std::string send = "wlCommOpenStd \"12,9600\"\n"
+                           "wlCommSetCTSflow \"12,1\"\n"
+                           "wlCommSendCRLF \"12,W\"\n";
+  ExpectPlayedRun(plugIn(), "at 0 modem cts off\nat 1000 modem cts on\non \"W\" send \"1.0\"\n",
+                  send + "Expect \"[wlCommErr]\" \" 0\"\n"
+                         "wlCommRxLine \"12,a,1000\"\n"
+                         "Expect \"[a]\" \"1.0\"\n");
+  ExpectPlayedRun(plugIn(), "at 0 modem cts off\non \"W\" send \"1.0\"\n",
+                  send + "Expect \"[wlCommErr]\" \" 69\"\n"
+                         "wlCommSetCTSflow \"12,0\"\n"
+                         "wlCommSendCRLF \"12,W\"\n"
+                         "wlCommRxLine \"12,a,1000\"\n"
+                         "Expect \"[a]\" \"1.0\"\n");
+  ExpectPlayedRun(plugIn(),
+                  "at 0 send \"BOOT v1\"\non dtr off send \"NO CARRIER\"\non dtr on restart\n",
+                  "wlCommOpenStd \"12,9600\"\n"
+                  "wlCommRxLine \"12,a,1000\"\n"
+                  "Expect \"[a]\" \"BOOT v1\"\n"
+                  "wlCommSetDTRflow \"12,0\"\n"
+                  "wlCommRxLine \"12,b,1000\"\n"
+                  "Expect \"[b]\" \"NO CARRIER\"\n"
+                  "wlCommSetDTRflow \"12,1\"\n"
+                  "wlCommRxLine \"12,c,1000\"\n"
+                  "Expect \"[c]\" \"BOOT v1\"\n"
+                  // Down and up again before anyone reads: the restart drops the answer.
+                  "wlCommSetDTRflow \"12,0\"\n"
+                  "wlCommSetDTRflow \"12,1\"\n"
+                  "wlCommRxLine \"12,d,1000\"\n"
+                  "Expect \"[d]\" \"BOOT v1\"\n"
+                  "wlCommRxLine \"12,e,300\"\n"
+                  "Expect \"[e]\" \"\"\n");
+}
+
+// A played server that refuses its first two connects and resets the
+// connection on request, and one that never answers: what the script sees
+// of each.
+TEST_P(Runner, APlayedServerRefusesThenResets) {
+  const std::string device = WriteScratch("refusing.dev", "refuse first 2\nat 0 send \"READY\"\n"
+                                                          "on \"KILL\" send \"BYE\" reset\n");
+  const std::string script = WriteScratch(
+      "refusing.nbs",
+      "wlTCPopen \"127.0.0.7,7010,1024\"\n"
+      "Expect \"[wlTcpErr]\" \" 57\"\n"
+      "wlTCPopen \"127.0.0.7,7010,0\"\n"
+      "Expect \"[wlTcpErr]\" \" 57\"\n"
+      "wlTCPopen \"127.0.0.7,7010,1024\"\n"
+      "Expect \"[wlTcpErr]\" \" 0\"\n"
+      "wlTCPrxline \"a\"\n"
+      "Expect \"[a]\" \"READY\"\n"
+      "wlTCPsendCRLF \"KILL\"\n"
+      "wlTCPrxline \"b\"\n"
+      "Expect \"[b]\" \"BYE\"\n"
+      "wlTCPrxline \"c\"\n"
+      "Expect \"[wlTcpErr]\" \" 57\"\n"
+      "wlTCPsendCRLF \"more\"\n"
+      "Expect \"[wlTcpErr]\" \" 57\"\n"
+      "wlTCPclose \"\"\n"
+      // One that accepts and never answers: the time-out.
+      "wlTCPopen \"127.0.0.7,7011,256\"\n"
+      "Expect \"[wlTcpErr]\" \" 0\"\n"
+      "wlTCPrxline \"d\"\n"
+      "Expect \"[wlTcpErr]\" \" 24\"\n"
+      "wlTCPclose \"\"\n");
+  const Outcome run = RunNbrun("--device " + Quoted("127.0.0.7:7010=" + device) + " --device " +
+                               Quoted("127.0.0.7:7011=" + WriteScratch("silent.dev", "silent device\n")) + " " +
+                               plugIn() + " " + Quoted(script));
+  EXPECT_EQ(run.exitCode, 0u) << run.out;
+}
+
 INSTANTIATE_TEST_SUITE_P(Editions, Runner, ::testing::Values("Wirelet.nbp", "Quillport.nbp"));
 
 // The field counts the runner warns of are the plug-ins' own: every comm

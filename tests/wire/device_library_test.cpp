@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <set>
 #include <fstream>
 #include <sstream>
 
@@ -175,9 +177,162 @@ TEST(DeviceLibrary, TheModbusSetPointReadsBackAsWritten) {
   EXPECT_EQ(ask(readOne, 400), std::string("\x01\x03\x02\x01\xF4\xB8\x53", 7));
 }
 
-TEST(DeviceLibrary, EveryFamilyReads) {
-  for (const char* name : {"scale-stream.dev", "modem-at.dev", "scpi-meter.dev"}) {
-    const DeviceFile file = Library(name);
-    EXPECT_FALSE(file.rules.empty() && file.timed.empty()) << name;
+
+namespace {
+
+std::string ModbusFrame(const std::string& bytes) {
+  return bytes + wlcodes::ChecksumBytes(wlcodes::Checksum::Crc16Modbus, bytes);
+}
+
+std::string High16(unsigned value) { return {static_cast<char>(value >> 8), static_cast<char>(value & 0xFF)}; }
+
+}  // namespace
+
+// A Modbus master reads every range of the map, writes a register and
+// reads it back, and is answered with exception 2 outside the map; every
+// answer carries its CRC, and a request whose CRC is wrong is not heard.
+TEST(DeviceLibrary, TheModbusMapAnswersEveryRangeAMasterAsksFor) {
+  nbdevice::Device device(Library("modbus-map.dev"));
+  device.setByteTime(1042);  // 9600 baud
+  device.open(0);
+  nbdevice::Millis now = 0;
+  auto ask = [&](const std::string& request) {
+    device.hear(request, now);
+    now += 100;
+    device.advance(now);
+    const std::string reply = device.take(1000);
+    if (!reply.empty()) {
+      EXPECT_TRUE(ModbusCrcHolds(reply)) << nbdevice::Quoted(reply);
+    }
+    return reply;
+  };
+  std::vector<unsigned> map = {231, 500, 0, 1200, 7, 42, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+  auto read = [&](unsigned first, unsigned count) {
+    return ask(ModbusFrame("\x01\x03" + High16(first) + High16(count)));
+  };
+  auto expected = [&](unsigned first, unsigned count) {
+    std::string data;
+    for (unsigned k = first; k < first + count; ++k) data += High16(map[k]);
+    return ModbusFrame(std::string("\x01\x03", 2) + static_cast<char>(2 * count) + data);
+  };
+  for (unsigned first = 0; first < 16; ++first) {
+    for (unsigned count = 1; first + count <= 16; ++count) {
+      EXPECT_EQ(read(first, count), expected(first, count)) << first << " " << count;
+    }
   }
+  const std::string outside = ModbusFrame(std::string("\x01\x83\x02", 3));
+  EXPECT_EQ(read(15, 2), outside);
+  EXPECT_EQ(read(16, 1), outside);
+  EXPECT_EQ(read(300, 1), outside);
+
+  const std::string write = ModbusFrame("\x01\x06" + High16(3) + High16(0xBEEF));
+  EXPECT_EQ(ask(write), write);
+  map[3] = 0xBEEF;
+  EXPECT_EQ(read(2, 3), expected(2, 3));
+  EXPECT_EQ(ask(ModbusFrame("\x01\x06" + High16(16) + High16(1))), ModbusFrame(std::string("\x01\x86\x02", 3)));
+  EXPECT_EQ(read(0, 16), expected(0, 16));  // the refused write changed nothing
+
+  std::string bad = ModbusFrame("\x01\x03" + High16(0) + High16(1));
+  bad.back() ^= 0x10;
+  EXPECT_EQ(ask(bad), "");
+  EXPECT_EQ(ask(ModbusFrame("\x02\x03" + High16(0) + High16(1))), "");  // another slave's
+  EXPECT_EQ(read(0, 1), expected(0, 1));
+}
+
+// Every sentence the moving receiver sends checks, its time goes on, and
+// its position moves.
+TEST(DeviceLibrary, TheMovingGpsSendsValidSentencesThatMove) {
+  nbdevice::Device gps(Library("gps-moving.dev"));
+  gps.setRate(4800);
+  gps.setTimeOfDay(0, 1700000000000);  // 2023-11-14 22:13:20 UTC
+  gps.open(0);
+  gps.setQueueSize(1 << 20);
+  gps.advance(20000);
+  std::vector<std::string> lines = Lines({gps.take(1 << 20)});
+  ASSERT_EQ(lines.size(), 40u);
+  std::set<std::string> times, places;
+  for (size_t k = 0; k < lines.size(); ++k) {
+    const std::string& line = lines[k];
+    EXPECT_TRUE(NmeaChecksumHolds(line)) << line;
+    EXPECT_EQ(line.rfind(k % 2 ? "$GPRMC," : "$GPGGA,", 0), 0u) << line;
+    const std::vector<std::string> fields = [&] {
+      std::vector<std::string> parts;
+      std::stringstream in(line);
+      for (std::string part; std::getline(in, part, ',');) parts.push_back(part);
+      return parts;
+    }();
+    ASSERT_GE(fields.size(), 10u) << line;
+    const size_t lat = k % 2 ? 3 : 2;
+    EXPECT_EQ(fields[lat].size(), 8u) << line;  // ddmm.mmm
+    EXPECT_EQ(fields[lat + 2].size(), 9u) << line;  // dddmm.mmm
+    times.insert(fields[1]);
+    places.insert(fields[lat] + fields[lat + 2]);
+    if (k % 2) {
+      EXPECT_EQ(fields[9], "141123") << line;
+    }
+  }
+  EXPECT_EQ(*times.begin(), "221321.00");
+  EXPECT_EQ(times.size(), 20u);
+  EXPECT_GT(places.size(), 10u);
+}
+
+// The balance answers S with one reading, streams a reading every 100 ms
+// after SIR, and stops at @.
+TEST(DeviceLibrary, TheBalanceStreamsAfterSirAndStopsAtTheAt) {
+  nbdevice::Device balance(Library("balance-sir.dev"));
+  balance.open(0);
+  auto read = [&](const std::string& request, nbdevice::Millis at, nbdevice::Millis until) {
+    if (!request.empty()) balance.hear(request, at);
+    balance.advance(until);
+    return Lines({balance.take(1 << 16)});
+  };
+  const std::vector<std::string> one = read("S\r\n", 0, 1000);
+  ASSERT_EQ(one.size(), 1u);
+  EXPECT_EQ(one[0].rfind("S S ", 0), 0u);
+  const std::vector<std::string> streamed = read("SIR\r\n", 1000, 2050);
+  ASSERT_EQ(streamed.size(), 11u);  // OK and ten readings
+  EXPECT_EQ(streamed[0], "OK");
+  for (size_t k = 1; k < streamed.size(); ++k) {
+    EXPECT_EQ(streamed[k].size(), 15u) << streamed[k];
+    EXPECT_EQ(streamed[k].substr(streamed[k].size() - 2), " g") << streamed[k];
+  }
+  EXPECT_EQ(read("@\r\n", 2050, 2060), (std::vector<std::string>{"OK"}));
+  EXPECT_TRUE(read("", 0, 10000).empty());
+}
+
+// Every file of the library reads and plays: it answers its own requests
+// or sends by itself (one that answers only binary patterns has its own
+// test above), and keeps to its queue.
+TEST(DeviceLibrary, EveryFileReadsAndPlays) {
+  size_t files = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(WL_DEVICES)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.path().extension() != ".dev") continue;
+    ++files;
+    const DeviceFile file = Library(name);
+    nbdevice::Device device(file);
+    device.setQueueSize(1 << 16);
+    device.open(0);
+    nbdevice::Millis now = 0;
+    bool exact = false;
+    size_t sent = 0;
+    auto play = [&](nbdevice::Millis until) {
+      for (; now < until; now += 100) {
+        device.advance(now);
+        EXPECT_LE(device.waiting(), size_t(1) << 16) << name;
+        sent += device.take(1 << 16).size();
+      }
+    };
+    for (const nbdevice::Rule& rule : file.rules) {
+      if (rule.kind != nbdevice::RequestKind::Exact) continue;
+      exact = true;
+      device.hear(rule.request + (file.requestEnds.empty() ? "" : file.requestEnds[0]), now);
+      play(now + 500);
+    }
+    play(now + 10000);
+    if (exact || !file.timed.empty()) {
+      EXPECT_GT(sent, 0u) << name;
+    }
+  }
+  EXPECT_GE(files, 10u);
 }

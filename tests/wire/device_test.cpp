@@ -3,6 +3,12 @@
 // device files made from spy logs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+#include "codes/checksums.h"
+
 #include "wire/device_from_log.h"
 #include "wire/device_model.h"
 #include "wire/pattern.h"
@@ -26,6 +32,16 @@ std::string FromLog(const std::string& log) {
   const nbdevice::LogConversion made = nbdevice::DeviceFromLog(log, "", "spy.log");
   EXPECT_TRUE(made.ok) << made.error;
   return made.deviceFile;
+}
+
+// Each file (first) is refused with a message that starts so (second).
+template <size_t N>
+void ExpectRefused(const std::pair<const char*, const char*> (&cases)[N]) {
+  for (const auto& c : cases) {
+    const nbdevice::ParsedFile parsed = ParseDeviceFile(c.first);
+    EXPECT_FALSE(parsed.ok) << c.first;
+    EXPECT_EQ(parsed.error.rfind(c.second, 0), 0u) << c.first << " -> " << parsed.error;
+  }
 }
 
 // A device opened at time 0 that has heard `request`, with its clock moved
@@ -79,7 +95,7 @@ TEST(DeviceFile, EveryStatementIsRead) {
         ParseDeviceFile(std::string("on \"A\" send \"1\"") + end + "on \"B\" send \"2\"" + end + end +
                         "reply");
     EXPECT_EQ(lines.error, "line 4: a line starts with requests, answers, on, match, otherwise, in, "
-                           "starts, at, every, line or baud, not \"reply\"");
+                           "starts, at, every, line, baud, seed, set, table, noise or silent device, not \"reply\"");
   }
 }
 
@@ -111,7 +127,7 @@ TEST(DeviceFile, MistakesSayWhereAndWhy) {
       {"at 5 silent", "line 1: timed output must send something"},
       {"at 5 send \"x\" then \"m\"", "line 1: only a request's answer may change the mode"},
       {"on \"A\" send \"x\" then", "line 1: then takes the name of a mode"},
-      {"in \"m\" every 5 send \"x\"", "line 1: in \"m\" must be followed by on, match or otherwise"},
+      {"in \"m\" close", "line 1: in \"m\" must be followed by on, match, otherwise, at or every"},
       {"starts \"m\"", "line 1: starts takes in and the name of a mode"},
       {"in \"m\" otherwise silent\notherwise silent\nin \"m\" otherwise silent",
        "line 3: a second otherwise in \"m\" (the first is on line 1)"},
@@ -129,11 +145,7 @@ TEST(DeviceFile, MistakesSayWhereAndWhy) {
       {"at 5 plug", "line 1: plug takes in, and nothing after it"},
       {"at 5 plug in \"x\"", "line 1: plug takes in, and nothing after it"},
   };
-  for (const auto& c : cases) {
-    const nbdevice::ParsedFile parsed = ParseDeviceFile(c.first);
-    EXPECT_FALSE(parsed.ok) << c.first;
-    EXPECT_EQ(parsed.error.rfind(c.second, 0), 0u) << c.first << " -> " << parsed.error;
-  }
+  ExpectRefused(cases);
   const std::string nul = std::string("on \"a\" send \"\\x00\"\non \"b\" send \"x\"") + '\0';
   EXPECT_EQ(ParseDeviceFile(nul).error.rfind("line 2: a NUL byte", 0), 0u) << ParseDeviceFile(nul).error;
 }
@@ -305,7 +317,7 @@ TEST(Device, OutputFallsDueAsTheClockPasses) {
     echo.open(0);
     echo.hear("E\rT\r", 0);
     echo.advance(100);
-    EXPECT_EQ(echo.take(100), "t!") << byteUs;
+    EXPECT_EQ(echo.take(100), "!t") << byteUs;  // in the order asked
     EXPECT_EQ(echo.nextOutput(), nbdevice::kNever) << byteUs;
   }
 }
@@ -392,10 +404,11 @@ TEST(Device, IsUnpluggedAndPluggedInWhereTheFileSays) {
   EXPECT_TRUE(device.unplugged());
   EXPECT_EQ(device.removalError(), 1617u);
   EXPECT_EQ(device.waiting(), 0u);  // "bye", "!" and the stream's "t" are gone
-  device.advance(2254);
+  // PULL's answer starts when RESET's has ended, at 260.
+  device.advance(2259);
   EXPECT_TRUE(device.unplugged());
   EXPECT_EQ(device.waiting(), 0u);
-  device.advance(2255);
+  device.advance(2260);
   EXPECT_FALSE(device.unplugged());
   device.advance(2300);
   EXPECT_EQ(device.take(10), "t");  // sending again
@@ -602,4 +615,469 @@ TEST(DeviceFromLog, ReplaysAServerFromItsConnections) {
   ASSERT_TRUE(first.ok) << first.error;
   EXPECT_EQ(first.port, "127.0.0.9:80");
   EXPECT_FALSE(nbdevice::DeviceFromLog(log, "127.0.0.9:81", "spy.log").ok);
+}
+
+namespace {
+
+// What a device opened at 0 sends in answer to each request, heard 1 s apart.
+std::vector<std::string> Answers(const std::string& file, const std::vector<std::string>& requests) {
+  Device device(Parsed(file));
+  device.open(0);
+  std::vector<std::string> answers;
+  nbdevice::Millis now = 0;
+  for (const std::string& request : requests) {
+    answers.push_back(AnswerAt(device, request, now, now + 999));
+    now += 1000;
+  }
+  return answers;
+}
+
+std::vector<std::string> NoteTexts(Device& device) {
+  std::vector<std::string> texts;
+  for (const nbdevice::DeviceNote& note : device.takeNotes()) texts.push_back(note.text);
+  return texts;
+}
+
+}  // namespace
+
+TEST(DeviceFile, TheWordsOfStateFaultsAndTimingAreRead) {
+  const DeviceFile file = Parsed(
+      "seed 42\n"
+      "answers lose 1 in 5\n"
+      "answers out of order\n"
+      "noise every 500..3000 \"\\x00\\xFF\"\n"
+      "set \"sp\" \"50\"\n"
+      "table \"hr\" 10..13 = 1 -2\n"
+      "requests end gap\n"
+      "requests check crc16\n"
+      "match \"S(.)\" set \"sp\" \"$1\" send wait 20..300 \"OK\" noend cut after 3 every 4 then \"m\"\n"
+      "in \"m\" every 900..1100 send \"{sp}\" garble 1 in 2 repeat every 3\n");
+  EXPECT_TRUE(file.seedGiven);
+  EXPECT_EQ(file.seed, 42u);
+  ASSERT_EQ(file.answerFaults.size(), 1u);
+  EXPECT_EQ(file.answerFaults[0].chance, 1u);
+  EXPECT_EQ(file.answerFaults[0].in, 5u);
+  EXPECT_EQ(file.answerFaults[0].line, 2);
+  EXPECT_TRUE(file.outOfOrder);
+  EXPECT_EQ(file.noise.leastMs, 500u);
+  EXPECT_EQ(file.noise.mostMs, 3000u);
+  EXPECT_EQ(file.noise.bytes, std::string("\0\xFF", 2));
+  EXPECT_EQ(file.initial.values.at("sp"), "50");
+  EXPECT_EQ(file.initial.tables.at("hr").first, 10u);
+  EXPECT_EQ(file.initial.tables.at("hr").entries, (std::vector<int64_t>{1, -2, 0, 0}));
+  EXPECT_TRUE(file.gapEnded);
+  EXPECT_TRUE(file.requestEnds.empty());
+  EXPECT_TRUE(file.checked);
+  const nbdevice::Rule& rule = file.rules.at(0);
+  ASSERT_EQ(rule.answer.size(), 1u);
+  EXPECT_EQ(rule.answer[0].waitMs, 20u);
+  EXPECT_EQ(rule.answer[0].waitMostMs, 300u);
+  EXPECT_TRUE(rule.delivery.noEnd);
+  ASSERT_EQ(rule.delivery.sets.size(), 1u);
+  ASSERT_EQ(rule.delivery.faults.size(), 1u);
+  EXPECT_EQ(rule.delivery.faults[0].kind, nbdevice::Fault::Kind::Cut);
+  EXPECT_EQ(rule.delivery.faults[0].cutAfter, 3u);
+  EXPECT_EQ(rule.delivery.faults[0].every, 4u);
+  EXPECT_EQ(rule.delivery.faults[0].line, 9);
+  EXPECT_EQ(rule.then, "m");
+  const nbdevice::Timed& stream = file.timed.at(0);
+  EXPECT_EQ(stream.mode, "m");
+  EXPECT_EQ(stream.everyMs, 900u);
+  EXPECT_EQ(stream.everyMostMs, 1100u);
+  EXPECT_EQ(stream.delivery.faults.size(), 2u);
+
+  const DeviceFile plain = Parsed("on \"A\" send \"B\"");
+  EXPECT_FALSE(plain.seedGiven);
+  EXPECT_EQ(plain.seed, 1u);  // a run without a seed repeats all the same
+  EXPECT_TRUE(Parsed("# a server that never answers\nsilent device\n").silentDevice);
+}
+
+TEST(DeviceFile, MistakesInTheNewWordsSayWhereAndWhy) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", "line 1: the file answers nothing and sends nothing (write silent device"},
+      {"# only a comment\nbaud 9600\n", "line 1: the file answers nothing"},
+      {"on \"A\" send \"x\"\nin \"nosuch\" on \"B\" send \"y\"", "line 2: the mode \"nosuch\" is never entered"},
+      {"on \"A\" send \"x\" then \"ghost\"", "line 1: the mode \"ghost\" has no lines"},
+      {"in \"s\" every 100 send \"x\"", "line 1: the mode \"s\" is never entered"},
+      {"\nmatch \"A(.)\" send \"$10\"", "line 2: $10: the pattern has 1 group (write \"$1\" \"0\""},
+      {"on \"A\" send \"{nosuch}\"", "line 1: {nosuch} is never set"},
+      {"on \"A\" send \"{u16 hr 0 1}\"", "line 1: there is no table \"hr\""},
+      {"on \"A\" send \"{walk 1 2}\"", "line 1: {walk 1 2}: walk takes a start, a step and a range"},
+      {"on \"A\" send \"{time hhxx}\"", "line 1: {time hhxx}: time takes a form"},
+      {"on \"A\" send \"{oops\"", "line 1: a { is never closed (write {{ for a brace)"},
+      {"on \"A\" send \"{crc16 from}\"", "line 1: {crc16 from} is not a template (write {{ for a brace)"},
+      {"on \"A\" send \"{#1 %q}\"", "line 1: {#1 %q}: a number's form is printf's"},
+      {"on \"A\" send \"{u8 2**3}\"", "line 1: the number 2**3 is not one"},
+      {"on \"A\" send \"x\" lose 6 in 5", "line 1: a fault takes how often, as 1 in 5 or every 5"},
+      {"on \"A\" send \"x\" lose every 0", "line 1: a fault takes how often"},
+      {"on \"A\" send \"x\" cut after 0 every 2", "line 1: cut after takes a number of bytes"},
+      {"on \"A\" send \"x\" noend \"y\"", "line 1: after noend and faults only more faults, close or then"},
+      {"on \"A\" send wait 9..5 \"x\"", "line 1: wait takes a number of milliseconds, 0 to 999999999, or a range"},
+      {"every 0..5 send \"x\"", "line 1: every takes a number of milliseconds, 1 to 999999999, or a range"},
+      {"answers lose 1 in 5 \"x\"", "line 1: nothing may follow a fault of every answer"},
+      {"answers out of turn", "line 1: answers out takes of order"},
+      {"noise every 0..5", "line 1: noise takes every and milliseconds"},
+      {"seed x", "line 1: seed takes a whole number"},
+      {"table \"t\" 0..1 = 1 2 3", "line 1: more values than the table's entries"},
+      {"table \"t\" 0..70000 = 1", "line 1: a table holds at most 65536 entries"},
+      {"table \"t\" 0..1 = 1\ntable \"t\" 0..1 = 2", "line 2: a second table \"t\""},
+      {"table \"t\" 0..1 = 1\non \"A\" set \"t\" \"2\" send \"x\"", "line 2: set \"t\" names a table"},
+      {"on \"A\" set \"v\" \"1\" \"2\" send \"x\"", "line 1: set \"v\" with an entry names no table"},
+      {"requests check md5", "line 1: requests check takes one of crc16, lrc, sum8, xor8 or nmea"},
+      {"silent please", "line 1: silent takes device"},
+  };
+  ExpectRefused(cases);
+  // What is not a mistake: a mode that only stops others' lines is the one
+  // the device starts in; $10 where the pattern has ten groups; $50 where
+  // no group 5 exists; a brace that no letter follows.
+  Parsed("starts in \"idle\"\non \"SIR\" send \"OK\" then \"run\"\nin \"run\" on \"@\" send \"OK\" then \"idle\"\n");
+  EXPECT_EQ(Answers("match \"(a)(b)(c)(d)(e)(f)(g)(h)(i)(j)\" send \"$10\"", {"abcdefghij\r"})[0], "j\r\n");
+  EXPECT_EQ(Answers("match \"A(.)\" send \"cost $50\"", {"Ax\r"})[0], "cost $50\r\n");
+  EXPECT_EQ(Answers("on \"J\" send \"{\\\"t\\\":1} {{x}\"", {"J\r"})[0], "{\"t\":1} {x}\r\n");
+}
+
+// Each fault plays as the file says and is noted with its line; the same
+// seed plays the same faults, another seed others.
+TEST(Device, SeededFaultsRepeatAndAreNoted) {
+  const std::vector<std::string> eight(8, "W\r");
+  EXPECT_EQ(Answers("on \"W\" send \"0123456789\" lose every 3", eight),
+            (std::vector<std::string>{"0123456789\r\n", "0123456789\r\n", "", "0123456789\r\n",
+                                      "0123456789\r\n", "", "0123456789\r\n", "0123456789\r\n"}));
+  EXPECT_EQ(Answers("on \"W\" send \"0123456789\" cut after 4 every 1", {"W\r"})[0], "0123");
+  EXPECT_EQ(Answers("on \"W\" send \"AB\" wait 5 \"CD\" repeat every 2", {"W\r", "W\r"})[1], "ABCD\r\nABCD\r\n");
+
+  const std::string faulty =
+      "seed 9\non \"W\" send \"0123456789\" cut 1 in 3 garble 1 in 3\nanswers lose 1 in 4\n";
+  const std::vector<std::string> many(60, "W\r");
+  const std::vector<std::string> first = Answers(faulty, many);
+  EXPECT_EQ(Answers(faulty, many), first);  // repeatable
+  std::string other = faulty;
+  other.replace(5, 1, "8");
+  EXPECT_NE(Answers(other, many), first);
+  int whole = 0, lost = 0, cut = 0, garbled = 0;
+  for (const std::string& answer : first) {
+    whole += answer == "0123456789\r\n";
+    lost += answer.empty();
+    cut += !answer.empty() && answer.size() < 12;
+    garbled += answer.size() == 12 && answer != "0123456789\r\n";
+  }
+  EXPECT_GT(whole, 15);
+  EXPECT_GT(lost, 5);
+  EXPECT_GT(cut, 5);
+  EXPECT_GT(garbled, 5);
+
+  Device device(Parsed(faulty));
+  device.open(0);
+  for (int k = 0; k < 60; ++k) AnswerAt(device, "W\r", k * 1000, k * 1000 + 999);
+  const std::vector<nbdevice::DeviceNote> notes = device.takeNotes();
+  ASSERT_FALSE(notes.empty());
+  EXPECT_EQ(notes[0].text, "seed 9");
+  EXPECT_EQ(notes[0].at, 0u);
+  int lostNotes = 0, cutNotes = 0, garbledNotes = 0;
+  for (const nbdevice::DeviceNote& note : notes) {
+    lostNotes += note.text == "lost by line 3";
+    cutNotes += note.text.rfind("cut after ", 0) == 0 && note.text.find(" of 12 bytes by line 2") != std::string::npos;
+    garbledNotes += note.text.rfind("garbled byte ", 0) == 0 && note.text.find(" by line 2") != std::string::npos;
+  }
+  EXPECT_EQ(lostNotes, lost);
+  // A cut or garbled answer may be lost after: at least one note each.
+  EXPECT_GE(cutNotes, cut);
+  EXPECT_GE(garbledNotes, garbled);
+  device.open(100000);  // opens do not start the draws again, but say the seed again
+  EXPECT_EQ(NoteTexts(device), (std::vector<std::string>{"seed 9"}));
+
+  // A note for a fault names exactly what was played.
+  Device noted(Parsed("on \"W\" send \"0123456789\" cut after 4 every 1\n"));
+  noted.open(0);
+  AnswerAt(noted, "W\r", 5, 5);
+  EXPECT_EQ(NoteTexts(noted), (std::vector<std::string>{"seed 1", "cut after 4 of 12 bytes by line 1"}));
+
+  // noend leaves the line end out, and a close does not push it out.
+  EXPECT_EQ(Answers("on \"Q\" send \"PART\" noend close", {"Q\r"})[0], "PART");
+}
+
+TEST(Device, WaitRangesAndStreamIntervalsStayWithinTheirBounds) {
+  Device device(Parsed("on \"W\" send wait 20..300 \"x\"\n"));
+  device.open(0);
+  std::set<nbdevice::Millis> delays;
+  for (nbdevice::Millis asked = 0; asked < 100000; asked += 1000) {
+    device.hear("W\r", asked);
+    const nbdevice::Millis due = device.nextOutput();
+    ASSERT_GE(due, asked + 20);
+    ASSERT_LE(due, asked + 300);
+    device.advance(due - 1);
+    EXPECT_EQ(device.waiting(), 0u);
+    device.advance(due);
+    EXPECT_EQ(device.take(10), "x\r\n");
+    delays.insert(due - asked);
+  }
+  EXPECT_GT(delays.size(), 20u);  // drawn anew each time
+
+  Device stream(Parsed("every 900..1100 send \"t\"\n"));
+  stream.open(0);
+  nbdevice::Millis last = 0;
+  std::set<nbdevice::Millis> intervals;
+  for (int k = 0; k < 50; ++k) {
+    const nbdevice::Millis due = stream.nextOutput();
+    ASSERT_GE(due - last, 900u);
+    ASSERT_LE(due - last, 1100u);
+    stream.advance(due);
+    EXPECT_EQ(stream.take(10), "t\r\n");
+    intervals.insert(due - last);
+    last = due;
+  }
+  EXPECT_GT(intervals.size(), 10u);
+}
+
+// A balance answers in the order it was asked: S (after 300 ms) before SI
+// (at once), SI counted from the end of S's answer; out of order, each
+// after its own delay.
+TEST(Device, AnswersLeaveInTheOrderAsked) {
+  const std::string balance = "on \"S\" send wait 300 \"S S 12.34 g\"\non \"SI\" send \"S D 12.30 g\"\n";
+  Device inOrder(Parsed(balance));
+  inOrder.open(0);
+  inOrder.hear("S\r\n", 0);
+  inOrder.hear("SI\r\n", 1);
+  inOrder.advance(299);
+  EXPECT_EQ(inOrder.waiting(), 0u);
+  inOrder.advance(300);
+  EXPECT_EQ(inOrder.take(100), "S S 12.34 g\r\nS D 12.30 g\r\n");
+
+  Device late(Parsed("answers out of order\n" + balance));
+  late.open(0);
+  late.hear("S\r\n", 0);
+  late.hear("SI\r\n", 1);
+  late.advance(1);
+  EXPECT_EQ(late.take(100), "S D 12.30 g\r\n");
+  late.advance(300);
+  EXPECT_EQ(late.take(100), "S S 12.34 g\r\n");
+
+  // The next answer's wait counts from the end of the one before it, on the line.
+  Device paced(Parsed("answers end none\non \"A\" send \"0123456789\"\non \"B\" send wait 5 \"b\"\n"));
+  paced.setByteTime(1000);  // a byte a millisecond
+  paced.open(0);
+  paced.hear("A\rB\r", 0);
+  paced.advance(14);
+  EXPECT_EQ(paced.take(100), "0123456789");
+  EXPECT_EQ(paced.nextOutput(), 16u);  // "b" goes at 15 and is in the queue 1 ms later
+  paced.advance(16);
+  EXPECT_EQ(paced.take(100), "b");
+}
+
+// A stream's line waits for the answer on the line to end, and an answer
+// for the stream's line; an answer's pieces stay together.
+TEST(Device, AStreamsLinesAndAnswersNeverMix) {
+  Device device(Parsed("answers end none\nevery 10 send \"<stream>\"\n"
+                       "on \"W\" send \"[a\" wait 15 \"b]\"\n"));
+  device.setByteTime(1000);
+  device.open(0);
+  device.hear("W\r", 12);  // the first stream line is on the line from 10 to 18
+  device.advance(100);
+  const std::string sent = device.take(1000);
+  EXPECT_EQ(sent.substr(0, 20), "<stream>[ab]<stream>") << sent;
+  for (size_t at = 12; at < sent.size(); at += 8) {
+    EXPECT_EQ(sent.substr(at, 8), std::string("<stream>").substr(0, sent.size() - at)) << sent;
+  }
+  EXPECT_GT(sent.size(), 12u + 7 * 8);  // the stream's lines due meanwhile came after, all of them
+}
+
+// Streams in a mode start counting when the device enters it and stop when
+// it leaves.
+TEST(Device, StreamsRunWhileTheDeviceIsInTheirMode) {
+  Device device(Parsed("starts in \"idle\"\non \"SIR\" send \"OK\" then \"run\"\n"
+                       "in \"run\" every 100 send \"S {count n}\"\nin \"run\" at 50 send \"first\"\n"
+                       "in \"run\" on \"@\" send \"OK\" then \"idle\"\n"));
+  device.open(0);
+  device.advance(1000);
+  EXPECT_EQ(device.waiting(), 0u);
+  EXPECT_EQ(AnswerAt(device, "SIR\r", 1000, 1099), "OK\r\nfirst\r\n");
+  device.advance(1350);
+  EXPECT_EQ(device.take(100), "S 1\r\nS 2\r\nS 3\r\n");
+  EXPECT_EQ(AnswerAt(device, "@\r", 1360, 5000), "OK\r\n");
+  EXPECT_EQ(AnswerAt(device, "SIR\r", 5000, 5100), "OK\r\nfirst\r\nS 4\r\n");  // counted afresh from 5000
+}
+
+// Every occurrence of a stream is made when due whether or not anyone
+// reads; what does not fit the queue is lost and reported.
+TEST(Device, UnreadStreamsFillTheQueueAndReportTheOverflow) {
+  Device fast(Parsed("answers end none\nevery 1 send \"X\"\n"));
+  fast.setQueueSize(1 << 20);
+  fast.open(0);
+  fast.advance(3000);
+  EXPECT_EQ(fast.waiting(), 3000u);
+  fast.advance(6000);
+  EXPECT_EQ(fast.waiting(), 6000u);
+  EXPECT_FALSE(fast.overflowed());
+
+  Device ten(Parsed("answers end none\nevery 10 send \"X\"\n"));
+  ten.setQueueSize(1 << 20);
+  ten.open(0);
+  for (nbdevice::Millis now = 0; now <= 15000; now += 700) ten.advance(now);
+  ten.advance(15000);
+  EXPECT_EQ(ten.waiting(), 1500u);
+
+  Device full(Parsed("every 1 send \"{count n %06d}\"\n"));
+  full.setQueueSize(4096);
+  full.open(0);
+  full.advance(3000);
+  EXPECT_EQ(full.waiting(), 4096u);
+  EXPECT_TRUE(full.overflowed());
+  EXPECT_EQ(full.take(8), "000001\r\n");  // the oldest stay; what came after was lost
+  full.take(1 << 20);
+  EXPECT_TRUE(full.takeOverflow());
+  EXPECT_FALSE(full.overflowed());
+  full.advance(3002);
+  const std::string fresh = full.take(100);  // those due at 3001 and 3002, one after the other
+  ASSERT_EQ(fresh.size(), 16u) << fresh;
+  EXPECT_EQ(std::stoi(fresh.substr(8)), std::stoi(fresh) + 1) << fresh;
+  // Ten days unread cost no more than a few calls.
+  full.advance(3002 + 864000000ull);
+  EXPECT_EQ(full.waiting(), 4096u);
+  EXPECT_TRUE(full.overflowed());
+}
+
+// With backpressure (a played server whose client does not read) what
+// does not fit waits in the device instead, and the stream with it.
+TEST(Device, BackpressureKeepsOutputInTheDevice) {
+  Device device(Parsed("answers end none\nevery 1 send \"{count n %04d}\"\n"));
+  device.setQueueSize(10);
+  device.setBackpressure(true);
+  device.open(0);
+  device.advance(100);
+  EXPECT_EQ(device.waiting(), 10u);
+  EXPECT_FALSE(device.overflowed());
+  EXPECT_EQ(device.nextOutput(), nbdevice::kNever);
+  EXPECT_EQ(device.take(100), "0001000200");
+  device.advance(100);
+  EXPECT_EQ(device.take(100), "0300040005");  // the stream went on where it stopped
+  EXPECT_FALSE(device.overflowed());
+}
+
+// Values set by one request and reported by another, counters, numbers
+// that wander within their range, the time of day.
+TEST(Device, TemplatesFillInStateCountersWalksAndTime) {
+  EXPECT_EQ(Answers("set \"sp\" \"50\"\nmatch \"SETP (\\\\d+)\" set \"sp\" \"$1\" send \"OK\"\n"
+                    "on \"SETP?\" send \"SP={sp}\"\n",
+                    {"SETP?\r", "SETP 75\r", "SETP?\r"}),
+            (std::vector<std::string>{"SP=50\r\n", "OK\r\n", "SP=75\r\n"}));
+  EXPECT_EQ(Answers("on \"N\" send \"#{count n}/{count m %03d}\"\n", {"N\r", "N\r", "N\r"}),
+            (std::vector<std::string>{"#1/001\r\n", "#2/002\r\n", "#3/003\r\n"}));
+  EXPECT_EQ(Answers("match \"A(\\\\d+)\" send \"{$1*2+1 %5d}|{$1/3 %-4X}|{$1 %+.2f}\"\n", {"A30\r"})[0],
+            "   61|A   |+30.00\r\n");
+
+  Device walker(Parsed("on \"T\" send \"{walk 23.0 0.1 22.8..23.3 %.1f}\"\n"));
+  walker.open(0);
+  double last = 23.0;
+  std::set<std::string> seen;
+  for (int k = 0; k < 200; ++k) {
+    const std::string text = AnswerAt(walker, "T\r", k, k);
+    const double value = std::stod(text);
+    EXPECT_GE(value, 22.8 - 1e-9);
+    EXPECT_LE(value, 23.3 + 1e-9);
+    EXPECT_LE(std::fabs(value - last), 0.1 + 0.051) << text;  // the step, and the last digit's rounding
+    EXPECT_EQ(text.size(), 6u) << text;
+    last = value;
+    seen.insert(text);
+  }
+  EXPECT_GE(seen.size(), 5u);
+
+  Device clock(Parsed("on \"T\" send \"{time hhmmss.ss} {date ddmmyy} {date yyyy-mm-dd} {time hh:mm:ss}\"\n"));
+  clock.setTimeOfDay(1000, 951782400000 + 45296780);  // 2000-02-29 12:34:56.780 UTC
+  clock.open(0);
+  EXPECT_EQ(AnswerAt(clock, "T\r", 1000, 1000), "123456.78 290200 2000-02-29 12:34:56\r\n");
+  EXPECT_EQ(AnswerAt(clock, "T\r", 1000 + 41103220, 1000 + 41103220), "000000.00 010300 2000-03-01 00:00:00\r\n");
+}
+
+// Checksums over what the answer sent before them, and numbers from a
+// binary request written as bytes.
+TEST(Device, ChecksumsAndBinaryFieldsAreComputed) {
+  const std::string sentence = Answers("on \"Q\" send \"$GPXTE,A,A,0.67,L,N*{nmea}\"\n", {"Q\r"})[0];
+  EXPECT_TRUE(wlcodes::SentenceChecks(sentence)) << sentence;
+  EXPECT_EQ(sentence, "$GPXTE,A,A,0.67,L,N*6F\r\n");
+  const std::string two = Answers("answers end none\non \"Q\" send \"$A*{nmea}\\r\\n\" wait 1 \"!B,1*{nmea}\"\n",
+                                  {"Q\r"})[0];
+  EXPECT_EQ(two, "$A*41\r\n!B,1*" + wlcodes::HexByte(wlcodes::NmeaChecksum("!B,1*")));
+
+  const std::string frame = Answers("answers end none\non \"Q\" send \"\\x01\\x03\" \"\\x02\\x00\\xE7{crc16}\"\n",
+                                    {"Q\r"})[0];
+  EXPECT_EQ(frame, std::string("\x01\x03\x02\x00\xE7\xF8\x0E", 7));  // over both pieces, low byte first
+  EXPECT_EQ(Answers("answers end none\non \"Q\" send \":\" \"0103{lrc from 1 hex}\"\n", {"Q\r"})[0],
+            ":0103" + wlcodes::HexByte(wlcodes::Lrc("0103")));
+  EXPECT_EQ(Answers("answers end none\non \"Q\" send \"ab{sum8}{xor8}{crc16 hex}\"\n", {"Q\r"})[0],
+            std::string("ab\xC3\xC0") + [] {  // each over all before it, the sum's byte included
+              const std::string crc = wlcodes::ChecksumBytes(wlcodes::Checksum::Crc16Modbus, std::string("ab\xC3\xC0"));
+              return wlcodes::HexByte(crc[0]) + wlcodes::HexByte(crc[1]);
+            }());
+  EXPECT_EQ(Answers("requests end none\nanswers end none\nmatch \"R(..)(..)\" "
+                    "send \"{u8 #1}{u16 #1le}{u16le #2+1}{u32 #2}{#1 %d}\"\n",
+                    {std::string("R\x01\x02\x03\x04")})[0],
+            std::string("\x02\x02\x01\x05\x03\x00\x00\x03\x04", 9) + "258");
+}
+
+// Requests framed by silence (Modbus RTU): a frame ends 3.5 characters'
+// time after its last byte (at least 2 ms); one whose checksum is wrong
+// is not heard, and . in a pattern takes every byte.
+TEST(Device, RequestsFramedBySilenceAndChecked) {
+  Device device(Parsed("requests end gap\nrequests check crc16\nanswers end none\n"
+                       "match \"\\x01(.)\" send \"<$1>\"\n"));
+  device.setByteTime(nbport::ByteMicroseconds(1200, 8, 0, 0));  // 8.3 ms: the gap 29.2 ms
+  device.open(0);
+  const std::string request = std::string("\x01\n") + wlcodes::ChecksumBytes(wlcodes::Checksum::Crc16Modbus, "\x01\n");
+  device.hear(request.substr(0, 2), 0);
+  device.hear(request.substr(2), 20);  // a pause shorter than the gap: the same frame
+  EXPECT_EQ(device.nextOutput(), 50u);
+  device.advance(49);
+  EXPECT_EQ(device.waiting(), 0u);
+  device.advance(74);
+  EXPECT_EQ(device.take(10), "<\n");  // answered at 50, at the line's rate
+  EXPECT_EQ(device.nextOutput(), 76u);  // 50 ms and three bytes of 8,334 us
+  device.advance(76);
+  EXPECT_EQ(device.take(10), ">");
+  std::string bad = request;
+  bad[2] ^= 1;
+  device.hear(bad, 100);
+  device.advance(1000);
+  EXPECT_EQ(device.waiting(), 0u);
+  device.hear(request, 1000);
+  device.hear(request, 1040);  // after a gap: two frames
+  device.advance(1100);
+  EXPECT_EQ(device.take(10), "<\n><\n>");
+
+  Device server(Parsed("requests end gap\nanswers end none\non \"AB\" send \"ok\"\n"));  // no rate: 2 ms
+  server.open(0);
+  server.hear("A", 0);
+  server.hear("B", 1);
+  server.advance(3);
+  EXPECT_EQ(server.take(10), "ok");
+
+  Device nmea(Parsed("requests check nmea\nmatch \"\\\\$PX,(.*)\" send \"[$1]\"\n"));
+  nmea.open(0);
+  EXPECT_EQ(AnswerAt(nmea, "$PX,1*" + wlcodes::HexByte(wlcodes::NmeaChecksum("$PX,1*")) + "\r\n$PX,2*00\r\n", 0, 0),
+            "[1]\r\n");
+}
+
+// A table's entries are read and written from the request; an answer that
+// reads outside the table is not made, and the next line that names the
+// request answers.
+TEST(Device, TablesAnswerInsideAndTheNextLineOutside) {
+  const std::vector<std::string> answers = Answers(
+      "table \"t\" 5..7 = 10 20 30\n"
+      "match \"R(\\\\d) (\\\\d)\" send \"{u8 t $1 $2}\"\n"
+      "match \"R.*\" send \"outside\"\n"
+      "match \"W(\\\\d)=(\\\\d+)\" set \"t\" \"{$1}\" \"{$2}\" send \"ok\"\n"
+      "match \"W.*\" send \"cannot\"\n",
+      {"R5 3\r", "R6 2\r", "R6 3\r", "W9=1\r", "W7=65\r", "R7 1\r"});
+  EXPECT_EQ(answers, (std::vector<std::string>{"\x0A\x14\x1E\r\n", "\x14\x1E\r\n", "outside\r\n", "cannot\r\n",
+                                               "ok\r\n", "A\r\n"}));
+}
+
+TEST(DeviceFromLog, BracesInAnswersStayBraces) {
+  const std::string made = FromLog(
+      "      0.0 COM1   open \"COM1\": ok\n"
+      "      1.0 COM1   >     3 \"J\\r\\n\"\n"
+      "      5.0 COM1   <    15 \"{\\\"t\\\":{x}}{{\\r\\n\"  (came after 2.0)\n");
+  EXPECT_NE(made.find("{{"), std::string::npos) << made;
+  Device device(Parsed(made));
+  device.open(0);
+  EXPECT_EQ(AnswerAt(device, "J\r\n", 0, 100), "{\"t\":{x}}{{\r\n") << made;
 }

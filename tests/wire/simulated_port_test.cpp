@@ -8,10 +8,13 @@
 #include <winsock.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "wire/chain.h"
+#include "wire/played_notes.h"
 
 namespace {
 
@@ -118,6 +121,8 @@ TEST_F(SimulatedPort, ReadsWaitAsTheTimeoutsSay) {
   // A total or an interval time-out ends the wait before y comes.
   Ask(port);
   EXPECT_EQ(Read(port, {0, 0, 50, 0, 0}, 2), "x");
+  // The next answer comes after this one's y, as a device answers in order.
+  EXPECT_EQ(Read(port, {MAXDWORD, MAXDWORD, 10000, 0, 0}, 2), "y");
   Ask(port);
   EXPECT_EQ(Read(port, {50, 0, 0, 0, 0}, 2), "x");
   CloseHandle(port);
@@ -162,6 +167,8 @@ void ExpectEveryCallFails(HANDLE port, DWORD error) {
       {"SetCommTimeouts", SetCommTimeouts(port, &timeouts)},
       {"SetupComm", SetupComm(port, 4096, 4096)},
       {"GetCommProperties", GetCommProperties(port, &properties)},
+      {"GetCommModemStatus", GetCommModemStatus(port, &errors)},
+      {"EscapeCommFunction", EscapeCommFunction(port, CLRDTR)},
   };
   for (const auto& call : calls) EXPECT_FALSE(call.second) << call.first;
   EXPECT_EQ(GetLastError(), error);
@@ -255,6 +262,98 @@ TEST(SimulatedPortWindows, TimeoutsWritesAndAbortOnErrorAsWindowsHasThem) {
   nbwire::Detach();
 }
 
+// The notes the played devices handed over, "where: text".
+std::vector<std::string> notes;
+void TakeNote(const std::string& where, const std::string& text) { notes.push_back(where + ": " + text); }
+bool Noted(const std::string& note) { return std::find(notes.begin(), notes.end(), note) != notes.end(); }
+
+DWORD ErrorsNow(HANDLE port) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  EXPECT_TRUE(ClearCommError(port, &errors, &status));
+  return errors;
+}
+
+DWORD ModemNow(HANDLE port) {
+  DWORD status = 0;
+  EXPECT_TRUE(GetCommModemStatus(port, &status));
+  return status;
+}
+
+// Reads what the device sent, within a second.
+std::string ReadSome(HANDLE port) {
+  COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 1000, 0, 0};
+  EXPECT_TRUE(SetCommTimeouts(port, &timeouts));
+  char buffer[64];
+  DWORD n = 0;
+  EXPECT_TRUE(ReadFile(port, buffer, sizeof buffer, &n, nullptr));
+  return std::string(buffer, n);
+}
+
+// The line as Windows reports it: the device's faults once each, its modem
+// lines, flow control that waits for CTS; the device hears the host's DTR
+// and RTS from SetCommState, EscapeCommFunction and the close.
+TEST(SimulatedPortLine, FaultsModemLinesAndTheHostsLinesAsWindowsHasThem) {
+  notes.clear();
+  nbwire::SetPlayedNoteSink(&TakeNote);
+  HANDLE port = PlayAndOpen("answers end none\nline rate none\n"
+                            "at 0 modem cts off dsr off\n"
+                            "at 0 fault framing\n"
+                            "at 300 modem cts on\n"
+                            "on \"P\" send \"x\" fault parity\n"
+                            "on \"B\" fault break\n"
+                            "on dtr off send \"dtr off\" modem ring on dcd on\n"
+                            "on dtr on send \"dtr on\"\n"
+                            "on rts off send \"rts off\"\n");
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(ReadSome(port), "dtr on");  // the open raised DTR
+  EXPECT_EQ(ErrorsNow(port), static_cast<DWORD>(CE_FRAME));
+  EXPECT_EQ(ErrorsNow(port), 0u);  // once
+  EXPECT_EQ(ModemNow(port), 0u);
+  // CTS flow holds the write until the device raises CTS.
+  DCB dcb{};
+  ASSERT_TRUE(GetCommState(port, &dcb));
+  dcb.fOutxCtsFlow = TRUE;
+  ASSERT_TRUE(SetCommState(port, &dcb));
+  DWORD n = 0;
+  ASSERT_TRUE(WriteFile(port, "P\r", 2, &n, nullptr));
+  EXPECT_EQ(n, 2u);
+  EXPECT_EQ(ModemNow(port), static_cast<DWORD>(MS_CTS_ON));
+  EXPECT_EQ(ReadSome(port), "x");
+  EXPECT_EQ(ErrorsNow(port), static_cast<DWORD>(CE_RXPARITY));
+  // With fAbortOnError a break fails transfers until ClearCommError.
+  dcb.fAbortOnError = TRUE;
+  ASSERT_TRUE(SetCommState(port, &dcb));
+  ASSERT_TRUE(WriteFile(port, "B\r", 2, &n, nullptr));
+  SetLastError(0);
+  EXPECT_FALSE(WriteFile(port, "B\r", 2, &n, nullptr));
+  EXPECT_EQ(GetLastError(), 995u);
+  EXPECT_EQ(ErrorsNow(port), static_cast<DWORD>(CE_BREAK));
+  EXPECT_TRUE(WriteFile(port, "\r", 1, &n, nullptr));
+
+  // The host's lines: DTR dropped and raised, RTS dropped by the DCB.
+  ASSERT_TRUE(EscapeCommFunction(port, CLRDTR));
+  EXPECT_EQ(ReadSome(port), "dtr off");
+  EXPECT_EQ(ModemNow(port), static_cast<DWORD>(MS_CTS_ON | MS_RING_ON | MS_RLSD_ON));
+  ASSERT_TRUE(EscapeCommFunction(port, CLRDTR));  // no change: no answer
+  ASSERT_TRUE(EscapeCommFunction(port, SETDTR));
+  EXPECT_EQ(ReadSome(port), "dtr on");
+  dcb.fRtsControl = RTS_CONTROL_DISABLE;
+  dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
+  ASSERT_TRUE(SetCommState(port, &dcb));
+  EXPECT_EQ(ReadSome(port), "rts off");
+  SetLastError(0);
+  EXPECT_FALSE(EscapeCommFunction(port, CLRDTR));  // handshaking owns DTR
+  EXPECT_EQ(GetLastError(), 87u);
+  CloseHandle(port);
+  nbwire::Detach();
+  nbwire::SetPlayedNoteSink(nullptr);
+  for (const char* note : {"COM13: cts off dsr off by line 3", "COM13: framing error by line 4",
+                           "COM13: cts on by line 5", "COM13: parity error by line 6",
+                           "COM13: break by line 7", "COM13: dcd on ring on by line 8"}) {
+    EXPECT_TRUE(Noted(note)) << note;
+  }
+}
 
 // Waits up to `ms` for `s` to be readable: select's count.
 int WaitReadable(SOCKET s, long ms) {
@@ -349,6 +448,25 @@ TEST(PlayedServer, SocketCallsFindAServerAsARealOneAnswers) {
   nbwire::Detach();
 }
 
+// A connect on a socket made non-blocking first: under way, then the
+// sockets select finds writable or failed within 2 s, and SO_ERROR.
+SOCKET ConnectNonBlocking(const sockaddr_in& address, fd_set& writable, fd_set& failed, int& error) {
+  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  u_long on = 1;
+  EXPECT_EQ(ioctlsocket(s, FIONBIO, &on), 0);
+  EXPECT_EQ(connect(s, reinterpret_cast<const sockaddr*>(&address), sizeof address), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+  FD_ZERO(&writable);
+  FD_SET(s, &writable);
+  FD_ZERO(&failed);
+  FD_SET(s, &failed);
+  timeval wait = {2, 0};
+  EXPECT_EQ(select(0, nullptr, &writable, &failed, &wait), 1);
+  int length = sizeof error;
+  EXPECT_EQ(getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length), 0);
+  return s;
+}
+
 // A socket made non-blocking before its connect connects to a played server
 // as to a real one on Windows: the connect is under way, select finds the
 // socket writable and not failed, SO_ERROR is 0, and the connection stays
@@ -371,21 +489,9 @@ TEST(PlayedServer, ANonBlockingConnectIsUnderWayThenDone) {
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(place.second));
     std::memcpy(&address.sin_addr, found->h_addr_list[0], 4);
-    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    u_long on = 1;
-    ASSERT_EQ(ioctlsocket(s, FIONBIO, &on), 0);
-    EXPECT_EQ(connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address), SOCKET_ERROR);
-    EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
     fd_set writable, failed;
-    FD_ZERO(&writable);
-    FD_SET(s, &writable);
-    FD_ZERO(&failed);
-    FD_SET(s, &failed);
-    timeval wait = {2, 0};
-    EXPECT_EQ(select(0, nullptr, &writable, &failed, &wait), 1);
     int error = -1;
-    int length = sizeof error;
-    ASSERT_EQ(getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length), 0);
+    const SOCKET s = ConnectNonBlocking(address, writable, failed, error);
     if (place.second == 7001) {
       EXPECT_EQ(writable.fd_count, 1u);
       EXPECT_EQ(failed.fd_count, 0u);
@@ -400,6 +506,73 @@ TEST(PlayedServer, ANonBlockingConnectIsUnderWayThenDone) {
   }
   WSACleanup();
   nbwire::Detach();
+}
+
+// A server that refuses its first two connects, blocking and non-blocking,
+// holds a client that does not read to its window without losing a byte,
+// and resets the connection on request.
+TEST(PlayedServer, RefusesItsFirstConnectsHoldsToItsWindowAndResets) {
+  std::string stream, written;
+  for (int k = 0; k < 125000; ++k) {  // 1,000,000 bytes
+    const std::string number = std::to_string(1000000 + k).substr(1);
+    stream += number + "\r\n";
+    written += number + "\\r\\n";
+  }
+  const nbdevice::ParsedFile parsed = nbdevice::ParseDeviceFile(
+      "answers end none\nrefuse first 2\nwindow 8192\nat 0 send \"" + written +
+      "\"\non \"KILL\" send \"BYE\" reset\n");
+  ASSERT_TRUE(parsed.ok) << parsed.error;
+  ASSERT_TRUE(nbwire::Play("127.0.0.7:7005", parsed.device));
+  nbwire::Serve(GetModuleHandleA(nullptr));
+  notes.clear();
+  nbwire::SetPlayedNoteSink(&TakeNote);
+  WSADATA data;
+  ASSERT_EQ(WSAStartup(0x0002, &data), 0);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(7005);
+  address.sin_addr.s_addr = inet_addr("127.0.0.7");
+  const sockaddr* to = reinterpret_cast<const sockaddr*>(&address);
+
+  SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  EXPECT_EQ(connect(s, to, sizeof address), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAECONNREFUSED);
+  closesocket(s);
+  fd_set writable, failed;
+  int error = -1;
+  s = ConnectNonBlocking(address, writable, failed, error);
+  EXPECT_EQ(writable.fd_count, 0u);
+  EXPECT_EQ(failed.fd_count, 1u);
+  EXPECT_EQ(error, WSAECONNREFUSED);
+  closesocket(s);
+
+  s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  ASSERT_EQ(connect(s, to, sizeof address), 0);  // the third
+  EXPECT_EQ(WaitReadable(s, 1000), 1);
+  u_long waiting = 0;
+  ASSERT_EQ(ioctlsocket(s, FIONREAD, &waiting), 0);
+  EXPECT_EQ(waiting, 8192u);  // the window, not the megabyte
+  std::string all;
+  std::vector<char> buffer(65536);
+  while (all.size() < stream.size()) {
+    const int n = recv(s, buffer.data(), static_cast<int>(buffer.size()), 0);
+    ASSERT_GT(n, 0) << WSAGetLastError();
+    EXPECT_LE(n, 8192);
+    all.append(buffer.data(), static_cast<size_t>(n));
+  }
+  EXPECT_TRUE(all == stream);
+  EXPECT_EQ(send(s, "KILL\r\n", 6, 0), 6);
+  EXPECT_EQ(WaitReadable(s, 1000), 1);
+  EXPECT_EQ(Receive(s), "BYE");
+  EXPECT_EQ(Receive(s), "<error 10054>");
+  EXPECT_EQ(send(s, "x", 1, 0), SOCKET_ERROR);
+  EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
+  closesocket(s);
+  WSACleanup();
+  nbwire::Detach();
+  nbwire::SetPlayedNoteSink(nullptr);
+  EXPECT_TRUE(Noted("127.0.0.7:7005: connect 1 refused (refuse first 2)"));
+  EXPECT_TRUE(Noted("127.0.0.7:7005: reset by line 5"));
 }
 
 }  // namespace

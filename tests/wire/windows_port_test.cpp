@@ -213,6 +213,44 @@ TEST(WindowsPortErrors, AbortOnErrorFailsTransfersUntilClearCommError) {
   EXPECT_EQ(port.transferError(line, 0), 0u);          // ClearCommError took them
 }
 
+// The host's lines: as the DCB says at the open and at each SetCommState,
+// moved by EscapeCommFunction unless handshaking owns them, down once the
+// handle is closed.
+TEST(WindowsPortLines, TheHostsFollowTheDcbAndEscapesAndDropAtTheClose) {
+  nbport::WindowsPort port;
+  nbport::Line line;  // a fresh port: DTR and RTS enabled
+  ASSERT_EQ(port.open(), 0u);
+  port.setControl(line);
+  EXPECT_TRUE(port.hostLines().dtr && port.hostLines().rts);
+  EXPECT_EQ(port.escape(line, nbport::kClrDtr), 0u);
+  EXPECT_FALSE(port.hostLines().dtr);
+  EXPECT_TRUE(port.hostLines().rts);
+  EXPECT_EQ(port.escape(line, nbport::kClrRts), 0u);
+  EXPECT_EQ(port.escape(line, nbport::kSetDtr), 0u);
+  EXPECT_TRUE(port.hostLines().dtr);
+  EXPECT_FALSE(port.hostLines().rts);
+  line.dtrControl = nbport::kControlHandshake;
+  line.rtsControl = 3;  // RTS_CONTROL_TOGGLE: down between sends
+  port.setControl(line);
+  EXPECT_TRUE(port.hostLines().dtr);
+  EXPECT_FALSE(port.hostLines().rts);
+  EXPECT_EQ(port.escape(line, nbport::kClrDtr), 87u);  // handshaking owns DTR
+  EXPECT_TRUE(port.hostLines().dtr);
+  EXPECT_EQ(port.escape(line, nbport::kSetRts), 0u);
+  EXPECT_TRUE(port.hostLines().rts);
+  line.dtrControl = nbport::kControlDisable;
+  port.setControl(line);
+  EXPECT_FALSE(port.hostLines().dtr);
+  port.setControl(nbport::Line());
+  port.close();
+  EXPECT_FALSE(port.hostLines().dtr || port.hostLines().rts);
+  // The device's lines as GetCommModemStatus gives them.
+  nbport::ModemLines lines;
+  EXPECT_EQ(nbport::ModemStatusOf(lines), 0x30u);  // MS_CTS_ON | MS_DSR_ON
+  lines = {false, false, true, true};
+  EXPECT_EQ(nbport::ModemStatusOf(lines), 0xC0u);  // MS_RLSD_ON | MS_RING_ON
+}
+
 TEST(WindowsPortRemoval, AStaleHandleFailsAndMustBeClosedBeforeTheNameOpens) {
   nbport::WindowsPort port;
   TestClock clock;
