@@ -118,6 +118,8 @@ TEST_F(SimulatedPort, ReadsWaitAsTheTimeoutsSay) {
   // A total or an interval time-out ends the wait before y comes.
   Ask(port);
   EXPECT_EQ(Read(port, {0, 0, 50, 0, 0}, 2), "x");
+  // (the next answer starts once this one's y has gone: answers keep their order)
+  EXPECT_EQ(Read(port, {MAXDWORD, MAXDWORD, 10000, 0, 0}, 2), "y");
   Ask(port);
   EXPECT_EQ(Read(port, {50, 0, 0, 0, 0}, 2), "x");
   CloseHandle(port);
