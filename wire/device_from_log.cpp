@@ -10,6 +10,7 @@
 #include "serial/error_table.h"
 #include "wire/port_names.h"
 #include "wire/spy_log.h"
+#include "wire/text.h"
 
 namespace nbdevice {
 namespace {
@@ -264,7 +265,8 @@ std::string PlayedText(const std::vector<nbspy::LogRecord>& records) {
   int count = 0;
   for (const nbspy::LogRecord& record : records) {
     if (record.direction != ' ' || record.text.rfind(nbspy::kPlayedNote, 0) != 0) continue;
-    if (++count <= 3) notes += (notes.empty() ? "" : "; ") + record.text.substr(sizeof nbspy::kPlayedNote - 1);
+    // Shown as texts are, so a damaged log's bytes cannot break the comment.
+    if (++count <= 3) notes += (notes.empty() ? "" : "; ") + nbwire::Visible(record.text.substr(sizeof nbspy::kPlayedNote - 1));
   }
   if (count == 0) return std::string();
   return "# The log is of a played device (" + notes + (count > 3 ? "; ..." : "") +
@@ -419,6 +421,9 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
   for (const Exchange& exchange : exchanges) {
     file << "on " << Quoted(exchange.request) << " " << AnswerText(exchange.answer) << "\n";
   }
+  // A log whose device said nothing that a line can hold (answers of no
+  // bytes only) makes a device that never answers, and says so.
+  if (exchanges.empty() && unasked.empty() && !closes && !removal.seen) file << "silent device\n";
   result.deviceFile = file.str();
   result.ok = true;
   return result;
