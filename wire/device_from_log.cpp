@@ -421,9 +421,10 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
   for (const Exchange& exchange : exchanges) {
     file << "on " << Quoted(exchange.request) << " " << AnswerText(exchange.answer) << "\n";
   }
-  // A log whose device said nothing that a line can hold (answers of no
-  // bytes only) makes a device that never answers, and says so.
-  if (exchanges.empty() && unasked.empty() && !closes && !removal.seen) file << "silent device\n";
+  // A log whose device sent nothing makes a device that says nothing, on purpose.
+  if (file.str().find("\nat ") == std::string::npos && file.str().find("\non ") == std::string::npos) {
+    file << "silent device\n";
+  }
   result.deviceFile = file.str();
   result.ok = true;
   return result;

@@ -656,10 +656,11 @@ Millis Device::nextOutput() const {
     return (done + 999) / 1000;
   };
   Millis next = kNever;
-  if (active_) {
+  if (active_) {  // it holds the line: nothing else goes before its next piece
     const Output& out = current_.outputs[currentPiece_];
-    next = reached(currentDue_, out.piece == nullptr || out.piece->text());
-  } else if (!ready_.empty()) {
+    return reached(currentDue_, out.piece == nullptr || out.piece->text());
+  }
+  if (!ready_.empty()) {
     next = reached(std::get<0>(ready_.begin()->first), true);
   }
   if (!answers_.empty() && !answerOut()) {
