@@ -2,8 +2,9 @@
 
 namespace nbwire {
 
-PlayedConnection::PlayedConnection(const nbdevice::DeviceFile& file, nbdevice::Millis now)
+PlayedConnection::PlayedConnection(const nbdevice::DeviceFile& file, nbdevice::Millis now, int64_t utcMs)
     : device_(file) {
+  device_.setTimeOfDay(now, utcMs);
   // What the client has not received is the window; the rest waits in the
   // server, as TCP's flow control holds a sender.
   device_.setQueueSize(file.window);

@@ -30,8 +30,9 @@ namespace nbwire {
 
 class PlayedConnection {
  public:
-  // Connected at `now`: the server's timed output starts from there.
-  PlayedConnection(const nbdevice::DeviceFile& file, nbdevice::Millis now);
+  // Connected at `now`, when the time of day is `utcMs` (ms since 1970,
+  // UTC): the server's timed output starts from there.
+  PlayedConnection(const nbdevice::DeviceFile& file, nbdevice::Millis now, int64_t utcMs = 0);
 
   // The client sent `bytes`; false when the connection was reset.
   bool send(const std::string& bytes, nbdevice::Millis now);

@@ -177,7 +177,7 @@ int WINAPI ServerConnect(SOCKET s, const sockaddr* address, int length) {
   if (Played* server = ServerAt(bytes, port)) {
     if (server->connects++ < server->file.refuseFirst) return Refuse(*server, s);
     const bool nonBlocking = ForgetNonBlocking(s);
-    connections.push_back({s, std::make_unique<PlayedConnection>(server->file, Now()), nonBlocking, WhereOf(*server)});
+    connections.push_back({s, std::make_unique<PlayedConnection>(server->file, Now(), nbwire::UtcMs()), nonBlocking, WhereOf(*server)});
     if (!nonBlocking) return 0;
     // As Windows' own connect on a non-blocking socket: under way, then
     // writable at the next select with SO_ERROR 0.

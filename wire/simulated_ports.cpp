@@ -178,6 +178,7 @@ HANDLE WINAPI SimCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_
       return refused != 0 ? refused : GetLastError();
     }
     port.handle = handle = event;
+    port.device.setTimeOfDay(Now(), nbwire::UtcMs());
     port.device.open(Now());
     port.windows.setControl(nbport::LineOf(port.dcb));
     port.driveLines(Now());

@@ -18,4 +18,12 @@ nbdevice::Millis WallClockMs() {
   return ticks / perSecond * 1000 + ticks % perSecond * 1000 / perSecond;
 }
 
+int64_t UtcMs() {
+  // FILETIME counts 100 ns from 1601-01-01; 1970 is 11,644,473,600 s later.
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  const uint64_t ticks = (uint64_t(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  return static_cast<int64_t>(ticks / 10000) - 11644473600000LL;
+}
+
 }  // namespace nbwire

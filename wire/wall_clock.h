@@ -8,4 +8,8 @@ namespace nbwire {
 
 nbdevice::Millis WallClockMs();
 
+// The time of day: milliseconds since 1970-01-01 00:00 UTC, as the system
+// clock has it (what a played GPS's {time} and {date} show).
+int64_t UtcMs();
+
 }  // namespace nbwire

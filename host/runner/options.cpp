@@ -50,6 +50,11 @@ const OptionForm kOptions[] = {
      "play the device FILE describes on PLACE, a port\n"
      "(COM3) or a TCP server (127.0.0.7:5000); repeatable",
      nullptr},
+    {"--seed", "N",
+     "start every played device's random choices (delays\n"
+     "in a range, faults, noise) from N instead of its\n"
+     "file's seed: the same N, the same run",
+     nullptr},
     {"--spy-to-device", "LOG",
      "print a device file that answers as the device in a\n"
      "--spy log did (PLACE=LOG: as the one on PLACE did)",
@@ -190,6 +195,7 @@ std::string WireOptionForm(const std::string& option) {
     return "--device takes PLACE=FILE, a port (COM1, COM12) or a server (127.0.0.7:5000)";
   }
   if (option == "--spy-to-device") return "--spy-to-device takes [PLACE=]LOG";
+  if (option == "--seed") return "--seed takes a whole number from 0 to 4294967295";
   return option + " is malformed";
 }
 

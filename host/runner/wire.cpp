@@ -25,6 +25,16 @@ std::pair<std::string, std::string> PlaceAndFile(const std::string& text) {
   return {place, text.substr(equals + 1)};
 }
 
+// "7" into the seed; false for anything but a whole number of 32 bits.
+bool ReadSeed(const std::string& text, WireOptions& options) {
+  if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  const unsigned long long seed = std::stoull(text);
+  if (seed > 0xFFFFFFFFull) return false;
+  options.seed = static_cast<uint32_t>(seed);
+  options.seedGiven = true;
+  return true;
+}
+
 }  // namespace
 
 int TakeWireOption(int argc, char** argv, int at, WireOptions& options) {
@@ -34,9 +44,10 @@ int TakeWireOption(int argc, char** argv, int at, WireOptions& options) {
     options.spyFile = arg.size() > 6 ? arg.substr(6) : std::string();
     return 1;
   }
-  if (arg != "--device" && arg != "--spy-to-device") return 0;
+  if (arg != "--device" && arg != "--spy-to-device" && arg != "--seed") return 0;
   if (at + 1 >= argc) return -1;
   const std::string value = argv[at + 1];
+  if (arg == "--seed") return ReadSeed(value, options) ? 2 : -3;
   if (arg == "--spy-to-device") {
     options.spyToDevice = value;
     return 2;
@@ -83,10 +94,14 @@ std::unique_ptr<Wire> AttachWire(const std::vector<HMODULE>& plugIns, const Wire
       *error = "cannot read the device file " + device.second + ": " + nbspy::ErrorText(failed);
       return nullptr;
     }
-    const nbdevice::ParsedFile parsed = nbdevice::ParseDeviceFile(text);
+    nbdevice::ParsedFile parsed = nbdevice::ParseDeviceFile(text);
     if (!parsed.ok) {
       *error = device.second + " " + parsed.error;
       return nullptr;
+    }
+    if (options.seedGiven) {
+      parsed.device.seed = options.seed;
+      parsed.device.seedGiven = true;
     }
     nbwire::Play(device.first, parsed.device);
   }

@@ -28,11 +28,14 @@ struct WireOptions {
   std::string spyFile;  // empty: the screen
   std::vector<std::pair<std::string, std::string>> devices;  // place, device file
   std::string spyToDevice;  // [PLACE=]LOG
+  bool seedGiven = false;   // --seed: every played device's random choices start from `seed`
+  uint32_t seed = 0;
 };
 
 // Takes the option at argv[at] if it is one of the above: returns how many
 // arguments it took, 0 when it is none of them, -1 when it is malformed,
-// -2 for a second --device for a place another one plays.
+// -2 for a second --device for a place another one plays, -3 for a seed
+// that is not a whole number from 0 to 4294967295.
 int TakeWireOption(int argc, char** argv, int at, WireOptions& options);
 
 // --spy-to-device: prints the device file; returns the exit code.

@@ -180,7 +180,7 @@ TEST_P(Runner, ClearMessagesForWhatCannotRun) {
   const std::pair<std::string, std::string> devices[] = {
       {"--device COM1=" + Quoted(dir + "com2.dev") + " " + plugIn() + " " + good, "com2.dev"},
       {"--device COM1=" + Quoted(dir + "NUL") + " " + plugIn() + " " + good, "NUL"},
-      {"--spy " + Quoted(dir + "aux.log") + " " + plugIn() + " " + good, "aux.log"},
+      {"--spy=" + Quoted(dir + "aux.log") + " " + plugIn() + " " + good, "aux.log"},
       {"--results " + Quoted(dir + "Con .xml") + " " + plugIn() + " " + good, "Con .xml"},
       {plugIn() + " " + Quoted(dir + "lpt\xC2\xB9.nbs"), ".nbs"},
       {"--view " + Quoted(dir + "prn.tar.gz") + " " + plugIn(), "prn.tar.gz"},
@@ -821,6 +821,29 @@ void ExpectPlayedRun(const std::string& plugIn, const std::string& device, const
   const Outcome run = RunNbrun("--device COM12=" + Quoted(WriteScratch("line.dev", device)) + " " + plugIn +
                                " " + Quoted(WriteScratch("line.nbs", script)));
   EXPECT_EQ(run.exitCode, 0u) << device << "\n" << script << "\n" << run.out;
+}
+
+// A played device's random choices start from --seed: the same seed, the
+// same bytes; the spy's log says which seed and each fault it played.
+TEST_P(Runner, PlayedFaultsRepeatWithTheirSeedAndTheLogSaysSo) {
+  const std::string device = Quoted(WriteScratch("seeded.dev", "seed 9\nanswers garble 1 in 2\non \"W\" send \"ABCDEFGH\"\n"));
+  std::string script = "wlCommOpenStd \"12,9600\"\n";
+  for (int k = 0; k < 8; ++k) script += "wlCommSendCRLF \"12,W\"\nwlCommRxLine \"12,a,1000\"\nPrint \"[a]\"\n";
+  const std::string nbs = Quoted(WriteScratch("seeded.nbs", script));
+  const std::string log = wltest::ScratchDir("runner") + "\\seeded.log";
+  const auto run = [&](const std::string& options) {
+    return RunNbrun("--quiet " + options + " --device COM12=" + device + " " + plugIn() + " " + nbs);
+  };
+  const Outcome first = run("--seed 5 --spy=" + Quoted(log));
+  EXPECT_EQ(first.exitCode, 0u) << first.out;
+  EXPECT_EQ(run("--seed 5").out, first.out);
+  EXPECT_NE(run("--seed 6").out, first.out);
+  EXPECT_EQ(run("").out, run("--seed 9").out);  // the file's own seed
+  EXPECT_NE(first.out.find("ABCDEFGH\n"), std::string::npos) << first.out;  // some come whole
+  const std::string text = ReadAll(log);
+  EXPECT_TRUE(Has(text, "COM12  played: seed 5")) << text;
+  EXPECT_TRUE(Has(text, "COM12  played: garbled byte ")) << text;
+  EXPECT_NE(RunNbrun("--seed 4294967296 " + plugIn()).out.find("--seed takes a whole number"), std::string::npos);
 }
 
 // A device's line errors reach the script as the plug-ins report them:
