@@ -261,15 +261,17 @@ std::vector<nbspy::LogRecord> JoinFrames(const std::vector<nbspy::LogRecord>& re
 // A log of a played device says so: what it played as faults, the made
 // device replays as the device's own bytes.
 std::string PlayedText(const std::vector<nbspy::LogRecord>& records) {
-  std::string notes;
-  int count = 0;
+  std::vector<std::string> notes;  // each once: the seed comes at every open
   for (const nbspy::LogRecord& record : records) {
     if (record.direction != ' ' || record.text.rfind(nbspy::kPlayedNote, 0) != 0) continue;
     // Shown as texts are, so a damaged log's bytes cannot break the comment.
-    if (++count <= 3) notes += (notes.empty() ? "" : "; ") + nbwire::Visible(record.text.substr(sizeof nbspy::kPlayedNote - 1));
+    const std::string note = nbwire::Visible(record.text.substr(sizeof nbspy::kPlayedNote - 1));
+    if (std::find(notes.begin(), notes.end(), note) == notes.end()) notes.push_back(note);
   }
-  if (count == 0) return std::string();
-  return "# The log is of a played device (" + notes + (count > 3 ? "; ..." : "") +
+  if (notes.empty()) return std::string();
+  std::string shown;
+  for (size_t k = 0; k < notes.size() && k < 3; ++k) shown += (k ? "; " : "") + notes[k];
+  return "# The log is of a played device (" + shown + (notes.size() > 3 ? "; ..." : "") +
          "): what it played, faults included, comes again as it came.\n";
 }
 
@@ -349,8 +351,9 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
   std::vector<Exchange> exchanges;
   Answer greeting;
   std::vector<Arrived> unasked;  // the greeting's bytes, for a stream
-  double greetingLastMs = 0, openMs = 0, byteMs = 0;
+  double greetingLastMs = 0, openMs = 0, byteMs = 0, sessionOpenMs = 0;
   int sessions = 0;
+  int greetingSession = -1;  // the session whose unasked bytes the device sends
   size_t sessionStart = 0;  // the first exchange of this session
   for (const nbspy::LogRecord& record : records) {
     if (nbspy::SettingsByteMs(record.text) > 0) byteMs = nbspy::SettingsByteMs(record.text);
@@ -358,7 +361,7 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
       ++sessions;
       sessionStart = exchanges.size();
       cutter.clear();
-      if (sessions == 1) greetingLastMs = openMs = record.ms;
+      sessionOpenMs = record.ms;
     } else if (record.direction == '>') {
       std::string request;
       for (char byte : record.bytes) {
@@ -380,7 +383,13 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
       if (!answer.empty() && answer.back().close) continue;  // the end shows once
       if (owner > sessionStart) {
         AddPiece(answer, exchanges[owner - 1].lastMs, record);
-      } else if (sessions <= 1) {
+      } else if (greetingSession < 0 || greetingSession == sessions) {
+        // What a device sends unasked it sends after each open: the first
+        // session that shows some gives it (one before may have read nothing).
+        if (greetingSession < 0) {
+          greetingSession = sessions;
+          greetingLastMs = openMs = sessionOpenMs;
+        }
         AddPiece(greeting, greetingLastMs, record);
         if (!record.bytes.empty()) {
           const double after = record.afterMs >= 0 ? record.afterMs : record.cameMs;
