@@ -3,7 +3,6 @@
 #include "spy_hooks.h"
 
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -98,7 +97,9 @@ struct State {
   std::string repeatWhere, repeatWhat;
 };
 
-std::unique_ptr<State> state;  // of the spy in use
+// Of the spy in use: its Spy makes and ends it (a plain pointer, which no
+// destructor at process exit touches).
+State* state = nullptr;
 const char* const kConnection = kConnectionWhere;
 
 // The calls each spy function passes on to.
@@ -484,7 +485,7 @@ void PlayedNoted(const std::string& where, const std::string& text) {
 }  // namespace
 
 Spy::Spy(std::FILE* out) {
-  state = std::make_unique<State>(out);
+  state = new State(out);
   nbwire::SetPlayedNoteSink(&PlayedNoted);
   // A file that has lines keeps its header: the spy adds to it.
   const bool fresh = std::fseek(out, 0, SEEK_END) != 0 || std::ftell(out) <= 0;
@@ -494,7 +495,8 @@ Spy::Spy(std::FILE* out) {
 Spy::~Spy() {
   nbwire::SetPlayedNoteSink(nullptr);
   state->finish();
-  state.reset();
+  delete state;
+  state = nullptr;
 }
 
 void Spy::Flush() {

@@ -59,17 +59,11 @@ std::string HexAndText(const std::string& bytes) {
   return hex + "  \"" + text + "\"";
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // `length` bytes in hex from `at`, then their text, which is skipped.
 bool ReadHex(const std::string& line, size_t length, size_t& at, std::string& bytes) {
   for (size_t k = 0; k < length; ++k, at += 3) {
     if (at + 2 > line.size()) return false;
-    const int high = HexValue(line[at]), low = HexValue(line[at + 1]);
+    const int high = nbwire::HexDigit(line[at]), low = nbwire::HexDigit(line[at + 1]);
     if (high < 0 || low < 0 || (at + 2 < line.size() && line[at + 2] != ' ')) return false;
     bytes += static_cast<char>(high * 16 + low);
   }

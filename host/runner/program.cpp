@@ -54,7 +54,6 @@ const struct {
     {Kind::SubStr, 2, Check::Length},
 };
 
-std::string Quoted(const std::string& text) { return "\"" + Visible(text) + "\""; }
 
 std::string Unreadable(const std::string& expression, const std::string& why) {
   return "cannot read " + Quoted(expression) + ": " + why;

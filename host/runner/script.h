@@ -78,6 +78,7 @@ std::string LowerCase(std::string text);
 std::string UpperCase(std::string text);
 
 // Bytes made visible (\r, \xHH), as the wire library shows them.
+using nbwire::Quoted;
 using nbwire::Visible;
 
 }  // namespace nbrun
