@@ -50,7 +50,7 @@ for target in "${targets[@]}"; do
       expression_seeds "$work/seeds-expression"
       seeds+=("$work/seeds-expression") ;;
     device|spylog)
-      sources=("$top"/wire/{text,pattern,port_model,port_names,device_file,device_model,device_from_log,spy_log,spy_view}.cpp
+      sources=("$top"/wire/{text,pattern_syntax,pattern_program,pattern,port_model,port_names,device_file,device_model,device_from_log,spy_log,spy_view}.cpp
                "$top"/serial/{serial_rules,error_table}.cpp)
       [ "$target" = device ] && seeds+=("$top/examples/devices") ;;
     codes)
