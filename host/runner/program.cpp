@@ -7,52 +7,27 @@ namespace {
 
 using Kind = StatementKind;
 
-struct Block {
-  Kind open, close;
-  const char* openName;
-  const char* closeName;
-};
-
-const Block kBlocks[] = {{Kind::If, Kind::EndIf, "If", "EndIf"},
-                         {Kind::While, Kind::EndWhile, "While", "EndWhile"},
-                         {Kind::Loop, Kind::EndLoop, "Loop", "EndLoop"}};
+// A block is named by the kind that opens it (If, While, Loop).
+BlockRole RoleOf(Kind kind) {
+  const StatementForm* form = FormOf(kind);
+  return form ? form->role : BlockRole::None;
+}
 
 // The block a line opens; an Else opens its If's second part.
-const Block* Opened(Kind kind) {
-  for (const Block& block : kBlocks) {
-    if (block.open == kind || (kind == Kind::Else && block.open == Kind::If)) return &block;
-  }
-  return nullptr;
+Kind Opened(Kind kind) {
+  const BlockRole role = RoleOf(kind);
+  return role == BlockRole::Opens ? kind : role == BlockRole::Else ? FormOf(kind)->partner : Kind::Nothing;
 }
 
 // The block a line closes; an Else closes its If's first part.
-const Block* Closed(Kind kind) {
-  for (const Block& block : kBlocks) {
-    if (block.close == kind || (kind == Kind::Else && block.open == Kind::If)) return &block;
-  }
-  return nullptr;
+Kind Closed(Kind kind) {
+  const BlockRole role = RoleOf(kind);
+  return role == BlockRole::Closes || role == BlockRole::Else ? FormOf(kind)->partner : Kind::Nothing;
 }
 
-std::string NameOf(Kind kind, const Block& block, bool opening) {
-  if (kind == Kind::Else) return "Else";
-  return opening ? block.openName : block.closeName;
-}
-
-// What an argument's value must read as, checked at load when the argument
-// holds no [name] and again when it runs.
-enum class Check { Milliseconds, Operator, WholeNumber, Expression, Decimals, Position, Length };
-
-const struct {
-  Kind kind;
-  size_t index;
-  Check check;
-} kArgumentChecks[] = {
-    {Kind::Pause, 0, Check::Milliseconds}, {Kind::If, 1, Check::Operator},
-    {Kind::While, 1, Check::Operator},     {Kind::Loop, 0, Check::WholeNumber},
-    {Kind::Loop, 1, Check::WholeNumber},   {Kind::Math, 0, Check::Expression},
-    {Kind::Math, 1, Check::Decimals},      {Kind::SubStr, 1, Check::Position},
-    {Kind::SubStr, 2, Check::Length},
-};
+std::string NameOf(Kind kind) { return FormOf(kind)->name; }
+// The line that ends a block ("EndWhile").
+std::string EndOf(Kind block) { return NameOf(FormOf(block)->partner); }
 
 
 std::string Unreadable(const std::string& expression, const std::string& why) {
@@ -85,6 +60,7 @@ std::string Problem(Check check, const std::string& value) {
       return whole && number >= 1 ? "" : Quoted(value) + " is not a position (1 or more)";
     case Check::Length:
       return whole && number >= 0 ? "" : Quoted(value) + " is not a length (0 or more)";
+    case Check::Any: break;
   }
   return std::string();
 }
@@ -93,26 +69,27 @@ std::string Problem(Check check, const std::string& value) {
 // that hold a [name] (at load, before variables have values).
 std::string ArgumentProblem(const Statement& statement, const std::vector<std::string>& values,
                             bool literalOnly) {
-  for (const auto& rule : kArgumentChecks) {
-    if (rule.kind != statement.kind) continue;
-    const std::string& value = values[rule.index];
-    if (literalOnly && value.find('[') != std::string::npos) continue;
-    const std::string why = Problem(rule.check, value);
+  const StatementForm* form = FormOf(statement.kind);
+  for (size_t k = 0; form != nullptr && k < form->arguments && k < values.size(); ++k) {
+    const std::string& value = values[k];
+    if (form->checks[k] == Check::Any || (literalOnly && value.find('[') != std::string::npos)) continue;
+    const std::string why = Problem(form->checks[k], value);
     if (!why.empty()) return statement.name + ": " + why;
   }
   return std::string();
 }
 
-// Matches every block's lines; sets `error` for the first that does not fit.
-void MatchBlocks(Program& program, std::string& error) {
+// Matches the blocks of the lines from `from` on, which close every block
+// they open; sets `error` for the first that does not fit.
+void MatchBlocks(Program& program, size_t from, std::string& error) {
   std::vector<Line>& lines = program.lines;
   std::vector<size_t> open;  // the lines of the blocks not yet closed
   auto fail = [&](size_t at, const std::string& why) {
     error = program.where(lines[at]) + ": " + why;
   };
-  for (size_t i = 0; i < lines.size(); ++i) {
+  for (size_t i = from; i < lines.size(); ++i) {
     const Kind kind = lines[i].statement.kind;
-    if (kind == Kind::ExitLoop) {
+    if (RoleOf(kind) == BlockRole::Leaves) {
       size_t depth = open.size();
       while (depth > 0 && lines[open[depth - 1]].statement.kind != Kind::While &&
              lines[open[depth - 1]].statement.kind != Kind::Loop) {
@@ -121,15 +98,15 @@ void MatchBlocks(Program& program, std::string& error) {
       if (depth == 0) return fail(i, "ExitLoop outside Loop and While");
       lines[i].match = open[depth - 1];  // the loop's first line until its end is known
     }
-    if (const Block* closes = Closed(kind)) {
-      const std::string name = NameOf(kind, *closes, false);
-      if (open.empty()) return fail(i, name + " without " + closes->openName);
+    const Kind closes = Closed(kind);
+    if (closes != Kind::Nothing) {
+      const std::string name = NameOf(kind);
+      if (open.empty()) return fail(i, name + " without " + NameOf(closes));
       Line& opener = lines[open.back()];
-      const Block* found = Opened(opener.statement.kind);
+      const Kind found = Opened(opener.statement.kind);
       if (found != closes) {
-        return fail(i, name + ", but the " + NameOf(opener.statement.kind, *found, true) +
-                           " on line " + std::to_string(opener.number) + " has no " +
-                           found->closeName);
+        return fail(i, name + ", but the " + NameOf(opener.statement.kind) + " on line " +
+                           std::to_string(opener.number) + " has no " + EndOf(found));
       }
       if (kind == Kind::Else && opener.statement.kind == Kind::Else) {
         return fail(i, "a second Else for the same If");
@@ -138,15 +115,14 @@ void MatchBlocks(Program& program, std::string& error) {
       lines[i].match = open.back();  // where EndWhile and EndLoop go back to
       open.pop_back();
     }
-    if (Opened(kind)) open.push_back(i);
+    if (Opened(kind) != Kind::Nothing) open.push_back(i);
   }
   if (!open.empty()) {
     const Kind kind = lines[open.back()].statement.kind;
-    const Block& block = *Opened(kind);
-    return fail(open.back(), NameOf(kind, block, true) + " without " + block.closeName);
+    return fail(open.back(), NameOf(kind) + " without " + EndOf(Opened(kind)));
   }
-  for (Line& line : lines) {
-    if (line.statement.kind == Kind::ExitLoop) line.match = lines[line.match].match;
+  for (size_t i = from; i < lines.size(); ++i) {
+    if (lines[i].statement.kind == Kind::ExitLoop) lines[i].match = lines[lines[i].match].match;
   }
 }
 
@@ -378,7 +354,14 @@ bool Load(const std::vector<std::string>& text, const std::string& source, int f
           Program& program, std::string& error, const ActionKnown& known) {
   program = Program();
   program.source = source;
+  return Extend(program, text, firstNumber, error, known);
+}
+
+bool Extend(Program& program, const std::vector<std::string>& text, int firstNumber, std::string& error,
+            const ActionKnown& known) {
   error.clear();
+  const size_t from = program.lines.size();
+  std::vector<std::string> labels;  // those these lines add
   for (size_t i = 0; i < text.size() && error.empty(); ++i) {
     Line line;
     line.number = firstNumber + static_cast<int>(i);
@@ -391,13 +374,15 @@ bool Load(const std::vector<std::string>& text, const std::string& source, int f
       if (!added.second) {
         why = "the label :" + parsed.statement.name + " is already on line " +
               std::to_string(program.lines[added.first->second].number);
+      } else {
+        labels.push_back(added.first->first);
       }
     }
     if (!why.empty()) error = program.where(line) + ": " + why;
     if (parsed.statement.kind != Kind::Nothing) program.lines.push_back(line);
   }
-  if (error.empty()) MatchBlocks(program, error);
-  for (size_t i = 0; i < program.lines.size() && error.empty(); ++i) {
+  if (error.empty()) MatchBlocks(program, from, error);
+  for (size_t i = from; i < program.lines.size() && error.empty(); ++i) {
     const Statement& statement = program.lines[i].statement;
     if (statement.kind != Kind::GotoLine) continue;
     const std::string& label = statement.arguments[0];
@@ -405,7 +390,10 @@ bool Load(const std::vector<std::string>& text, const std::string& source, int f
       error = program.where(program.lines[i]) + ": " + NoLabel(label);
     }
   }
-  return error.empty();
+  if (error.empty()) return true;
+  program.lines.resize(from);  // the program stays as it was
+  for (const std::string& label : labels) program.labels.erase(label);
+  return false;
 }
 
 Outcome Run(const Program& program, Host& host, std::string& message, size_t start) {
