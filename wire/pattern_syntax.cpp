@@ -218,14 +218,22 @@ class Parser {
     }
   }
 
-  PatternNode escape() {
-    PatternNode node;
+  // The character after a \ at at_; false at the pattern's end.
+  bool escaped(char& c) {
     if (at_ == text_.size()) {
       fail("the pattern ends with a \\");
-      return node;
+      return false;
     }
-    const char c = text_[at_++];
-    if (std::string("dDwWsS").find(c) != std::string::npos) {
+    c = text_[at_++];
+    return true;
+  }
+  static bool NamesClass(char c) { return std::string("dDwWsS").find(c) != std::string::npos; }
+
+  PatternNode escape() {
+    PatternNode node;
+    char c = 0;
+    if (!escaped(c)) return node;
+    if (NamesClass(c)) {
       node.kind = PatternNode::Class;
       node.index = addClass(NamedClass(c));
     } else if (c == 'b' || c == 'B') {
@@ -285,12 +293,9 @@ class Parser {
       set[byte] = true;
       return true;
     }
-    if (at_ == text_.size()) {
-      fail("the pattern ends with a \\");
-      return false;
-    }
-    const char e = text_[at_++];
-    if (std::string("dDwWsS").find(e) != std::string::npos) {
+    char e = 0;
+    if (!escaped(e)) return false;
+    if (NamesClass(e)) {
       set = NamedClass(e);
       return true;
     }

@@ -102,6 +102,12 @@ bool RegexTail(const std::regex& re, const std::string& text, size_t end, size_t
   return false;
 }
 
+bool Compiled(const char* source, Pattern& pattern) {
+  std::string error;
+  EXPECT_TRUE(pattern.compile(source, error)) << source << ": " << error;
+  return error.empty();
+}
+
 std::string Shown(const std::string& text) {
   std::string shown;
   for (unsigned char c : text) {
@@ -113,8 +119,7 @@ std::string Shown(const std::string& text) {
 TEST(PatternAgainstEcmaScript, WholeRequestsMatchAlikeWithTheSameGroups) {
   for (const char* source : kPatterns) {
     Pattern pattern;
-    std::string error;
-    ASSERT_TRUE(pattern.compile(source, error)) << source << ": " << error;
+    ASSERT_TRUE(Compiled(source, pattern));
     const std::regex re(source, std::regex_constants::ECMAScript);
     ASSERT_EQ(pattern.groups(), re.mark_count()) << source;
     for (const std::string request : kRequests) {
@@ -132,8 +137,7 @@ TEST(PatternAgainstEcmaScript, WholeRequestsMatchAlikeWithTheSameGroups) {
 TEST(PatternAgainstEcmaScript, GrowingMatchesEndWhereTheLeftmostMatchEnds) {
   for (const char* source : kPatterns) {
     Pattern pattern;
-    std::string error;
-    ASSERT_TRUE(pattern.compile(source, error)) << source << ": " << error;
+    ASSERT_TRUE(Compiled(source, pattern));
     const std::regex re(source, std::regex_constants::ECMAScript);
     Pattern::Tail tail(pattern);
     for (const std::string request : kRequests) {
