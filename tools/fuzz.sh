@@ -46,7 +46,7 @@ for target in "${targets[@]}"; do
       seeds+=("$top/examples")
       max_len=16384 ;;
     expression)
-      sources=("$runner/expression.cpp" "$runner/script.cpp" "$top/wire/text.cpp")
+      sources=("$runner/expression.cpp" "$runner/script.cpp" "$runner/program.cpp" "$top/wire/text.cpp")
       expression_seeds "$work/seeds-expression"
       seeds+=("$work/seeds-expression") ;;
     device|spylog)

@@ -3,43 +3,6 @@
 namespace nbrun {
 namespace {
 
-using K = StatementKind;
-using R = BlockRole;
-using C = Check;
-
-// The host's statements; Delay is Pause's other name.
-const StatementForm kForms[] = {
-    {"SetVar", K::SetVar, 2, R::None, K::Nothing, {}},
-    {"Print", K::Print, 1, R::None, K::Nothing, {}},
-    {"Pause", K::Pause, 1, R::None, K::Nothing, {C::Milliseconds}},
-    {"Delay", K::Pause, 1, R::None, K::Nothing, {C::Milliseconds}},
-    {"Expect", K::Expect, 2, R::None, K::Nothing, {}},
-    {"If", K::If, 3, R::Opens, K::EndIf, {C::Any, C::Operator}},
-    {"Else", K::Else, 0, R::Else, K::If, {}},
-    {"EndIf", K::EndIf, 0, R::Closes, K::If, {}},
-    {"While", K::While, 3, R::Opens, K::EndWhile, {C::Any, C::Operator}},
-    {"EndWhile", K::EndWhile, 0, R::Closes, K::While, {}},
-    {"Loop", K::Loop, 3, R::Opens, K::EndLoop, {C::WholeNumber, C::WholeNumber}},
-    {"EndLoop", K::EndLoop, 0, R::Closes, K::Loop, {}},
-    {"ExitLoop", K::ExitLoop, 0, R::Leaves, K::Nothing, {}},
-    {"GotoLine", K::GotoLine, 1, R::None, K::Nothing, {}},
-    {"Math", K::Math, 3, R::None, K::Nothing, {C::Expression, C::Decimals}},
-    {"StrLen", K::StrLen, 2, R::None, K::Nothing, {}},
-    {"SubStr", K::SubStr, 4, R::None, K::Nothing, {C::Any, C::Position, C::Length}},
-    {"SearchStr", K::SearchStr, 3, R::None, K::Nothing, {}},
-    {"StrUpper", K::StrUpper, 2, R::None, K::Nothing, {}},
-    {"StrLower", K::StrLower, 2, R::None, K::Nothing, {}},
-    {"StrParse", K::StrParse, 4, R::None, K::Nothing, {}},
-    {"AlertBox", K::AlertBox, 2, R::None, K::Nothing, {}},
-};
-
-const StatementForm* FormNamed(const std::string& word) {
-  for (const StatementForm& form : kForms) {
-    if (word == LowerCase(form.name)) return &form;
-  }
-  return nullptr;
-}
-
 std::string Arguments(size_t count) {
   if (count == 0) return "no arguments";
   return std::to_string(count) + (count == 1 ? " argument" : " arguments");
@@ -79,13 +42,6 @@ ParsedLine Malformed(const std::string& why) {
 
 }  // namespace
 
-const StatementForm* FormOf(StatementKind kind) {
-  for (const StatementForm& form : kForms) {
-    if (form.kind == kind) return &form;
-  }
-  return nullptr;
-}
-
 ParsedLine ParseLine(const std::string& line) {
   const size_t nul = line.find('\0');
   if (nul != std::string::npos) {
@@ -119,7 +75,7 @@ ParsedLine ParseLine(const std::string& line) {
   }
 
   statement.kind = StatementKind::Action;
-  if (const StatementForm* form = FormNamed(LowerCase(statement.name))) {
+  if (const StatementForm* form = FormNamed(statement.name)) {
     statement.kind = form->kind;
     if (statement.arguments.size() != form->arguments) {
       return Malformed(statement.name + " takes " + Arguments(form->arguments));

@@ -52,8 +52,12 @@ enum class BlockRole : uint8_t {
 // holds no [name] and again when it runs (program.h).
 enum class Check : uint8_t { Any, Milliseconds, Operator, WholeNumber, Expression, Decimals, Position, Length };
 
+enum class Outcome;  // how a run ends (program.h)
+struct Step;         // a statement as it runs (program.cpp)
+
 // One of the host's statements: the one place for its name, its arguments,
-// its part in blocks and the rule for each argument.
+// its part in blocks, the rule for each argument and what runs it. The
+// table of them is with the runner of statements (program.cpp).
 struct StatementForm {
   const char* name;  // as messages write it ("EndWhile"); matched in any case
   StatementKind kind;
@@ -61,10 +65,13 @@ struct StatementForm {
   BlockRole role;
   StatementKind partner;  // Opens: what ends its block; Closes: what opened it
   Check checks[4];        // by argument
+  Outcome (*run)(Step& step);
 };
 
 // The form of a statement's kind; nullptr for actions, labels and comments.
 const StatementForm* FormOf(StatementKind kind);
+// The form a statement's name stands for, in any case; nullptr for an action's.
+const StatementForm* FormNamed(const std::string& name);
 
 struct Statement {
   StatementKind kind = StatementKind::Nothing;
