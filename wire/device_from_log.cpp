@@ -10,6 +10,7 @@
 #include "serial/error_table.h"
 #include "wire/port_names.h"
 #include "wire/spy_log.h"
+#include "wire/text.h"
 
 namespace nbdevice {
 namespace {
@@ -234,6 +235,15 @@ std::vector<nbspy::LogRecord> JoinFrames(const std::vector<nbspy::LogRecord>& re
   return joined;
 }
 
+// A text for a comment of the device file: the bytes that would end or
+// break its line (a NUL, CR, LF and the other control bytes of a damaged
+// log) shown as \xHH.
+std::string CommentText(const std::string& text) {
+  std::string shown;
+  for (char c : text) shown += static_cast<unsigned char>(c) < 0x20 ? nbwire::Visible(std::string(1, c)) : std::string(1, c);
+  return shown;
+}
+
 // A log of a played device says so: what it played as faults, the made
 // device replays as the device's own bytes.
 std::string PlayedText(const std::vector<nbspy::LogRecord>& records) {
@@ -241,7 +251,7 @@ std::string PlayedText(const std::vector<nbspy::LogRecord>& records) {
   int count = 0;
   for (const nbspy::LogRecord& record : records) {
     if (record.isData() || record.event.kind != nbspy::EventKind::Played) continue;
-    if (++count <= 3) notes += (notes.empty() ? "" : "; ") + record.event.what;
+    if (++count <= 3) notes += (notes.empty() ? "" : "; ") + CommentText(record.event.what);
   }
   if (count == 0) return std::string();
   return "# The log is of a played device (" + notes + (count > 3 ? "; ..." : "") +
