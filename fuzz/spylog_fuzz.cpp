@@ -1,7 +1,8 @@
 // The spy's log read back, a device made from it and its page: any text
 // gives a device file the reader takes, or a reason, and a page whose data
 // no text can end early; a log line written for any bytes reads back as
-// those bytes.
+// those bytes; any words read as an event are written as words that read
+// as the same event.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -39,5 +40,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string line = nbspy::DataLine(12.5, "COM3", '<', input, "(2 reads, came after 3.0)");
   if (!nbspy::ParseLogLine(line, record) || record.bytes != input) std::abort();
   if (!input.empty() && record.afterMs != 3.0) std::abort();
+
+  const nbspy::Event event = nbspy::ReadEvent(input);
+  const std::string words = nbspy::EventText(event);
+  if (!(nbspy::ReadEvent(words) == event) || nbspy::EventText(nbspy::ReadEvent(words)) != words) std::abort();
   return 0;
 }

@@ -46,11 +46,11 @@ for target in "${targets[@]}"; do
       seeds+=("$top/examples")
       max_len=16384 ;;
     expression)
-      sources=("$runner/expression.cpp" "$runner/script.cpp" "$top/wire/text.cpp")
+      sources=("$runner/expression.cpp" "$runner/script.cpp" "$runner/program.cpp" "$top/wire/text.cpp")
       expression_seeds "$work/seeds-expression"
       seeds+=("$work/seeds-expression") ;;
     device|spylog)
-      sources=("$top"/wire/{text,pattern,port_model,port_names,device_file,device_values,device_model,device_from_log,spy_log,spy_view}.cpp
+      sources=("$top"/wire/{text,pattern_syntax,pattern_program,pattern,port_model,port_names,device_file,device_values,device_model,device_from_log,spy_log,spy_view}.cpp
                "$top"/serial/{serial_rules,error_table}.cpp "$top"/codes/checksums.cpp)
       [ "$target" = device ] && seeds+=("$top/examples/devices") ;;
     codes)

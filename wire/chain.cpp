@@ -22,8 +22,19 @@ struct Served {
   std::unique_ptr<ImportRedirections> redirections;
 };
 
-std::vector<std::unique_ptr<Served>> served;
-std::unique_ptr<nbspy::Spy> spy;
+// What the chain holds: made when first needed, ended by Detach alone. A
+// plain pointer, so no destructor at process exit touches it (in an order
+// between files that is the linker's).
+struct Held {
+  std::vector<std::unique_ptr<Served>> served;
+  std::unique_ptr<nbspy::Spy> spy;
+};
+Held* held = nullptr;
+Held& Holding() {
+  if (held == nullptr) held = new Held;
+  return *held;
+}
+
 WireCalls top;  // where each front function hands its call
 
 // The functions the module whose call is under way imported. A plain
@@ -58,7 +69,8 @@ const WireCalls& SystemCalls() {
 
 const WireCalls& OriginalsOf(const void* returnAddress) {
   const auto* at = static_cast<const BYTE*>(returnAddress);
-  for (const auto& s : served) {
+  if (held == nullptr) return SystemCalls();
+  for (const auto& s : held->served) {
     if (at >= s->begin && at < s->end) return s->originals;
   }
   return SystemCalls();
@@ -134,7 +146,7 @@ struct Layer {
 // front functions hand every call to the first layer that takes it.
 void Link() {
   const Layer layers[] = {
-      {nbspy::SpyLayer(), spy != nullptr},
+      {nbspy::SpyLayer(), Holding().spy != nullptr},
       {nbdevice::PortLayer(), nbdevice::PortsActive()},
       {ServerLayer(), ServersActive()},
   };
@@ -155,6 +167,7 @@ bool StillLoaded(HMODULE module) { return ModuleOf(module) == module; }
 
 // Puts every served module's slots in line with the layers.
 void Apply() {
+  std::vector<std::unique_ptr<Served>>& served = Holding().served;
   // A module unloaded since has no slots left to write.
   for (auto it = served.begin(); it != served.end();) {
     if (StillLoaded((*it)->module)) {
@@ -165,7 +178,7 @@ void Apply() {
     it = served.erase(it);
   }
   Link();
-  const bool on = spy != nullptr || nbdevice::PortsActive() || ServersActive();
+  const bool on = Holding().spy != nullptr || nbdevice::PortsActive() || ServersActive();
   for (const auto& s : served) {
     if (!on) {
       s->redirections.reset();
@@ -183,6 +196,7 @@ void Apply() {
 }  // namespace
 
 void Serve(HMODULE module) {
+  std::vector<std::unique_ptr<Served>>& served = Holding().served;
   for (auto it = served.begin(); it != served.end(); ++it) {
     Served& s = **it;
     if (s.module != module) continue;
@@ -204,6 +218,7 @@ void Serve(HMODULE module) {
 }
 
 void SpyTo(std::FILE* out) {
+  std::unique_ptr<nbspy::Spy>& spy = Holding().spy;
   spy.reset();  // one spy at a time: the old one writes its last lines first
   if (out != nullptr) spy = std::make_unique<nbspy::Spy>(out);
   Apply();
@@ -213,39 +228,44 @@ void FlushSpy() { nbspy::Spy::Flush(); }
 
 void FinishSpy() { nbspy::Spy::Finish(); }
 
-bool Play(const std::string& place, const nbdevice::DeviceFile& file) {
-  ServerAddress address;
-  const std::string port = NamedPort(place);
-  if (!port.empty()) {
-    nbdevice::PlayPort(port, file);
-  } else if (ParseServerAddress(place, address)) {
-    PlayServer(address, file);
+void Play(const Place& place, const nbdevice::DeviceFile& file) {
+  if (!place.port.empty()) {
+    nbdevice::PlayPort(place.port, file);
   } else {
-    return false;
+    PlayServer(place.server, file);
   }
   Apply();
+}
+
+bool Play(const std::string& text, const nbdevice::DeviceFile& file) {
+  Place place;
+  if (!ParsePlace(text, place)) return false;
+  Play(place, file);
   return true;
 }
 
-bool StopPlaying(const std::string& place) {
-  ServerAddress address;
-  const std::string port = NamedPort(place);
-  if (!port.empty()) {
-    nbdevice::StopPort(port);
-  } else if (ParseServerAddress(place, address)) {
-    StopServer(address);
+void StopPlaying(const Place& place) {
+  if (!place.port.empty()) {
+    nbdevice::StopPort(place.port);
   } else {
-    return false;
+    StopServer(place.server);
   }
   Apply();
-  return true;
 }
 
 void Detach() {
-  spy.reset();
+  if (held == nullptr) return;
+  held->spy.reset();
   nbdevice::StopPorts();
   StopServers();
   Apply();
+  // The records go with the last redirection; one a played port still
+  // open keeps waits for the next change.
+  for (const auto& s : held->served) {
+    if (s->redirections) return;
+  }
+  delete held;
+  held = nullptr;
 }
 
 }  // namespace nbwire

@@ -18,6 +18,7 @@
 #include <string>
 
 #include "wire/device_file.h"
+#include "wire/port_names.h"
 
 namespace nbwire {
 
@@ -35,16 +36,20 @@ void FlushSpy();
 void FinishSpy();
 
 // Plays the device `file` describes on `place` from its next open: a port
-// ("COM3", "\\.\COM12") or a TCP server as wlTCPopen reaches it
-// ("127.0.0.7:5000", "scale.local:7000"). A port or connection open now
-// keeps what it had until it is closed. False when `place` names neither.
+// or a TCP server as wlTCPopen reaches it. A port or connection open now
+// keeps what it had until it is closed.
+void Play(const Place& place, const nbdevice::DeviceFile& file);
+// The same for a place's text ("COM3", "\\.\COM12", "127.0.0.7:5000",
+// "scale.local:7000"); false when it names neither a port nor a server.
 bool Play(const std::string& place, const nbdevice::DeviceFile& file);
 // Gives `place` back to the system from its next open.
-bool StopPlaying(const std::string& place);
+void StopPlaying(const Place& place);
 
-// Ends the spy and every device and puts every slot back (the runner, at
-// its end); a played port or connection still open keeps its module's
-// slots until it is closed and the chain changes again.
+// Ends the spy and every device and puts every slot back: the runner at
+// its end, Wirebench when it is unloaded. A played port or connection
+// still open keeps its module's slots until it is closed and the chain
+// changes again. What the chain holds lives until then, never by the
+// destructors that run at process exit: the process's end touches nothing.
 void Detach();
 
 }  // namespace nbwire

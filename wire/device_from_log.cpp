@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
+#include <cstdio>
 #include <sstream>
 #include <vector>
 
@@ -157,52 +157,54 @@ std::string TimedText(const std::vector<Arrived>& pieces, double byteMs, double 
   return text;
 }
 
-bool IsData(const nbspy::LogRecord& r) { return r.direction != ' '; }
-bool IsClose(const nbspy::LogRecord& r) { return r.direction == '<' && r.bytes.empty() && r.text == nbspy::kPeerClosed; }
+// An event of this kind that went well.
+bool Went(const nbspy::LogRecord& r, nbspy::EventKind kind) {
+  return !r.isData() && r.event.kind == kind && r.event.outcome.ok();
+}
 
 // The records of the exchanges with one port or server, each session
 // starting at its open or connect event.
 class Selection {
  public:
-  // The first port or server the log shows an exchange with.
-  static std::string FirstPlace(const std::vector<nbspy::LogRecord>& records) {
+  // The first port or server the log shows an exchange with; false when
+  // it shows none.
+  static bool FirstPlace(const std::vector<nbspy::LogRecord>& records, nbwire::Place& place) {
     std::string server;
     for (const nbspy::LogRecord& r : records) {
-      if (r.where == nbspy::kConnectionWhere && !IsData(r)) {
-        const std::string connected = ConnectedTo(r.text);
-        if (!connected.empty()) server = connected;
-      } else if (IsData(r)) {
-        return r.where == nbspy::kConnectionWhere ? server : r.where;
+      if (r.where == nbspy::kConnectionWhere && Went(r, nbspy::EventKind::Connect)) {
+        server = r.event.what;
+      } else if (r.isData()) {
+        return nbwire::ParsePlace(r.where == nbspy::kConnectionWhere ? server : r.where, place);
       }
     }
-    return std::string();
+    return false;
   }
 
   // The records of `place`: a port's lines, or a server's connections.
-  static std::vector<nbspy::LogRecord> Of(const std::vector<nbspy::LogRecord>& records, const std::string& place) {
+  static std::vector<nbspy::LogRecord> Of(const std::vector<nbspy::LogRecord>& records, const nbwire::Place& place) {
     std::vector<nbspy::LogRecord> selected;
-    const std::string port = nbwire::NamedPort(place);
-    nbwire::ServerAddress server;
-    if (!port.empty()) {
+    if (!place.port.empty()) {
       for (const nbspy::LogRecord& r : records) {
-        if (r.where == port) selected.push_back(r);
+        if (r.where == place.port) selected.push_back(r);
       }
       return selected;
     }
-    if (!nbwire::ParseServerAddress(place, server)) return selected;
+    const nbwire::ServerAddress& server = place.server;
     std::string found;  // the address the server's host was found at
     uint8_t dotted[4];
     if (nbwire::DottedAddress(server.host, dotted)) found = server.host;
     bool connected = false;
     for (const nbspy::LogRecord& r : records) {
       if (r.where != nbspy::kConnectionWhere) continue;
-      if (!IsData(r)) {
-        std::string name, address;
-        if (Found(r.text, name, address) && nbwire::SameHost(name, server.host)) found = address;
-        const std::string to = ConnectedTo(r.text);
-        if (!to.empty()) connected = !found.empty() && to == found + ":" + std::to_string(server.port);
+      if (!r.isData()) {
+        if (r.event.kind == nbspy::EventKind::Find && nbwire::SameHost(r.event.what, server.host)) {
+          found = r.event.outcome.ok() ? r.event.address : std::string();  // not found: no connect is to it
+        }
+        if (Went(r, nbspy::EventKind::Connect)) {
+          connected = !found.empty() && r.event.what == found + ":" + std::to_string(server.port);
+        }
         if (!connected) continue;
-        if (r.text.rfind("close:", 0) == 0) connected = false;
+        if (r.event.kind == nbspy::EventKind::Close) connected = false;
       }
       if (connected) selected.push_back(r);
     }
@@ -211,28 +213,7 @@ class Selection {
 
   // The session start a record marks: a port's open, a connection's connect.
   static bool Starts(const nbspy::LogRecord& r) {
-    return !IsData(r) && ((r.text.rfind("open ", 0) == 0 && r.text.find(": ok") != std::string::npos) ||
-                          !ConnectedTo(r.text).empty());
-  }
-
- private:
-  // "connect 127.0.0.7:5000: ok": "127.0.0.7:5000"; empty for other lines.
-  static std::string ConnectedTo(const std::string& text) {
-    const std::string head = "connect ", tail = ": ok";
-    if (text.rfind(head, 0) != 0 || text.size() < head.size() + tail.size() ||
-        text.compare(text.size() - tail.size(), tail.size(), tail) != 0) {
-      return std::string();
-    }
-    return text.substr(head.size(), text.size() - head.size() - tail.size());
-  }
-  // "find \"scale.local\": 127.0.0.1": the name and the address found.
-  static bool Found(const std::string& text, std::string& name, std::string& address) {
-    if (text.rfind("find \"", 0) != 0) return false;
-    const size_t close = text.find("\": ", 6);
-    if (close == std::string::npos) return false;
-    name = text.substr(6, close - 6);
-    address = text.substr(close + 3);
-    return true;
+    return Went(r, nbspy::EventKind::Open) || Went(r, nbspy::EventKind::Connect);
   }
 };
 
@@ -244,7 +225,7 @@ std::vector<nbspy::LogRecord> JoinFrames(const std::vector<nbspy::LogRecord>& re
   std::vector<nbspy::LogRecord> joined;
   double byteMs = 0, lineFreeMs = 0;
   for (const nbspy::LogRecord& r : records) {
-    if (nbspy::SettingsByteMs(r.text) > 0) byteMs = nbspy::SettingsByteMs(r.text);
+    if (nbspy::SettingsByteMs(r.event) > 0) byteMs = nbspy::SettingsByteMs(r.event);
     const bool write = r.direction == '>' && !r.bytes.empty();
     if (write && !joined.empty() && joined.back().direction == '>' && !joined.back().bytes.empty() &&
         r.ms - lineFreeMs < std::max(3.5 * byteMs, kLeastFrameGapMs)) {
@@ -258,14 +239,22 @@ std::vector<nbspy::LogRecord> JoinFrames(const std::vector<nbspy::LogRecord>& re
   return joined;
 }
 
+// A text for a comment of the device file: the bytes that would end or
+// break its line (a NUL, CR, LF and the other control bytes of a damaged
+// log) shown as \xHH.
+std::string CommentText(const std::string& text) {
+  std::string shown;
+  for (char c : text) shown += static_cast<unsigned char>(c) < 0x20 ? nbwire::Visible(std::string(1, c)) : std::string(1, c);
+  return shown;
+}
+
 // A log of a played device says so: what it played as faults, the made
 // device replays as the device's own bytes.
 std::string PlayedText(const std::vector<nbspy::LogRecord>& records) {
   std::vector<std::string> notes;  // each once: the seed comes at every open
   for (const nbspy::LogRecord& record : records) {
-    if (record.direction != ' ' || record.text.rfind(nbspy::kPlayedNote, 0) != 0) continue;
-    // Shown as texts are, so a damaged log's bytes cannot break the comment.
-    const std::string note = nbwire::Visible(record.text.substr(sizeof nbspy::kPlayedNote - 1));
+    if (record.isData() || record.event.kind != nbspy::EventKind::Played) continue;
+    const std::string note = CommentText(record.event.what);
     if (std::find(notes.begin(), notes.end(), note) == notes.end()) notes.push_back(note);
   }
   if (notes.empty()) return std::string();
@@ -289,20 +278,16 @@ struct Removal {
   double plugMs = -1;   // from the same open; -1: never back
 };
 
-// The Windows code of an event "... failed: error N", or 0.
+// The Windows code of a call that failed ("... failed: error N"), or 0.
 uint32_t FailureCode(const nbspy::LogRecord& r) {
-  const std::string mark = "failed: error ";
-  const size_t at = r.direction == ' ' ? r.text.find(mark) : std::string::npos;
-  if (at == std::string::npos) return 0;
-  return static_cast<uint32_t>(std::strtoul(r.text.c_str() + at + mark.size(), nullptr, 10));
+  return !r.isData() && r.event.kind == nbspy::EventKind::Failed ? r.event.outcome.error : 0;
 }
 
 Removal RemovalOf(const std::vector<nbspy::LogRecord>& records) {
   Removal removal;
   double openMs = 0, lastWorked = 0, lastRefused = 0;
   for (const nbspy::LogRecord& r : records) {
-    const bool opened = r.direction == ' ' && r.text.rfind("open ", 0) == 0 &&
-                        r.text.find(": ok") != std::string::npos;
+    const bool opened = Went(r, nbspy::EventKind::Open);
     if (!removal.seen) {
       const uint32_t code = FailureCode(r);
       if (code != 0 && wl::IsRemovalCode(code)) {
@@ -331,14 +316,13 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
     nbspy::LogRecord record;
     if (nbspy::ParseLogLine(line, record)) records.push_back(record);
   }
-  nbwire::ServerAddress server;
-  result.port = !nbwire::NamedPort(place).empty()              ? nbwire::NamedPort(place)
-                : nbwire::ParseServerAddress(place, server) ? nbwire::ServerName(server)
-                                                              : Selection::FirstPlace(records);
-  records = Selection::Of(records, result.port);
+  nbwire::Place played;
+  const bool found = nbwire::ParsePlace(place, played) || Selection::FirstPlace(records, played);
+  result.port = found ? nbwire::PlaceName(played) : std::string();
+  records = found ? Selection::Of(records, played) : std::vector<nbspy::LogRecord>();
   bool exchanged = false, lineEndings = false;
   for (const nbspy::LogRecord& record : records) {
-    exchanged = exchanged || IsData(record);
+    exchanged = exchanged || record.isData();
     if (record.direction == '>' && record.bytes.find_first_of("\r\n") != std::string::npos) lineEndings = true;
   }
   if (!exchanged) {
@@ -356,7 +340,7 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
   int greetingSession = -1;  // the session whose unasked bytes the device sends
   size_t sessionStart = 0;  // the first exchange of this session
   for (const nbspy::LogRecord& record : records) {
-    if (nbspy::SettingsByteMs(record.text) > 0) byteMs = nbspy::SettingsByteMs(record.text);
+    if (nbspy::SettingsByteMs(record.event) > 0) byteMs = nbspy::SettingsByteMs(record.event);
     if (Selection::Starts(record)) {
       ++sessions;
       sessionStart = exchanges.size();
@@ -369,7 +353,7 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
       }
       // A write of nothing is no request.
       if (!lineEndings && !record.bytes.empty()) exchanges.push_back({record.bytes, record.ms, {}, record.ms});
-    } else if (!record.bytes.empty() || IsClose(record)) {
+    } else if (!record.bytes.empty() || record.peerClosed()) {
       // The answer to the last request made before the bytes came; the rest
       // of a piece an earlier line began ("waiting since": an LF a line
       // receive left, read after the next request) is the rest of that answer.

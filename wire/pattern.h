@@ -14,29 +14,81 @@
 // another (\1 back references, look-arounds) is refused with a reason.
 // Among several ways to match, the one a left-to-right, greedy-first search
 // would find is taken, so groups capture what such engines capture.
+// A pattern goes through three stages: read into a tree (pattern_syntax.h),
+// written as the steps of a machine (pattern_program.h), and run here; a
+// run keeps its threads in buffers it sizes once, so matching allocates
+// nothing as the bytes come.
 // Pure code: no Windows here.
 #pragma once
 
-#include <bitset>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <vector>
 
-namespace nbdevice {
+#include "wire/pattern_program.h"
 
-// The most steps a pattern may compile to (a literal, a class, a group's
-// start or end, each copy of a repeated part counts one or two), the most
-// groups that capture, and the deepest nesting of groups. A request is
-// matched in at most its length times kMostPatternSteps steps.
-constexpr size_t kMostPatternSteps = 2000;
-constexpr size_t kMostGroups = 20;
-constexpr size_t kDeepestGroups = 50;
+namespace nbdevice {
 
 // Where group k matched: [2k] its start, [2k+1] its end; -1 when it did not
 // take part. Group 0 is the whole match.
 using Captures = std::vector<int>;
+
+// Threads of the machine in order of preference: the step each stands at
+// and the positions it saved.
+class PatternThreads {
+ public:
+  // Room for `threads` threads of `slots` positions each.
+  void reserve(size_t threads, size_t slots);
+  void clear();
+  void add(size_t step, const int* saved);
+  size_t size() const { return steps_.size(); }
+  size_t step(size_t k) const { return steps_[k]; }
+  const int* saved(size_t k) const { return saved_.data() + k * slots_; }
+
+ private:
+  size_t slots_ = 0;
+  std::vector<size_t> steps_;
+  std::vector<int> saved_;
+};
+
+// The machine running a program: its threads between two bytes, and the
+// steps that take no byte followed from there, in order of preference.
+class PatternRun {
+ public:
+  explicit PatternRun(const PatternProgram& program) : program_(&program) {}
+  // One thread at the start of the pattern, alone.
+  void start();
+  // Another at the start, after all the others: a match that begins here.
+  void seed();
+  // The threads moved along every step that takes no byte, at `position`
+  // between the bytes `before` and `at` (-1: none), until they wait for a
+  // byte. `match` (when given) gets the first that reached the end of the
+  // pattern, or is cleared when none did.
+  void close(int position, int before, int at, Captures* match);
+  // The threads that waited for `byte` and take it, one step on.
+  void advance(unsigned char byte);
+  // Whether no thread is left.
+  bool over() const { return frontier_.size() == 0; }
+
+ private:
+  // A step to follow, or (`slot` >= 0) a saved position to put back once
+  // the ways that went through the save have been followed.
+  struct Pending {
+    size_t step;
+    int slot;
+    int value;
+  };
+  void follow(int position, int before, int at, Captures* match, bool& matched);
+
+  const PatternProgram* program_;
+  PatternThreads frontier_;  // after the last byte, before the steps that take none
+  PatternThreads waiting_;   // after those steps, waiting for a byte
+  std::vector<Pending> pending_;
+  std::vector<uint32_t> seen_;  // the close in which each step was reached
+  uint32_t closes_ = 0;
+  std::vector<int> saved_;  // the positions of the thread being followed
+};
 
 class Pattern {
  public:
@@ -45,55 +97,28 @@ class Pattern {
   // silence rather than by a line end).
   bool compile(const std::string& text, std::string& error, bool dotTakesEveryByte = false);
   // The groups the pattern has, besides the whole match.
-  size_t groups() const { return groups_; }
+  size_t groups() const { return program_.groups; }
   // Whether the whole of `text` matches.
   bool matchWhole(const std::string& text, Captures& captures) const;
-
-  struct Thread {
-    size_t pc;
-    std::shared_ptr<const Captures> captures;  // shared until a group saves a position
-  };
 
   // A match that grows with the text: bytes are fed one at a time, and after
   // each one it tells whether a match of the pattern ends there (the one
   // that starts leftmost). Positions count from the last reset.
   class Tail {
    public:
-    explicit Tail(const Pattern& pattern) : pattern_(&pattern) { reset(); }
+    explicit Tail(const Pattern& pattern) : run_(pattern.program_) { reset(); }
     void reset();
     // Takes the next byte; true when a match ends with it, in `captures`.
     bool feed(unsigned char byte, Captures& captures);
 
    private:
-    const Pattern* pattern_;
-    std::vector<Thread> frontier_;  // where the threads stand, before the steps that take no byte
+    PatternRun run_;
     int position_ = 0;
     int before_ = -1;  // the byte before the position; -1 at the start
   };
 
  private:
-  enum class Op : uint8_t { Byte, Any, Class, Split, Jump, Save, Begin, End, Boundary, NotBoundary, Match };
-  struct Step {
-    Op op;
-    unsigned char byte = 0;
-    size_t x = 0, y = 0;  // Split: x before y; Jump: x; Save: slot x; Class: class x
-  };
-  friend class PatternCompiler;
-
-  // The threads of `frontier` moved along every step that takes no byte, at
-  // `position` between the bytes `before` and `at` (-1: none), in order of
-  // preference: those that wait for a byte. `match` gets the first that
-  // reached the end of the pattern, if any did.
-  std::vector<Thread> close(const std::vector<Thread>& frontier, int position, int before, int at,
-                            Captures* match) const;
-  // The threads of `waiting` that take `byte`, one step on.
-  std::vector<Thread> advance(const std::vector<Thread>& waiting, unsigned char byte) const;
-  Thread seed() const;
-
-  std::vector<Step> steps_;
-  std::vector<std::bitset<256>> classes_;
-  size_t groups_ = 0;
-  bool dotTakesEveryByte_ = false;
+  PatternProgram program_;
 };
 
 // An answer's text with $& (the whole request), $1 to $20 (the group of that

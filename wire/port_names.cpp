@@ -1,5 +1,7 @@
 #include "port_names.h"
 
+#include "wire/text.h"
+
 namespace nbwire {
 namespace {
 
@@ -20,12 +22,6 @@ std::string ComPort(const std::string& text, bool anyNumber) {
     if (!IsDigit(text[k])) return std::string();
   }
   return "COM" + text.substr(3);
-}
-
-std::string Trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
 // The last part of an ordinary path as Windows looks for a DOS device in
@@ -141,5 +137,18 @@ bool SameHost(const std::string& a, const std::string& b) {
   }
   return true;
 }
+
+bool ParsePlace(const std::string& text, Place& place) {
+  place = Place();
+  place.port = NamedPort(text);
+  return !place.port.empty() || ParseServerAddress(text, place.server);
+}
+
+bool SamePlace(const Place& a, const Place& b) {
+  if (!a.port.empty() || !b.port.empty()) return a.port == b.port;
+  return a.server.port == b.server.port && SameHost(a.server.host, b.server.host);
+}
+
+std::string PlaceName(const Place& place) { return place.port.empty() ? ServerName(place.server) : place.port; }
 
 }  // namespace nbwire

@@ -64,4 +64,22 @@ bool DottedAddress(const std::string& host, uint8_t bytes[4]);
 // The same host, as names of hosts compare: letters A to Z in any case.
 bool SameHost(const std::string& a, const std::string& b);
 
+// Where a device is played or an exchange was logged: a port or a TCP
+// server, read once from the text that names it and passed on as it is.
+struct Place {
+  std::string port;      // "COM12"; empty for a server
+  ServerAddress server;  // when `port` is empty
+};
+
+// A port as NamedPort reads it ("COM3", "\\.\com12"), else a server as
+// ParseServerAddress reads it ("127.0.0.7:5000"); false for anything else.
+bool ParsePlace(const std::string& text, Place& place);
+
+// One place however it is written: the same port, or the same port of the
+// same host (SameHost).
+bool SamePlace(const Place& a, const Place& b);
+
+// "COM12", "127.0.0.7:5000".
+std::string PlaceName(const Place& place);
+
 }  // namespace nbwire

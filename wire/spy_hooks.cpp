@@ -3,7 +3,6 @@
 #include "spy_hooks.h"
 
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,9 +40,8 @@ struct State {
     if (repeats == 0) return;
     const int times = repeats;
     repeats = 0;
-    write(times == 1 ? EventLine(repeatMs, repeatWhere, repeatWhat)
-                     : EventLine(repeatMs, repeatWhere,
-                                 "the line above " + std::to_string(times) + " times more"));
+    write(EventLine(repeatMs, repeatWhere,
+                    times == 1 ? repeatWhat : EventText(MakeEvent(EventKind::Repeated, std::to_string(times)))));
   }
   double ms() const {
     LARGE_INTEGER now;
@@ -53,7 +51,8 @@ struct State {
   }
   // Events the same as the line before them (a poll that fails each time)
   // are counted, and the count shown once something else comes.
-  void event(double at, const std::string& where, const std::string& what) {
+  void event(double at, const std::string& where, const Event& e) {
+    const std::string what = EventText(e);
     joiner.flush();
     const std::string key = where + '\n' + what;
     if (key == lastEvent) {
@@ -67,10 +66,11 @@ struct State {
     lastEvent = key;
   }
   // An event that shows a state (settings, time-outs, queues): once per change.
-  void eventOnChange(std::string& last, double at, const std::string& where, const std::string& what) {
+  void eventOnChange(std::string& last, double at, const std::string& where, const Event& e) {
+    const std::string what = EventText(e);
     if (what == last) return;
     last = what;
-    event(at, where, what);
+    event(at, where, e);
   }
   // Writes what is held back: the open line of reads, repeats not shown.
   void finish() {
@@ -98,7 +98,9 @@ struct State {
   std::string repeatWhere, repeatWhat;
 };
 
-std::unique_ptr<State> state;  // of the spy in use
+// Of the spy in use: its Spy makes and ends it (a plain pointer, which no
+// destructor at process exit touches).
+State* state = nullptr;
 const char* const kConnection = kConnectionWhere;
 
 // The calls each spy function passes on to.
@@ -116,13 +118,15 @@ auto Observe(Call call, Log log) {
   return result;
 }
 
-std::string Outcome(bool ok, DWORD error) { return ok ? "ok" : ErrorText(error); }
+Outcome CallOutcome(bool ok, DWORD error) { return ok ? Succeeded() : FailedWith(error); }
+
+Event FailedCall(const std::string& what, DWORD error) { return MakeEvent(EventKind::Failed, what, FailedWith(error)); }
 
 // The log of a call that only shows when it fails.
 template <class Result>
 auto OnFailure(const std::string& where, const std::string& what, Result failed) {
   return [where, what, failed](Result result, DWORD error, double at) {
-    if (result == failed) state->event(at, where, what + " failed: " + ErrorText(error));
+    if (result == failed) state->event(at, where, FailedCall(what, error));
   };
 }
 
@@ -130,7 +134,7 @@ auto OnFailure(const std::string& where, const std::string& what, Result failed)
 auto OnPortFailure(HANDLE handle, const std::string& what) {
   return [handle, what](BOOL ok, DWORD error, double at) {
     const Channel* channel = state->channel(handle);
-    if (!ok && channel) state->event(at, channel->where, what + " failed: " + ErrorText(error));
+    if (!ok && channel) state->event(at, channel->where, FailedCall(what, error));
   };
 }
 
@@ -154,9 +158,9 @@ HANDLE WINAPI SpyCreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_
                    channel.port = !channel.where.empty();
                    if (!channel.port) channel.where = "file";
                    const bool ok = handle != INVALID_HANDLE_VALUE;
-                   state->event(at, channel.where,
-                                "open \"" + channel.name + "\"" + (channel.port ? "" : AccessText(access)) +
-                                    ": " + Outcome(ok, error));
+                   Event opened = MakeEvent(EventKind::Open, channel.name, CallOutcome(ok, error));
+                   if (!channel.port) opened.access = AccessText(access);
+                   state->event(at, channel.where, opened);
                    if (ok) state->handles[handle] = channel;
                  });
 }
@@ -195,13 +199,12 @@ BOOL WINAPI SpyCloseHandle(HANDLE handle) {
     const Channel channel = *state->channel(handle);
     state->joiner.forget(reinterpret_cast<uintptr_t>(handle));
     state->handles.erase(handle);
-    std::string what = "close";
+    Event closed = MakeEvent(EventKind::Close, channel.port ? std::string() : channel.name, CallOutcome(ok, error));
     if (!channel.port) {
-      what += " \"" + channel.name + "\"";
-      if (channel.written) what += " (" + std::to_string(channel.written) + " bytes written)";
-      if (channel.read) what += " (" + std::to_string(channel.read) + " bytes read)";
+      closed.written = channel.written;
+      closed.read = channel.read;
     }
-    state->event(at, channel.where, what + ": " + Outcome(ok, error));
+    state->event(at, channel.where, closed);
   });
 }
 
@@ -212,8 +215,7 @@ BOOL WINAPI SpyReadFile(HANDLE handle, LPVOID buffer, DWORD count, LPDWORD read,
                    if (channel == nullptr) return;
                    const DWORD n = ok && read ? *read : 0;
                    if (!ok) {
-                     state->event(at, channel->where, "read of " + std::to_string(count) +
-                                                          " bytes failed: " + ErrorText(error));
+                     state->event(at, channel->where, FailedCall("read of " + std::to_string(count) + " bytes", error));
                    } else if (!channel->port) {
                      channel->read += n;
                    } else {
@@ -232,8 +234,7 @@ BOOL WINAPI SpyWriteFile(HANDLE handle, LPCVOID buffer, DWORD count, LPDWORD wri
                    if (channel == nullptr) return;
                    const DWORD n = ok && written ? *written : 0;
                    if (!ok) {
-                     state->event(at, channel->where, "write of " + std::to_string(count) +
-                                                          " bytes failed: " + ErrorText(error));
+                     state->event(at, channel->where, FailedCall("write of " + std::to_string(count) + " bytes", error));
                    } else if (!channel->port) {
                      channel->written += n;
                    } else {
@@ -266,12 +267,11 @@ BOOL WINAPI SpySetCommState(HANDLE handle, LPDCB dcb) {
     s.rtsControl = dcb->fRtsControl;
     s.xonXoffOut = dcb->fOutX;
     s.xonXoffIn = dcb->fInX;
-    const std::string text = SettingsText(s) + (ok ? "" : ": refused, " + ErrorText(error));
     if (ok) {
       channel->byteMs = nbport::ByteMicroseconds(dcb->BaudRate, dcb->ByteSize, dcb->Parity, dcb->StopBits) / 1000.0;
       state->joiner.setByteTime(reinterpret_cast<uintptr_t>(handle), channel->byteMs);
     }
-    state->eventOnChange(channel->settings, at, channel->where, text);
+    state->eventOnChange(channel->settings, at, channel->where, SettingsEvent(s, CallOutcome(ok, error)));
   });
 }
 
@@ -285,10 +285,9 @@ BOOL WINAPI SpySetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS t) {
     Channel* channel = state->channel(handle);
     if (channel == nullptr || t == nullptr) return;
     state->eventOnChange(channel->timeouts, at, channel->where,
-                 TimeoutsText(t->ReadIntervalTimeout, t->ReadTotalTimeoutMultiplier,
-                              t->ReadTotalTimeoutConstant, t->WriteTotalTimeoutMultiplier,
-                              t->WriteTotalTimeoutConstant) +
-                     (ok ? "" : ": refused, " + ErrorText(error)));
+                         TimeoutsEvent(t->ReadIntervalTimeout, t->ReadTotalTimeoutMultiplier,
+                                       t->ReadTotalTimeoutConstant, t->WriteTotalTimeoutMultiplier,
+                                       t->WriteTotalTimeoutConstant, CallOutcome(ok, error)));
   });
 }
 
@@ -298,7 +297,7 @@ BOOL WINAPI SpyClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
                    const Channel* channel = state->channel(handle);
                    if (channel == nullptr) return;
                    if (!ok) {
-                     state->event(at, channel->where, "counting the bytes waiting failed: " + ErrorText(error));
+                     state->event(at, channel->where, FailedCall("counting the bytes waiting", error));
                      return;
                    }
                    if (errors != nullptr && *errors != 0) {
@@ -310,7 +309,7 @@ BOOL WINAPI SpyClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT status) {
                      for (const auto& e : kErrors) {
                        if (*errors & e.first) names += std::string(names.empty() ? "" : ", ") + e.second;
                      }
-                     state->event(at, channel->where, "line errors: " + names);
+                     state->event(at, channel->where, MakeEvent(EventKind::LineErrors, names));
                    }
                    if (status != nullptr) {
                      state->joiner.polled(reinterpret_cast<uintptr_t>(handle), status->cbInQue, at);
@@ -324,8 +323,10 @@ BOOL WINAPI SpySetupComm(HANDLE handle, DWORD receive, DWORD transmit) {
                    Channel* channel = state->channel(handle);
                    if (channel == nullptr) return;
                    state->eventOnChange(channel->queues, at, channel->where,
-                                "queues receive " + std::to_string(receive) + ", transmit " +
-                                    std::to_string(transmit) + ": " + Outcome(ok, error));
+                                        MakeEvent(EventKind::Queues,
+                                                  "receive " + std::to_string(receive) + ", transmit " +
+                                                      std::to_string(transmit),
+                                                  CallOutcome(ok, error)));
                  });
 }
 
@@ -337,7 +338,7 @@ BOOL WINAPI SpyGetCommProperties(HANDLE handle, LPCOMMPROP properties) {
 int WINAPI SpyWSAStartup(WORD version, LPWSADATA data) {
   // It returns its error instead of leaving it.
   return Observe([&] { return next.WSAStartup(version, data); }, [&](int result, DWORD, double at) {
-    if (result != 0) state->event(at, kConnection, "network start failed: " + ErrorText(result));
+    if (result != 0) state->event(at, kConnection, FailedCall("network start", result));
   });
 }
 
@@ -348,10 +349,9 @@ int WINAPI SpyWSACleanup() {
 hostent* WINAPI SpyGethostbyname(const char* name) {
   return Observe([&] { return next.gethostbyname(name); }, [&](hostent* entry, DWORD error, double at) {
     const bool found = entry && entry->h_addr_list && entry->h_addr_list[0] && entry->h_length >= 4;
-    state->event(at, kConnection,
-                 "find \"" + std::string(name ? name : "") + "\": " +
-                     (found ? Dotted(reinterpret_cast<unsigned char*>(entry->h_addr_list[0]))
-                            : ErrorText(error)));
+    Event find = MakeEvent(EventKind::Find, name ? name : "", CallOutcome(found, error));
+    if (found) find.address = Dotted(reinterpret_cast<unsigned char*>(entry->h_addr_list[0]));
+    state->event(at, kConnection, find);
   });
 }
 
@@ -387,7 +387,7 @@ int WINAPI SpyConnect(SOCKET s, const sockaddr* address, int length) {
     if (result == SOCKET_ERROR && error == WSAEWOULDBLOCK) {
       state->connecting[s] = peer;  // its outcome shows when it ends (ConnectEnded)
     } else {
-      state->event(at, kConnection, "connect " + peer + ": " + Outcome(result != SOCKET_ERROR, error));
+      state->event(at, kConnection, MakeEvent(EventKind::Connect, peer, CallOutcome(result != SOCKET_ERROR, error)));
     }
   });
 }
@@ -395,10 +395,10 @@ int WINAPI SpyConnect(SOCKET s, const sockaddr* address, int length) {
 // A connect under way ends when select finds its socket writable and not
 // failed, or when the plug-in reads its error (SO_ERROR), whichever comes
 // first; a close before either gives it up.
-void ConnectEnded(SOCKET s, double at, const std::string& outcome) {
+void ConnectEnded(SOCKET s, double at, const Outcome& outcome) {
   const auto pending = state->connecting.find(s);
   if (pending == state->connecting.end()) return;
-  state->event(at, kConnection, "connect " + pending->second + ": " + outcome);
+  state->event(at, kConnection, MakeEvent(EventKind::Connect, pending->second, outcome));
   state->connecting.erase(pending);
 }
 
@@ -416,7 +416,7 @@ int WINAPI SpyGetsockopt(SOCKET s, int level, int option, char* value, int* leng
                      return OnFailure(kConnection, "socket option", SOCKET_ERROR)(result, error, at);
                    }
                    const DWORD code = *reinterpret_cast<DWORD*>(value);
-                   ConnectEnded(s, at, Outcome(code == 0, code));
+                   ConnectEnded(s, at, CallOutcome(code == 0, code));
                  });
 }
 
@@ -426,13 +426,12 @@ int WINAPI SpySelect(int n, fd_set* readable, fd_set* writable, fd_set* failed, 
                    const long ms = timeout ? timeout->tv_sec * 1000 + timeout->tv_usec / 1000 : -1;
                    const std::string what = readable ? "to receive" : failed ? "to connect" : "to send";
                    for (u_int k = 0; result > 0 && writable != nullptr && k < writable->fd_count; ++k) {
-                     if (!InSet(failed, writable->fd_array[k])) ConnectEnded(writable->fd_array[k], at, "ok");
+                     if (!InSet(failed, writable->fd_array[k])) ConnectEnded(writable->fd_array[k], at, Succeeded());
                    }
                    if (result == SOCKET_ERROR) {
-                     state->event(at, kConnection, "wait " + what + " failed: " + ErrorText(error));
+                     state->event(at, kConnection, FailedCall("wait " + what, error));
                    } else if (result == 0 && ms != 0) {  // a poll finding nothing is no news
-                     state->event(at, kConnection,
-                                  "waited " + std::to_string(ms) + " ms " + what + ": time-out");
+                     state->event(at, kConnection, MakeEvent(EventKind::Waited, std::to_string(ms) + " ms " + what));
                    }
                  });
 }
@@ -440,7 +439,7 @@ int WINAPI SpySelect(int n, fd_set* readable, fd_set* writable, fd_set* failed, 
 int WINAPI SpySend(SOCKET s, const char* buffer, int length, int flags) {
   return Observe([&] { return next.send(s, buffer, length, flags); }, [&](int result, DWORD error, double at) {
     if (result == SOCKET_ERROR) {
-      state->event(at, kConnection, "send of " + std::to_string(length) + " bytes failed: " + ErrorText(error));
+      state->event(at, kConnection, FailedCall("send of " + std::to_string(length) + " bytes", error));
     } else {
       state->data(at, kConnection, '>', std::string(buffer, length > 0 ? length : 0),
                   result < length ? "(" + std::to_string(result) + " taken)" : "");
@@ -452,7 +451,7 @@ int WINAPI SpySend(SOCKET s, const char* buffer, int length, int flags) {
 int WINAPI SpyRecv(SOCKET s, char* buffer, int length, int flags) {
   return Observe([&] { return next.recv(s, buffer, length, flags); }, [&](int result, DWORD error, double at) {
     if (result == SOCKET_ERROR) {
-      state->event(at, kConnection, "receive failed: " + ErrorText(error));
+      state->event(at, kConnection, FailedCall("receive", error));
     } else if (result == 0) {
       state->data(state->ms(), kConnection, '<', std::string(), kPeerClosed);
     } else {  // a receive takes what has come: less than asked is no time-out
@@ -463,9 +462,9 @@ int WINAPI SpyRecv(SOCKET s, char* buffer, int length, int flags) {
 
 int WINAPI SpyClosesocket(SOCKET s) {
   return Observe([&] { return next.closesocket(s); }, [&](int result, DWORD error, double at) {
-    ConnectEnded(s, at, "given up");
+    ConnectEnded(s, at, {Outcome::GivenUp, 0});
     state->joiner.forget(s);
-    state->event(at, kConnection, "close: " + Outcome(result != SOCKET_ERROR, error));
+    state->event(at, kConnection, MakeEvent(EventKind::Close, std::string(), CallOutcome(result != SOCKET_ERROR, error)));
   });
 }
 
@@ -478,13 +477,13 @@ int WINAPI SpyIoctlsocket(SOCKET s, long command, u_long* argument) {
 void PlayedNoted(const std::string& where, const std::string& text) {
   if (!state) return;
   const std::string port = nbwire::NamedPort(where);
-  state->event(state->ms(), port.empty() ? kConnection : port, kPlayedNote + text);
+  state->event(state->ms(), port.empty() ? kConnection : port, MakeEvent(EventKind::Played, text));
 }
 
 }  // namespace
 
 Spy::Spy(std::FILE* out) {
-  state = std::make_unique<State>(out);
+  state = new State(out);
   nbwire::SetPlayedNoteSink(&PlayedNoted);
   // A file that has lines keeps its header: the spy adds to it.
   const bool fresh = std::fseek(out, 0, SEEK_END) != 0 || std::ftell(out) <= 0;
@@ -494,7 +493,8 @@ Spy::Spy(std::FILE* out) {
 Spy::~Spy() {
   nbwire::SetPlayedNoteSink(nullptr);
   state->finish();
-  state.reset();
+  delete state;
+  state = nullptr;
 }
 
 void Spy::Flush() {

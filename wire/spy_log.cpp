@@ -59,17 +59,11 @@ std::string HexAndText(const std::string& bytes) {
   return hex + "  \"" + text + "\"";
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // `length` bytes in hex from `at`, then their text, which is skipped.
 bool ReadHex(const std::string& line, size_t length, size_t& at, std::string& bytes) {
   for (size_t k = 0; k < length; ++k, at += 3) {
     if (at + 2 > line.size()) return false;
-    const int high = HexValue(line[at]), low = HexValue(line[at + 1]);
+    const int high = nbwire::HexDigit(line[at]), low = nbwire::HexDigit(line[at + 1]);
     if (high < 0 || low < 0 || (at + 2 < line.size() && line[at + 2] != ' ')) return false;
     bytes += static_cast<char>(high * 16 + low);
   }
@@ -98,6 +92,247 @@ std::string EventLine(double ms, const std::string& where, const std::string& wh
   return Format("%9.1f %-6s ", ms, where) + what;
 }
 
+Outcome Succeeded() { return Outcome(); }
+
+Outcome FailedWith(uint32_t error) { return {Outcome::Failed, error}; }
+
+std::string OutcomeText(const Outcome& outcome) {
+  switch (outcome.is) {
+    case Outcome::Ok: return "ok";
+    case Outcome::GivenUp: return "given up";
+    default: return ErrorText(outcome.error);
+  }
+}
+
+namespace {
+
+// The first words of each kind of event that has them.
+const char kOpen[] = "open \"", kClose[] = "close", kSettings[] = "settings ", kTimeouts[] = "time-outs ",
+           kQueues[] = "queues ", kLineErrors[] = "line errors: ", kFind[] = "find \"", kConnect[] = "connect ",
+           kWaited[] = "waited ", kRepeated[] = "the line above ";
+const char kFailed[] = " failed: ", kRefused[] = ": refused, ", kTimeOut[] = ": time-out",
+           kRepeatedEnd[] = " times more", kWritten[] = " bytes written)", kReadBytes[] = " bytes read)";
+const char* const kAccesses[] = {"", " to read", " to write", " to read and write"};
+
+bool StartsWith(const std::string& text, const char* head) { return text.rfind(head, 0) == 0; }
+
+bool EndsWith(const std::string& text, const char* tail) {
+  const size_t n = std::strlen(tail);
+  return text.size() >= n && text.compare(text.size() - n, n, tail) == 0;
+}
+
+// A count as the log writes it, digits only; false for anything else.
+bool ReadCount(const std::string& text, uint64_t& value) {
+  if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  value = std::strtoull(text.c_str(), nullptr, 10);
+  return true;
+}
+
+// "error 5, access denied (in use?)" or "error 1617": the failure.
+bool ReadError(const std::string& text, Outcome& outcome) {
+  const char head[] = "error ";
+  if (!StartsWith(text, head)) return false;
+  const size_t end = text.find(", ");
+  uint64_t code = 0;
+  if (!ReadCount(text.substr(sizeof head - 1, end == std::string::npos ? end : end - (sizeof head - 1)), code) ||
+      code > 0xFFFFFFFFu) {
+    return false;
+  }
+  outcome = FailedWith(static_cast<uint32_t>(code));
+  return true;
+}
+
+bool ReadOutcome(const std::string& text, Outcome& outcome) {
+  if (text == "ok" || text == "given up") {
+    outcome.is = text == "ok" ? Outcome::Ok : Outcome::GivenUp;
+    outcome.error = 0;
+    return true;
+  }
+  return ReadError(text, outcome);
+}
+
+// A name in quotes after `head`, up to the last quote; `rest` what follows it.
+bool ReadQuoted(const std::string& text, const char* head, std::string& name, std::string& rest) {
+  const size_t from = std::strlen(head), quote = text.rfind('"');
+  if (!StartsWith(text, head) || quote == std::string::npos || quote < from) return false;
+  name = text.substr(from, quote - from);
+  rest = text.substr(quote + 1);
+  return true;
+}
+
+// What ends in ": OUTCOME" after a head, the outcome after the last ": ".
+bool ReadEnding(const std::string& text, size_t from, std::string& what, Outcome& outcome) {
+  const size_t colon = text.rfind(": ");
+  if (colon == std::string::npos || colon < from || !ReadOutcome(text.substr(colon + 2), outcome)) return false;
+  what = text.substr(from, colon - from);
+  return true;
+}
+
+bool ReadOpen(const std::string& text, Event& e) {
+  std::string rest;
+  if (!ReadQuoted(text, kOpen, e.what, rest)) return false;
+  const size_t colon = rest.find(": ");
+  if (colon == std::string::npos || !ReadOutcome(rest.substr(colon + 2), e.outcome)) return false;
+  e.access = rest.substr(0, colon);
+  return std::find(std::begin(kAccesses), std::end(kAccesses), e.access) != std::end(kAccesses);
+}
+
+// A count such as " (12 bytes written)" at `at`, as `tail` ends it, if one
+// is there: `at` then goes past it.
+void ReadNoteCount(const std::string& rest, size_t& at, const char* tail, uint64_t& count) {
+  if (rest.compare(at, 2, " (") != 0) return;
+  const size_t end = rest.find(tail, at + 2);
+  uint64_t n = 0;
+  if (end == std::string::npos || !ReadCount(rest.substr(at + 2, end - at - 2), n) || n == 0) return;
+  count = n;
+  at = end + std::strlen(tail);
+}
+
+bool ReadClose(const std::string& text, Event& e) {
+  if (StartsWith(text, "close: ")) return ReadOutcome(text.substr(7), e.outcome);
+  std::string rest;
+  if (!ReadQuoted(text, "close \"", e.what, rest) || e.what.empty()) return false;
+  size_t at = 0;
+  ReadNoteCount(rest, at, kWritten, e.written);
+  ReadNoteCount(rest, at, kReadBytes, e.read);
+  return rest.compare(at, 2, ": ") == 0 && ReadOutcome(rest.substr(at + 2), e.outcome);
+}
+
+// Settings or time-outs: what they are, refused with an error or not.
+void ReadShown(const std::string& text, const char* head, Event& e) {
+  const size_t refused = text.rfind(kRefused);
+  const size_t from = std::strlen(head);
+  if (refused != std::string::npos && refused >= from &&
+      ReadError(text.substr(refused + sizeof kRefused - 1), e.outcome)) {
+    e.what = text.substr(from, refused - from);
+  } else {
+    e.what = text.substr(from);
+  }
+}
+
+bool ReadFind(const std::string& text, Event& e) {
+  std::string rest;
+  if (!ReadQuoted(text, kFind, e.what, rest) || rest.compare(0, 2, ": ") != 0) return false;
+  if (!ReadError(rest.substr(2), e.outcome)) e.address = rest.substr(2);
+  return true;
+}
+
+bool ReadConnect(const std::string& text, Event& e) {
+  const size_t from = sizeof kConnect - 1, colon = text.find(": ", from);
+  if (!StartsWith(text, kConnect) || colon == std::string::npos || !ReadOutcome(text.substr(colon + 2), e.outcome)) {
+    return false;
+  }
+  e.what = text.substr(from, colon - from);
+  return true;
+}
+
+bool ReadFailed(const std::string& text, Event& e) {
+  const size_t at = text.rfind(kFailed);
+  if (at == std::string::npos || !ReadError(text.substr(at + sizeof kFailed - 1), e.outcome)) return false;
+  e.what = text.substr(0, at);
+  return true;
+}
+
+// Reads `text` as an event of `kind`; false when it is none.
+bool ReadAs(EventKind kind, const std::string& text, Event& e) {
+  e = Event();
+  e.kind = kind;
+  switch (kind) {
+    case EventKind::Open: return ReadOpen(text, e);
+    case EventKind::Close: return ReadClose(text, e);
+    case EventKind::Settings:
+    case EventKind::Timeouts: {
+      const char* head = kind == EventKind::Settings ? kSettings : kTimeouts;
+      if (!StartsWith(text, head)) return false;
+      ReadShown(text, head, e);
+      return true;
+    }
+    case EventKind::Queues: return StartsWith(text, kQueues) && ReadEnding(text, sizeof kQueues - 1, e.what, e.outcome);
+    case EventKind::LineErrors:
+      if (!StartsWith(text, kLineErrors)) return false;
+      e.what = text.substr(sizeof kLineErrors - 1);
+      return true;
+    case EventKind::Find: return ReadFind(text, e);
+    case EventKind::Connect: return ReadConnect(text, e);
+    case EventKind::Waited:
+      if (!StartsWith(text, kWaited) || !EndsWith(text, kTimeOut) ||
+          text.size() < sizeof kWaited - 1 + sizeof kTimeOut - 1) {
+        return false;
+      }
+      e.what = text.substr(sizeof kWaited - 1, text.size() - (sizeof kWaited - 1) - (sizeof kTimeOut - 1));
+      return true;
+    case EventKind::Played:
+      if (!StartsWith(text, kPlayedNote)) return false;
+      e.what = text.substr(sizeof kPlayedNote - 1);
+      return true;
+    case EventKind::Repeated: {
+      uint64_t count = 0;
+      if (!StartsWith(text, kRepeated) || !EndsWith(text, kRepeatedEnd) ||
+          text.size() < sizeof kRepeated - 1 + sizeof kRepeatedEnd - 1) {
+        return false;
+      }
+      e.what = text.substr(sizeof kRepeated - 1, text.size() - (sizeof kRepeated - 1) - (sizeof kRepeatedEnd - 1));
+      return ReadCount(e.what, count);
+    }
+    case EventKind::Failed: return ReadFailed(text, e);
+    case EventKind::Other: e.what = text; return true;
+  }
+  return false;
+}
+
+// A count in a close's note, when there is one: " (12 bytes written)".
+std::string CountNote(uint64_t count, const char* tail) {
+  return count == 0 ? std::string() : " (" + std::to_string(count) + tail;
+}
+
+}  // namespace
+
+Event MakeEvent(EventKind kind, const std::string& what, const Outcome& outcome) {
+  Event e;
+  e.kind = kind;
+  e.what = what;
+  e.outcome = outcome;
+  return e;
+}
+
+std::string EventText(const Event& e) {
+  switch (e.kind) {
+    case EventKind::Open: return kOpen + e.what + "\"" + e.access + ": " + OutcomeText(e.outcome);
+    case EventKind::Close:
+      return kClose + (e.what.empty() ? std::string() : " \"" + e.what + "\"" + CountNote(e.written, kWritten) +
+                                                             CountNote(e.read, kReadBytes)) +
+             ": " + OutcomeText(e.outcome);
+    case EventKind::Failed: return e.what + kFailed + ErrorText(e.outcome.error);
+    case EventKind::Settings:
+    case EventKind::Timeouts:
+      return (e.kind == EventKind::Settings ? kSettings : kTimeouts) + e.what +
+             (e.outcome.ok() ? std::string() : kRefused + ErrorText(e.outcome.error));
+    case EventKind::Queues: return kQueues + e.what + ": " + OutcomeText(e.outcome);
+    case EventKind::LineErrors: return kLineErrors + e.what;
+    case EventKind::Find: return kFind + e.what + "\": " + (e.outcome.ok() ? e.address : ErrorText(e.outcome.error));
+    case EventKind::Connect: return kConnect + e.what + ": " + OutcomeText(e.outcome);
+    case EventKind::Waited: return kWaited + e.what + kTimeOut;
+    case EventKind::Played: return kPlayedNote + e.what;
+    case EventKind::Repeated: return kRepeated + e.what + kRepeatedEnd;
+    case EventKind::Other: break;
+  }
+  return e.what;
+}
+
+Event ReadEvent(const std::string& text) {
+  // Kinds with first words of their own first; a failure's words come last.
+  static const EventKind kOrder[] = {EventKind::Open,       EventKind::Close,  EventKind::Settings,
+                                     EventKind::Timeouts,   EventKind::Queues, EventKind::LineErrors,
+                                     EventKind::Find,       EventKind::Connect, EventKind::Waited,
+                                     EventKind::Played,     EventKind::Repeated, EventKind::Failed};
+  Event e;
+  for (EventKind kind : kOrder) {
+    if (ReadAs(kind, text, e)) return e;
+  }
+  ReadAs(EventKind::Other, text, e);
+  return e;
+}
+
 std::string DataLine(double ms, const std::string& where, char direction, const std::string& bytes,
                      const std::string& note) {
   char length[32];
@@ -124,6 +359,7 @@ bool ParseLogLine(const std::string& line, LogRecord& record) {
   const bool data = (line[at] == '>' || line[at] == '<') && at + 1 < line.size() && line[at + 1] == ' ';
   if (!data) {
     record.text = line.substr(at);
+    record.event = ReadEvent(record.text);
     return true;
   }
   record.direction = line[at];
@@ -159,12 +395,12 @@ bool ParseLogLine(const std::string& line, LogRecord& record) {
   return true;
 }
 
-double SettingsByteMs(const std::string& text) {
+double SettingsByteMs(const Event& event) {
   unsigned baud = 0, bits = 0;
   char parity = 0;
   char stop[4] = {};
-  if (text.find(": refused") != std::string::npos ||
-      std::sscanf(text.c_str(), "settings %u %1u%c%3[0-9.]", &baud, &bits, &parity, stop) != 4) {
+  if (event.kind != EventKind::Settings || !event.outcome.ok() || event.what.find(": refused") != std::string::npos ||
+      std::sscanf(event.what.c_str(), "%u %1u%c%3[0-9.]", &baud, &bits, &parity, stop) != 4) {
     return 0;
   }
   const char* parities = "NOEMS";
@@ -195,10 +431,10 @@ std::string ErrorText(uint32_t code) {
   return "error " + std::to_string(code) + (name == kNames.end() ? "" : std::string(", ") + name->second);
 }
 
-std::string SettingsText(const LineSettings& s) {
+Event SettingsEvent(const LineSettings& s, const Outcome& outcome) {
   static const char kParity[] = "NOEMS";
   static const char* const kStop[] = {"1", "1.5", "2"};
-  std::string text = "settings " + std::to_string(s.baud) + " " + std::to_string(s.byteSize) +
+  std::string text = std::to_string(s.baud) + " " + std::to_string(s.byteSize) +
                      (s.parity < 5 ? std::string(1, kParity[s.parity]) : "?" + std::to_string(s.parity)) +
                      (s.stopBits < 3 ? kStop[s.stopBits] : "?" + std::to_string(s.stopBits));
   std::string flow;
@@ -212,14 +448,29 @@ std::string SettingsText(const LineSettings& s) {
   add(s.rtsControl == 3, "RTS toggle");
   add(s.xonXoffOut, "XON/XOFF out");
   add(s.xonXoffIn, "XON/XOFF in");
-  return text + (flow.empty() ? ", no flow control" : ", flow " + flow);
+  Event e;
+  e.kind = EventKind::Settings;
+  e.what = text + (flow.empty() ? ", no flow control" : ", flow " + flow);
+  e.outcome = outcome;
+  return e;
+}
+
+std::string SettingsText(const LineSettings& settings) { return EventText(SettingsEvent(settings, Succeeded())); }
+
+Event TimeoutsEvent(uint32_t readInterval, uint32_t readMultiplier, uint32_t readConstant,
+                    uint32_t writeMultiplier, uint32_t writeConstant, const Outcome& outcome) {
+  Event e;
+  e.kind = EventKind::Timeouts;
+  e.what = "read interval " + Limit(readInterval) + ", read " + Limit(readMultiplier) + " n + " +
+           Limit(readConstant) + ", write " + Limit(writeMultiplier) + " n + " + Limit(writeConstant);
+  e.outcome = outcome;
+  return e;
 }
 
 std::string TimeoutsText(uint32_t readInterval, uint32_t readMultiplier, uint32_t readConstant,
                          uint32_t writeMultiplier, uint32_t writeConstant) {
-  return "time-outs read interval " + Limit(readInterval) + ", read " + Limit(readMultiplier) +
-         " n + " + Limit(readConstant) + ", write " + Limit(writeMultiplier) + " n + " +
-         Limit(writeConstant);
+  return EventText(
+      TimeoutsEvent(readInterval, readMultiplier, readConstant, writeMultiplier, writeConstant, Succeeded()));
 }
 
 void ReadJoiner::polled(uintptr_t channel, uint32_t waiting, double ms) {

@@ -28,6 +28,11 @@
 // Notes in parentheses are words of their own, comma-separated, so more
 // can follow without a change of format.
 //
+// The words of an event line are one of the kinds of Event below: the spy
+// builds events, EventText writes them and ReadEvent reads them back, so a
+// reader of the log (a device made from it, its page) finds the open of a
+// port or the connect of a connection by its kind, never by its words.
+//
 // Logs of format 1 (a header without "#", text lines only) read back as
 // well. Pure code: no Windows here (the spy itself is spy_hooks.h).
 #pragma once
@@ -59,6 +64,64 @@ double IdleGapMs(double byteMs);
 
 std::string EventLine(double ms, const std::string& where, const std::string& what);
 
+// How a call ended: "ok", an error ("error 5, access denied (in use?)"),
+// or, for a connect under way when its socket closed, "given up".
+struct Outcome {
+  enum Is : uint8_t { Ok, Failed, GivenUp };
+  Is is = Ok;
+  uint32_t error = 0;  // of a failure
+  bool ok() const { return is == Ok; }
+  bool operator==(const Outcome& o) const { return is == o.is && error == o.error; }
+};
+Outcome Succeeded();
+Outcome FailedWith(uint32_t error);
+std::string OutcomeText(const Outcome& outcome);
+
+// What an event line says, by kind, with the text each shows:
+//   Open        open "COM1": ok           open "out.txt" to write: error 5, ...
+//   Close       close: ok                 close "out.txt" (12 bytes written): ok
+//   Failed      read of 5 bytes failed: error 6, not an open handle
+//   Settings    settings 9600 8N1, no flow control      (...: refused, error 87, ...)
+//   Timeouts    time-outs read interval 500, ...        (...: refused, ...)
+//   Queues      queues receive 4096, transmit 4096: ok
+//   LineErrors  line errors: overrun, framing
+//   Find        find "scale.local": 127.0.0.1           find "x": error 11001, ...
+//   Connect     connect 127.0.0.1:5000: ok              (error ..., given up)
+//   Waited      waited 500 ms to receive: time-out
+//   Played      played: seed 7                          (what a played device noted)
+//   Repeated    the line above 3 times more
+//   Other       any other text (a later format's), kept whole
+enum class EventKind : uint8_t {
+  Open, Close, Failed, Settings, Timeouts, Queues, LineErrors, Find, Connect, Waited, Played, Repeated, Other
+};
+
+struct Event {
+  EventKind kind = EventKind::Other;
+  // What the kind is about: the file as the plug-in named it (Open; Close
+  // of a file, empty for a port's or the connection's), the call that
+  // failed ("read of 5 bytes"), the settings, time-outs, queues or line
+  // errors after their first word ("9600 8N1, no flow control"), the host
+  // looked for, the peer ("127.0.0.1:5000"), the wait ("500 ms to
+  // receive"), the note, the count of repeats; Other: the whole text.
+  std::string what;
+  std::string access;       // Open of a file: " to read", " to write", " to read and write"
+  uint64_t written = 0;     // Close of a file: its bytes written and read
+  uint64_t read = 0;
+  std::string address;      // Find: the address found
+  Outcome outcome;          // Settings, Timeouts: Failed when refused
+  bool operator==(const Event& e) const {
+    return kind == e.kind && what == e.what && access == e.access && written == e.written && read == e.read &&
+           address == e.address && outcome == e.outcome;
+  }
+};
+
+// An event of `kind` about `what` (Event::what), that ended so.
+Event MakeEvent(EventKind kind, const std::string& what, const Outcome& outcome = Succeeded());
+
+// The words of an event line, and the event they say.
+std::string EventText(const Event& event);
+Event ReadEvent(const std::string& text);
+
 // A line of bytes in direction '>' or '<'; an empty `bytes` is shown by the
 // note alone.
 std::string DataLine(double ms, const std::string& where, char direction, const std::string& bytes,
@@ -78,7 +141,11 @@ struct LogRecord {
   std::string text;      // of an event line: "open \"COM1\": ok"; of a data
                          // line without bytes, its note ("the peer closed
                          // the connection")
+  Event event;           // of an event line: what its text says
   std::string note;      // of a data line: the words in parentheses
+  bool isData() const { return direction != ' '; }
+  // A receive that found the connection closed by the peer.
+  bool peerClosed() const { return direction == '<' && bytes.empty() && text == kPeerClosed; }
 };
 bool ParseLogLine(const std::string& line, LogRecord& record);
 
@@ -99,15 +166,19 @@ struct LineSettings {
   bool xonXoffOut = false;
   bool xonXoffIn = false;
 };
+// The event of settings set (or, `outcome` failed, refused).
+Event SettingsEvent(const LineSettings& settings, const Outcome& outcome);
 // "settings 9600 8N1, no flow control", "settings 19200 7E2, flow CTS, XON/XOFF in"
 std::string SettingsText(const LineSettings& settings);
 
-// The milliseconds a character takes at the settings a settings line
-// shows ("settings 9600 8N1, ..."); 0 for any other line, or refused ones.
-double SettingsByteMs(const std::string& text);
+// The milliseconds a character takes at the settings an event shows
+// ("settings 9600 8N1, ..."); 0 for any other event, or refused settings.
+double SettingsByteMs(const Event& event);
 
-// "time-outs read interval 500, read 10 n + 200, write 1 n + 500" (max for
-// MAXDWORD).
+// The event of time-outs set: "time-outs read interval 500, read 10 n +
+// 200, write 1 n + 500" (max for MAXDWORD).
+Event TimeoutsEvent(uint32_t readInterval, uint32_t readMultiplier, uint32_t readConstant,
+                    uint32_t writeMultiplier, uint32_t writeConstant, const Outcome& outcome);
 std::string TimeoutsText(uint32_t readInterval, uint32_t readMultiplier, uint32_t readConstant,
                          uint32_t writeMultiplier, uint32_t writeConstant);
 

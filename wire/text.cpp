@@ -26,4 +26,19 @@ std::string Visible(const std::string& bytes) {
   return shown;
 }
 
+std::string Quoted(const std::string& bytes) { return "\"" + Visible(bytes) + "\""; }
+
+std::string Trimmed(const std::string& text, const char* blanks) {
+  const size_t first = text.find_first_not_of(blanks);
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
 }  // namespace nbwire

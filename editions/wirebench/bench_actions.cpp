@@ -15,6 +15,7 @@
 #include "wire/port_names.h"
 #include "wire/spy_log.h"
 #include "wire/spy_view.h"
+#include "wire/text.h"
 
 namespace wl {
 namespace wirebench {
@@ -23,15 +24,6 @@ namespace {
 // The file the spy writes to, while it is on.
 std::FILE* spyFile = nullptr;
 std::string spyPath;  // its name
-
-// At unload (the host ends), the spy's last lines reach its file.
-struct SpyFileCloser {
-  ~SpyFileCloser() {
-    if (spyFile == nullptr) return;
-    nbwire::FinishSpy();
-    std::fflush(spyFile);
-  }
-} spyFileCloser;
 
 struct Outcome {
   int number = kDone;
@@ -88,33 +80,23 @@ void Run(Body body) {
   Report(outcome);
 }
 
-bool IsPlace(const std::string& place) {
-  nbwire::ServerAddress address;
-  return !nbwire::NamedPort(place).empty() || nbwire::ParseServerAddress(place, address);
-}
-
-std::string Trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(' ');
-  return first == std::string::npos ? std::string()
-                                    : text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 Outcome Play(const std::string& parameters, bool served) {
   const std::vector<std::string> fields = SplitFields(parameters);
-  if (fields.size() != 2 || !IsPlace(fields[0])) {
+  nbwire::Place place;
+  if (fields.size() != 2 || !nbwire::ParsePlace(fields[0], place)) {
     return Failed(kBadParameter, "wbPlay takes \"PORT,FILE\" with a port such as COM1 or a server such as "
                                  "127.0.0.7:5000, not " + Shown(parameters));
   }
-  const std::string path = Trimmed(fields[1]);
+  const std::string path = nbwire::Trimmed(fields[1]);
   if (path.empty()) {
-    nbwire::StopPlaying(fields[0]);
+    nbwire::StopPlaying(place);
     return {};
   }
   std::string text;
   if (const DWORD error = nbwire::ReadWholeFile(path, text)) return FileFailed("cannot read the device file", path, error);
   const nbdevice::ParsedFile parsed = nbdevice::ParseDeviceFile(text);
   if (!parsed.ok) return Failed(kDeviceFileMistake, path + " " + parsed.error);
-  nbwire::Play(fields[0], parsed.device);
+  nbwire::Play(place, parsed.device);
   return served ? Outcome() : NoCommPlugInYet();
 }
 
@@ -151,13 +133,14 @@ Outcome Spy(const std::string& path, bool served) {
 
 Outcome SpyToDevice(const std::string& parameters) {
   const std::vector<std::string> fields = SplitFields(parameters);
-  const std::string place = fields.size() == 3 ? Trimmed(fields[1]) : std::string();
-  if (fields.size() != 3 || (!place.empty() && !IsPlace(place))) {
+  const std::string place = fields.size() == 3 ? nbwire::Trimmed(fields[1]) : std::string();
+  nbwire::Place named;
+  if (fields.size() != 3 || (!place.empty() && !nbwire::ParsePlace(place, named))) {
     return Failed(kBadParameter, "wbSpyToDevice takes \"LOG,PORT,FILE\" with a port such as COM1 or a server "
                                  "such as 127.0.0.7:5000 (or none: the first the log shows), not " +
                                      Shown(parameters));
   }
-  const std::string logPath = Trimmed(fields[0]), devicePath = Trimmed(fields[2]);
+  const std::string logPath = nbwire::Trimmed(fields[0]), devicePath = nbwire::Trimmed(fields[2]);
   if (logPath.empty() || devicePath.empty()) {
     return Failed(kNoFileName, "wbSpyToDevice needs the spy log's name and the device file's");
   }
@@ -185,6 +168,13 @@ void wbSpy(const std::string& parameters) {
 
 void wbSpyToDevice(const std::string& parameters) {
   Run([&](bool) { return SpyToDevice(parameters); });
+}
+
+void Unload() {
+  nbwire::Detach();  // the spy's last lines reach its file first
+  if (spyFile != nullptr) std::fclose(spyFile);
+  spyFile = nullptr;
+  spyPath.clear();
 }
 
 }  // namespace wirebench

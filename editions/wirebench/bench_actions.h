@@ -22,5 +22,11 @@ void wbSpy(const std::string& parameters);
 // shows).
 void wbSpyToDevice(const std::string& parameters);
 
+// Unloaded before the process ends (FreeLibrary): the spy writes its last
+// lines and its file closes, the devices stop, the comm plug-ins' slots
+// are theirs again. At process exit nothing is called: the system releases
+// all.
+void Unload();
+
 }  // namespace wirebench
 }  // namespace wl

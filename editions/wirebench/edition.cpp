@@ -26,6 +26,7 @@ const Edition kWirebench = {
     "Played devices and a byte spy for the Wirelet and Quillport plug-ins.",
     kCatalogue,
     sizeof kCatalogue / sizeof kCatalogue[0],
+    wirebench::Unload,
 };
 
 }  // namespace

@@ -11,12 +11,6 @@
 namespace nbrun {
 namespace {
 
-std::string Trimmed(const std::string& text) {
-  const size_t begin = text.find_first_not_of(" \t");
-  if (begin == std::string::npos) return std::string();
-  return text.substr(begin, text.find_last_not_of(" \t") - begin + 1);
-}
-
 // Reads + - * / and parentheses by recursive descent. With `references`, a
 // [name] stands for a number whose value is not known yet: the form is
 // checked and the value is meaningless.
@@ -125,7 +119,7 @@ class Parser {
 }  // namespace
 
 bool ReadNumber(const std::string& text, double& value) {
-  const std::string number = Trimmed(text);
+  const std::string number = nbwire::Trimmed(text, " \t");
   size_t at = !number.empty() && (number[0] == '+' || number[0] == '-') ? 1 : 0;
   int digits = 0, points = 0;
   for (; at < number.size(); ++at) {
@@ -158,7 +152,7 @@ bool ReadOperator(const std::string& text, Operator& op) {
   } kOperators[] = {{"=", Operator::Equal},           {"<>", Operator::NotEqual},
                     {">", Operator::Greater},         {"<", Operator::Less},
                     {">=", Operator::GreaterOrEqual}, {"<=", Operator::LessOrEqual}};
-  const std::string written = Trimmed(text);
+  const std::string written = nbwire::Trimmed(text, " \t");
   for (const auto& entry : kOperators) {
     if (written == entry.text) {
       op = entry.op;

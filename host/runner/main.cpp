@@ -83,7 +83,7 @@ int WriteView(const std::string& log, std::string page) {
 int CheckScript(nbrun::Runner& runner, const nbrun::Program& program, const nbrun::Options& options,
                 const Refuse& refuse) {
   std::vector<std::string> devices;
-  for (const auto& device : options.wire.devices) devices.push_back(device.first);
+  for (const auto& device : options.wire.devices) devices.push_back(device.written);
   const std::vector<std::string> warnings = nbrun::ProgramWarnings(program, PresetOf(options), devices);
   for (const std::string& warning : warnings) runner.warn("", warning);
   if (options.strict && !warnings.empty()) return refuse("nbrun: warnings are mistakes with --strict");
@@ -166,7 +166,7 @@ int main(int argc, char** argv) {
   settings.trace = options.trace;
   settings.quiet = options.quiet;
   settings.strict = options.strict;
-  for (const auto& device : options.wire.devices) settings.devices.push_back(device.first);
+  for (const auto& device : options.wire.devices) settings.devices.push_back(device.written);
   settings.results = results.get();
   nbrun::Runner runner(host, settings);
   for (const auto& preset : options.presets) runner.variables().set(preset.first, preset.second);

@@ -7,54 +7,28 @@ namespace {
 
 using Kind = StatementKind;
 
-struct Block {
-  Kind open, close;
-  const char* openName;
-  const char* closeName;
-};
-
-const Block kBlocks[] = {{Kind::If, Kind::EndIf, "If", "EndIf"},
-                         {Kind::While, Kind::EndWhile, "While", "EndWhile"},
-                         {Kind::Loop, Kind::EndLoop, "Loop", "EndLoop"}};
+// A block is named by the kind that opens it (If, While, Loop).
+BlockRole RoleOf(Kind kind) {
+  const StatementForm* form = FormOf(kind);
+  return form ? form->role : BlockRole::None;
+}
 
 // The block a line opens; an Else opens its If's second part.
-const Block* Opened(Kind kind) {
-  for (const Block& block : kBlocks) {
-    if (block.open == kind || (kind == Kind::Else && block.open == Kind::If)) return &block;
-  }
-  return nullptr;
+Kind Opened(Kind kind) {
+  const BlockRole role = RoleOf(kind);
+  return role == BlockRole::Opens ? kind : role == BlockRole::Else ? FormOf(kind)->partner : Kind::Nothing;
 }
 
 // The block a line closes; an Else closes its If's first part.
-const Block* Closed(Kind kind) {
-  for (const Block& block : kBlocks) {
-    if (block.close == kind || (kind == Kind::Else && block.open == Kind::If)) return &block;
-  }
-  return nullptr;
+Kind Closed(Kind kind) {
+  const BlockRole role = RoleOf(kind);
+  return role == BlockRole::Closes || role == BlockRole::Else ? FormOf(kind)->partner : Kind::Nothing;
 }
 
-std::string NameOf(Kind kind, const Block& block, bool opening) {
-  if (kind == Kind::Else) return "Else";
-  return opening ? block.openName : block.closeName;
-}
+std::string NameOf(Kind kind) { return FormOf(kind)->name; }
+// The line that ends a block ("EndWhile").
+std::string EndOf(Kind block) { return NameOf(FormOf(block)->partner); }
 
-// What an argument's value must read as, checked at load when the argument
-// holds no [name] and again when it runs.
-enum class Check { Milliseconds, Operator, WholeNumber, Expression, Decimals, Position, Length };
-
-const struct {
-  Kind kind;
-  size_t index;
-  Check check;
-} kArgumentChecks[] = {
-    {Kind::Pause, 0, Check::Milliseconds}, {Kind::If, 1, Check::Operator},
-    {Kind::While, 1, Check::Operator},     {Kind::Loop, 0, Check::WholeNumber},
-    {Kind::Loop, 1, Check::WholeNumber},   {Kind::Math, 0, Check::Expression},
-    {Kind::Math, 1, Check::Decimals},      {Kind::SubStr, 1, Check::Position},
-    {Kind::SubStr, 2, Check::Length},
-};
-
-std::string Quoted(const std::string& text) { return "\"" + Visible(text) + "\""; }
 
 std::string Unreadable(const std::string& expression, const std::string& why) {
   return "cannot read " + Quoted(expression) + ": " + why;
@@ -86,6 +60,7 @@ std::string Problem(Check check, const std::string& value) {
       return whole && number >= 1 ? "" : Quoted(value) + " is not a position (1 or more)";
     case Check::Length:
       return whole && number >= 0 ? "" : Quoted(value) + " is not a length (0 or more)";
+    case Check::Any: break;
   }
   return std::string();
 }
@@ -94,26 +69,27 @@ std::string Problem(Check check, const std::string& value) {
 // that hold a [name] (at load, before variables have values).
 std::string ArgumentProblem(const Statement& statement, const std::vector<std::string>& values,
                             bool literalOnly) {
-  for (const auto& rule : kArgumentChecks) {
-    if (rule.kind != statement.kind) continue;
-    const std::string& value = values[rule.index];
-    if (literalOnly && value.find('[') != std::string::npos) continue;
-    const std::string why = Problem(rule.check, value);
+  const StatementForm* form = FormOf(statement.kind);
+  for (size_t k = 0; form != nullptr && k < form->arguments && k < values.size(); ++k) {
+    const std::string& value = values[k];
+    if (form->checks[k] == Check::Any || (literalOnly && value.find('[') != std::string::npos)) continue;
+    const std::string why = Problem(form->checks[k], value);
     if (!why.empty()) return statement.name + ": " + why;
   }
   return std::string();
 }
 
-// Matches every block's lines; sets `error` for the first that does not fit.
-void MatchBlocks(Program& program, std::string& error) {
+// Matches the blocks of the lines from `from` on, which close every block
+// they open; sets `error` for the first that does not fit.
+void MatchBlocks(Program& program, size_t from, std::string& error) {
   std::vector<Line>& lines = program.lines;
   std::vector<size_t> open;  // the lines of the blocks not yet closed
   auto fail = [&](size_t at, const std::string& why) {
     error = program.where(lines[at]) + ": " + why;
   };
-  for (size_t i = 0; i < lines.size(); ++i) {
+  for (size_t i = from; i < lines.size(); ++i) {
     const Kind kind = lines[i].statement.kind;
-    if (kind == Kind::ExitLoop) {
+    if (RoleOf(kind) == BlockRole::Leaves) {
       size_t depth = open.size();
       while (depth > 0 && lines[open[depth - 1]].statement.kind != Kind::While &&
              lines[open[depth - 1]].statement.kind != Kind::Loop) {
@@ -122,15 +98,15 @@ void MatchBlocks(Program& program, std::string& error) {
       if (depth == 0) return fail(i, "ExitLoop outside Loop and While");
       lines[i].match = open[depth - 1];  // the loop's first line until its end is known
     }
-    if (const Block* closes = Closed(kind)) {
-      const std::string name = NameOf(kind, *closes, false);
-      if (open.empty()) return fail(i, name + " without " + closes->openName);
+    const Kind closes = Closed(kind);
+    if (closes != Kind::Nothing) {
+      const std::string name = NameOf(kind);
+      if (open.empty()) return fail(i, name + " without " + NameOf(closes));
       Line& opener = lines[open.back()];
-      const Block* found = Opened(opener.statement.kind);
+      const Kind found = Opened(opener.statement.kind);
       if (found != closes) {
-        return fail(i, name + ", but the " + NameOf(opener.statement.kind, *found, true) +
-                           " on line " + std::to_string(opener.number) + " has no " +
-                           found->closeName);
+        return fail(i, name + ", but the " + NameOf(opener.statement.kind) + " on line " +
+                           std::to_string(opener.number) + " has no " + EndOf(found));
       }
       if (kind == Kind::Else && opener.statement.kind == Kind::Else) {
         return fail(i, "a second Else for the same If");
@@ -139,15 +115,14 @@ void MatchBlocks(Program& program, std::string& error) {
       lines[i].match = open.back();  // where EndWhile and EndLoop go back to
       open.pop_back();
     }
-    if (Opened(kind)) open.push_back(i);
+    if (Opened(kind) != Kind::Nothing) open.push_back(i);
   }
   if (!open.empty()) {
     const Kind kind = lines[open.back()].statement.kind;
-    const Block& block = *Opened(kind);
-    return fail(open.back(), NameOf(kind, block, true) + " without " + block.closeName);
+    return fail(open.back(), NameOf(kind) + " without " + EndOf(Opened(kind)));
   }
-  for (Line& line : lines) {
-    if (line.statement.kind == Kind::ExitLoop) line.match = lines[line.match].match;
+  for (size_t i = from; i < lines.size(); ++i) {
+    if (lines[i].statement.kind == Kind::ExitLoop) lines[i].match = lines[lines[i].match].match;
   }
 }
 
@@ -184,181 +159,275 @@ struct Count {
   int current = 0, last = 0, step = 1;
 };
 
+class Interpreter;
+
+}  // namespace
+
+// A statement as it runs: its line, its arguments as written and with
+// their [names] filled in, the variable it writes (named by its last
+// argument), and the line the run goes on with.
+struct Step {
+  Interpreter& run;
+  size_t here;  // the line's index
+  const Line& line;
+  const std::vector<std::string>& raw;
+  std::vector<std::string> values;
+  std::string target;
+  size_t& at;
+  std::string& why;
+};
+
+namespace {
+
 class Interpreter {
  public:
   Interpreter(const Program& program, Host& host)
-      : program_(program), host_(host), counts_(program.lines.size()),
-        runs_(program.lines.size()), inLoop_(InLoops(program)) {}
+      : program(program), host(host), counts(program.lines.size()), runs(program.lines.size()),
+        inLoop(InLoops(program)) {}
 
   Outcome run(size_t next, std::string& message) {
-    while (next < program_.lines.size()) {
-      const Line& line = program_.lines[next];
-      host_.running(program_.where(line));
+    while (next < program.lines.size()) {
+      const Line& line = program.lines[next];
+      host.running(program.where(line));
       std::string why;
       Outcome outcome = step(next, why);
       // Asked after the line, so a stop during it (a Pause cut short, an
       // action that took long) names that line, and the last line is no
       // exception.
-      if (outcome == Outcome::Done) outcome = host_.stop(why);
+      if (outcome == Outcome::Done) outcome = host.stop(why);
       if (outcome != Outcome::Done) {
-        message = program_.where(line) + ": " + why;
+        message = program.where(line) + ": " + why;
         return outcome;
       }
     }
     return Outcome::Done;
   }
 
- private:
-  // Runs the line at `at` and moves `at` to the next one to run.
-  Outcome step(size_t& at, std::string& why) {
-    const size_t here = at++;
-    const Line& line = program_.lines[here];
-    const Statement& statement = line.statement;
-    const std::vector<std::string>& raw = statement.arguments;
-    std::vector<std::string> values;
-    for (const std::string& argument : raw) values.push_back(expand(argument));
-    why = ArgumentProblem(statement, values, false);
-    if (!why.empty()) return Outcome::Failed;
-    // The variable a statement writes is named by its last argument.
-    const std::string target = raw.empty() ? "" : name(raw.back());
-    int a = 0, b = 0;
-
-    switch (statement.kind) {
-      case Kind::Nothing:
-      case Kind::Label:
-      case Kind::EndIf: break;
-      case Kind::Action:
-        if (!host_.action(statement.name, values.empty() ? "" : values[0])) {
-          why = "no loaded plug-in has an action " + statement.name;
-          return Outcome::Failed;
-        }
-        break;
-      case Kind::SetVar: host_.setVariable(name(raw[0]), values[1]); break;
-      case Kind::Print: host_.print(values[0]); break;
-      case Kind::Pause:
-        ReadWholeNumber(values[0], a);
-        host_.pause(a);
-        break;
-      case Kind::Expect: {
-        const bool held = values[0] == values[1];
-        const std::string what = "expected " + raw[0] + " to read " + Quoted(values[1]) +
-                                 (held ? ": it does" : ", it reads " + Quoted(values[0]));
-        const int runs = ++runs_[here];
-        host_.expected(program_.where(line), inLoop_[here] || runs > 1 ? runs : 0, held, what);
-        if (held) break;
-        why = what;
-        return Outcome::ExpectFailed;
-      }
-      case Kind::If:
-      case Kind::While:
-        if (!holds(values)) at = line.match + 1;
-        break;
-      case Kind::Else:
-        at = line.match + 1;  // the If's part ran: skip the Else part
-        break;
-      case Kind::EndWhile: at = line.match; break;
-      case Kind::Loop: {
-        ReadWholeNumber(values[0], a);
-        ReadWholeNumber(values[1], b);
-        counts_[here] = Count{true, a, b, a <= b ? 1 : -1};
-        host_.setVariable(target, std::to_string(a));
-        break;
-      }
-      case Kind::EndLoop: {
-        Count& count = counts_[line.match];
-        if (!count.running) {
-          why = "EndLoop reached without running its Loop (a GotoLine into the loop?)";
-          return Outcome::Failed;
-        }
-        if (count.current == count.last) {
-          count.running = false;
-          break;
-        }
-        count.current += count.step;
-        host_.setVariable(name(program_.lines[line.match].statement.arguments[2]),
-                          std::to_string(count.current));
-        at = line.match + 1;
-        break;
-      }
-      case Kind::ExitLoop:
-        counts_[program_.lines[line.match].match].running = false;
-        at = line.match + 1;
-        break;
-      case Kind::GotoLine:
-        if (!LabelLine(program_, values[0], &at)) {
-          why = NoLabel(values[0]);
-          return Outcome::Failed;
-        }
-        break;
-      case Kind::Math: {
-        double value = 0;
-        std::string error;
-        if (!Evaluate(values[0], value, error)) {
-          why = statement.name + ": " + Unreadable(values[0], error);
-          return Outcome::Failed;
-        }
-        ReadWholeNumber(values[1], a);
-        host_.setVariable(target, FormatNumber(value, a));
-        break;
-      }
-      case Kind::StrLen: host_.setVariable(target, std::to_string(values[0].size())); break;
-      case Kind::SubStr: {
-        ReadWholeNumber(values[1], a);
-        ReadWholeNumber(values[2], b);
-        const size_t start = static_cast<size_t>(a - 1);
-        host_.setVariable(target, start < values[0].size() ? values[0].substr(start, b) : "");
-        break;
-      }
-      case Kind::SearchStr: {
-        const size_t found = values[0].empty() ? std::string::npos : values[1].find(values[0]);
-        host_.setVariable(target, std::to_string(found == std::string::npos ? 0 : found + 1));
-        break;
-      }
-      case Kind::StrUpper: host_.setVariable(target, UpperCase(values[0])); break;
-      case Kind::StrLower: host_.setVariable(target, LowerCase(values[0])); break;
-      case Kind::StrParse: parse(values[0], values[1], name(raw[2]), target); break;
-      case Kind::AlertBox: host_.print(AlertLine(values[0], values[1])); break;
-    }
-    return Outcome::Done;
-  }
-
-  bool holds(const std::vector<std::string>& values) const {
-    Operator op = Operator::Equal;
-    ReadOperator(values[1], op);
-    return Compare(values[0], op, values[2]);
-  }
-
   std::string expand(const std::string& text) {
-    return Substitute(text, [this](const std::string& name) { return host_.variable(name); });
+    return Substitute(text, [this](const std::string& name) { return host.variable(name); });
   }
 
   // The variable an argument names, with the brackets inside its name
   // substituted: "[item[i]]" names item3 while i is 3.
   std::string name(const std::string& argument) { return expand(VariableName(argument)); }
 
-  // StrParse: the items of `text` between the delimiters into array1,
-  // array2, ... and their number into `count`. An empty text has no items;
-  // an empty delimiter makes the whole text one.
-  void parse(const std::string& text, const std::string& delimiter, const std::string& array,
-             const std::string& count) {
-    size_t items = 0;
-    for (size_t at = 0; !text.empty();) {
-      const size_t end = delimiter.empty() ? std::string::npos : text.find(delimiter, at);
-      host_.setVariable(array + std::to_string(++items), text.substr(at, end - at));
-      if (end == std::string::npos) break;
-      at = end + delimiter.size();
-    }
-    host_.setVariable(count, std::to_string(items));
+  const Program& program;
+  Host& host;
+  std::vector<Count> counts;  // by the Loop line's index
+  std::vector<int> runs;      // how many times each Expect line has run
+  std::vector<bool> inLoop;   // by line: inside a While or Loop block
+
+ private:
+  // Runs the line at `at` by its statement's handler and moves `at` to the
+  // next one to run.
+  Outcome step(size_t& at, std::string& why) {
+    const size_t here = at++;
+    const Line& line = program.lines[here];
+    const Statement& statement = line.statement;
+    Step s{*this, here, line, statement.arguments, {}, std::string(), at, why};
+    for (const std::string& argument : s.raw) s.values.push_back(expand(argument));
+    why = ArgumentProblem(statement, s.values, false);
+    if (!why.empty()) return Outcome::Failed;
+    s.target = s.raw.empty() ? "" : name(s.raw.back());
+    if (const StatementForm* form = FormOf(statement.kind)) return form->run(s);
+    return statement.kind == Kind::Action ? RunAction(s) : Outcome::Done;
   }
 
-  const Program& program_;
-  Host& host_;
-  std::vector<Count> counts_;  // by the Loop line's index
-  std::vector<int> runs_;      // how many times each Expect line has run
-  std::vector<bool> inLoop_;   // by line: inside a While or Loop block
+  static Outcome RunAction(Step& s) {
+    const Statement& statement = s.line.statement;
+    if (s.run.host.action(statement.name, s.values.empty() ? "" : s.values[0])) return Outcome::Done;
+    s.why = "no loaded plug-in has an action " + statement.name;
+    return Outcome::Failed;
+  }
+};
+
+int WholeNumber(const std::string& value) {
+  int number = 0;
+  ReadWholeNumber(value, number);
+  return number;
+}
+
+// Sets the statement's target variable.
+Outcome Set(Step& s, const std::string& value) {
+  s.run.host.setVariable(s.target, value);
+  return Outcome::Done;
+}
+
+Outcome RunSetVar(Step& s) {
+  s.run.host.setVariable(s.run.name(s.raw[0]), s.values[1]);
+  return Outcome::Done;
+}
+
+Outcome RunPrint(Step& s) {
+  s.run.host.print(s.values[0]);
+  return Outcome::Done;
+}
+
+Outcome RunPause(Step& s) {
+  s.run.host.pause(WholeNumber(s.values[0]));
+  return Outcome::Done;
+}
+
+Outcome RunExpect(Step& s) {
+  const bool held = s.values[0] == s.values[1];
+  const std::string what = "expected " + s.raw[0] + " to read " + Quoted(s.values[1]) +
+                           (held ? ": it does" : ", it reads " + Quoted(s.values[0]));
+  const int runs = ++s.run.runs[s.here];
+  s.run.host.expected(s.run.program.where(s.line), s.run.inLoop[s.here] || runs > 1 ? runs : 0, held, what);
+  if (held) return Outcome::Done;
+  s.why = what;
+  return Outcome::ExpectFailed;
+}
+
+// If and While: on into the block when the comparison holds, else past it.
+Outcome RunCondition(Step& s) {
+  Operator op = Operator::Equal;
+  ReadOperator(s.values[1], op);
+  if (!Compare(s.values[0], op, s.values[2])) s.at = s.line.match + 1;
+  return Outcome::Done;
+}
+
+Outcome RunElse(Step& s) {
+  s.at = s.line.match + 1;  // the If's part ran: skip the Else part
+  return Outcome::Done;
+}
+
+Outcome RunNothing(Step&) { return Outcome::Done; }
+
+Outcome RunEndWhile(Step& s) {
+  s.at = s.line.match;
+  return Outcome::Done;
+}
+
+Outcome RunLoop(Step& s) {
+  const int first = WholeNumber(s.values[0]), last = WholeNumber(s.values[1]);
+  s.run.counts[s.here] = Count{true, first, last, first <= last ? 1 : -1};
+  return Set(s, std::to_string(first));
+}
+
+Outcome RunEndLoop(Step& s) {
+  Count& count = s.run.counts[s.line.match];
+  if (!count.running) {
+    s.why = "EndLoop reached without running its Loop (a GotoLine into the loop?)";
+    return Outcome::Failed;
+  }
+  if (count.current == count.last) {
+    count.running = false;
+    return Outcome::Done;
+  }
+  count.current += count.step;
+  s.run.host.setVariable(s.run.name(s.run.program.lines[s.line.match].statement.arguments[2]),
+                         std::to_string(count.current));
+  s.at = s.line.match + 1;
+  return Outcome::Done;
+}
+
+Outcome RunExitLoop(Step& s) {
+  s.run.counts[s.run.program.lines[s.line.match].match].running = false;
+  s.at = s.line.match + 1;
+  return Outcome::Done;
+}
+
+Outcome RunGotoLine(Step& s) {
+  if (LabelLine(s.run.program, s.values[0], &s.at)) return Outcome::Done;
+  s.why = NoLabel(s.values[0]);
+  return Outcome::Failed;
+}
+
+Outcome RunMath(Step& s) {
+  double value = 0;
+  std::string error;
+  if (!Evaluate(s.values[0], value, error)) {
+    s.why = s.line.statement.name + ": " + Unreadable(s.values[0], error);
+    return Outcome::Failed;
+  }
+  return Set(s, FormatNumber(value, WholeNumber(s.values[1])));
+}
+
+Outcome RunStrLen(Step& s) { return Set(s, std::to_string(s.values[0].size())); }
+
+Outcome RunSubStr(Step& s) {
+  const size_t start = static_cast<size_t>(WholeNumber(s.values[1]) - 1);
+  const std::string& text = s.values[0];
+  return Set(s, start < text.size() ? text.substr(start, WholeNumber(s.values[2])) : "");
+}
+
+Outcome RunSearchStr(Step& s) {
+  const size_t found = s.values[0].empty() ? std::string::npos : s.values[1].find(s.values[0]);
+  return Set(s, std::to_string(found == std::string::npos ? 0 : found + 1));
+}
+
+Outcome RunStrUpper(Step& s) { return Set(s, UpperCase(s.values[0])); }
+
+Outcome RunStrLower(Step& s) { return Set(s, LowerCase(s.values[0])); }
+
+// StrParse: the items of the text between the delimiters into array1,
+// array2, ... and their number into the last argument's variable. An empty
+// text has no items; an empty delimiter makes the whole text one.
+Outcome RunStrParse(Step& s) {
+  const std::string& text = s.values[0];
+  const std::string& delimiter = s.values[1];
+  const std::string array = s.run.name(s.raw[2]);
+  size_t items = 0;
+  for (size_t at = 0; !text.empty();) {
+    const size_t end = delimiter.empty() ? std::string::npos : text.find(delimiter, at);
+    s.run.host.setVariable(array + std::to_string(++items), text.substr(at, end - at));
+    if (end == std::string::npos) break;
+    at = end + delimiter.size();
+  }
+  return Set(s, std::to_string(items));
+}
+
+Outcome RunAlertBox(Step& s) {
+  s.run.host.print(AlertLine(s.values[0], s.values[1]));
+  return Outcome::Done;
+}
+
+using R = BlockRole;
+using C = Check;
+
+// The host's statements; Delay is Pause's other name.
+const StatementForm kForms[] = {
+    {"SetVar", Kind::SetVar, 2, R::None, Kind::Nothing, {}, RunSetVar},
+    {"Print", Kind::Print, 1, R::None, Kind::Nothing, {}, RunPrint},
+    {"Pause", Kind::Pause, 1, R::None, Kind::Nothing, {C::Milliseconds}, RunPause},
+    {"Delay", Kind::Pause, 1, R::None, Kind::Nothing, {C::Milliseconds}, RunPause},
+    {"Expect", Kind::Expect, 2, R::None, Kind::Nothing, {}, RunExpect},
+    {"If", Kind::If, 3, R::Opens, Kind::EndIf, {C::Any, C::Operator}, RunCondition},
+    {"Else", Kind::Else, 0, R::Else, Kind::If, {}, RunElse},
+    {"EndIf", Kind::EndIf, 0, R::Closes, Kind::If, {}, RunNothing},
+    {"While", Kind::While, 3, R::Opens, Kind::EndWhile, {C::Any, C::Operator}, RunCondition},
+    {"EndWhile", Kind::EndWhile, 0, R::Closes, Kind::While, {}, RunEndWhile},
+    {"Loop", Kind::Loop, 3, R::Opens, Kind::EndLoop, {C::WholeNumber, C::WholeNumber}, RunLoop},
+    {"EndLoop", Kind::EndLoop, 0, R::Closes, Kind::Loop, {}, RunEndLoop},
+    {"ExitLoop", Kind::ExitLoop, 0, R::Leaves, Kind::Nothing, {}, RunExitLoop},
+    {"GotoLine", Kind::GotoLine, 1, R::None, Kind::Nothing, {}, RunGotoLine},
+    {"Math", Kind::Math, 3, R::None, Kind::Nothing, {C::Expression, C::Decimals}, RunMath},
+    {"StrLen", Kind::StrLen, 2, R::None, Kind::Nothing, {}, RunStrLen},
+    {"SubStr", Kind::SubStr, 4, R::None, Kind::Nothing, {C::Any, C::Position, C::Length}, RunSubStr},
+    {"SearchStr", Kind::SearchStr, 3, R::None, Kind::Nothing, {}, RunSearchStr},
+    {"StrUpper", Kind::StrUpper, 2, R::None, Kind::Nothing, {}, RunStrUpper},
+    {"StrLower", Kind::StrLower, 2, R::None, Kind::Nothing, {}, RunStrLower},
+    {"StrParse", Kind::StrParse, 4, R::None, Kind::Nothing, {}, RunStrParse},
+    {"AlertBox", Kind::AlertBox, 2, R::None, Kind::Nothing, {}, RunAlertBox},
 };
 
 }  // namespace
+
+const StatementForm* FormOf(StatementKind kind) {
+  for (const StatementForm& form : kForms) {
+    if (form.kind == kind) return &form;
+  }
+  return nullptr;
+}
+
+const StatementForm* FormNamed(const std::string& word) {
+  const std::string lower = LowerCase(word);
+  for (const StatementForm& form : kForms) {
+    if (lower == LowerCase(form.name)) return &form;
+  }
+  return nullptr;
+}
 
 std::string Program::where(const Line& line) const {
   const std::string number = std::to_string(line.number);
@@ -379,7 +448,14 @@ bool Load(const std::vector<std::string>& text, const std::string& source, int f
           Program& program, std::string& error, const ActionKnown& known) {
   program = Program();
   program.source = source;
+  return Extend(program, text, firstNumber, error, known);
+}
+
+bool Extend(Program& program, const std::vector<std::string>& text, int firstNumber, std::string& error,
+            const ActionKnown& known) {
   error.clear();
+  const size_t from = program.lines.size();
+  std::vector<std::string> labels;  // those these lines add
   for (size_t i = 0; i < text.size() && error.empty(); ++i) {
     Line line;
     line.number = firstNumber + static_cast<int>(i);
@@ -392,13 +468,15 @@ bool Load(const std::vector<std::string>& text, const std::string& source, int f
       if (!added.second) {
         why = "the label :" + parsed.statement.name + " is already on line " +
               std::to_string(program.lines[added.first->second].number);
+      } else {
+        labels.push_back(added.first->first);
       }
     }
     if (!why.empty()) error = program.where(line) + ": " + why;
     if (parsed.statement.kind != Kind::Nothing) program.lines.push_back(line);
   }
-  if (error.empty()) MatchBlocks(program, error);
-  for (size_t i = 0; i < program.lines.size() && error.empty(); ++i) {
+  if (error.empty()) MatchBlocks(program, from, error);
+  for (size_t i = from; i < program.lines.size() && error.empty(); ++i) {
     const Statement& statement = program.lines[i].statement;
     if (statement.kind != Kind::GotoLine) continue;
     const std::string& label = statement.arguments[0];
@@ -406,7 +484,10 @@ bool Load(const std::vector<std::string>& text, const std::string& source, int f
       error = program.where(program.lines[i]) + ": " + NoLabel(label);
     }
   }
-  return error.empty();
+  if (error.empty()) return true;
+  program.lines.resize(from);  // the program stays as it was
+  for (const std::string& label : labels) program.labels.erase(label);
+  return false;
 }
 
 Outcome Run(const Program& program, Host& host, std::string& message, size_t start) {

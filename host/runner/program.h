@@ -64,6 +64,13 @@ std::string CheckLine(const std::string& text, const ActionKnown& known, ParsedL
 bool Load(const std::vector<std::string>& text, const std::string& source, int firstNumber,
           Program& program, std::string& error, const ActionKnown& known = nullptr);
 
+// Adds lines to a loaded program, numbered from `firstNumber`, checked as
+// Load checks them: the blocks they open they close, their GotoLines may
+// name the program's earlier labels. False with the first problem in
+// `error`, the program then as it was.
+bool Extend(Program& program, const std::vector<std::string>& text, int firstNumber, std::string& error,
+            const ActionKnown& known = nullptr);
+
 class Host {
  public:
   virtual ~Host() = default;

@@ -3,26 +3,6 @@
 namespace nbrun {
 namespace {
 
-struct Keyword {
-  const char* word;
-  StatementKind kind;
-  size_t arguments;
-};
-
-const Keyword kKeywords[] = {
-    {"setvar", StatementKind::SetVar, 2},     {"print", StatementKind::Print, 1},
-    {"pause", StatementKind::Pause, 1},       {"delay", StatementKind::Pause, 1},
-    {"expect", StatementKind::Expect, 2},     {"if", StatementKind::If, 3},
-    {"else", StatementKind::Else, 0},         {"endif", StatementKind::EndIf, 0},
-    {"while", StatementKind::While, 3},       {"endwhile", StatementKind::EndWhile, 0},
-    {"loop", StatementKind::Loop, 3},         {"endloop", StatementKind::EndLoop, 0},
-    {"exitloop", StatementKind::ExitLoop, 0}, {"gotoline", StatementKind::GotoLine, 1},
-    {"math", StatementKind::Math, 3},         {"strlen", StatementKind::StrLen, 2},
-    {"substr", StatementKind::SubStr, 4},     {"searchstr", StatementKind::SearchStr, 3},
-    {"strupper", StatementKind::StrUpper, 2}, {"strlower", StatementKind::StrLower, 2},
-    {"strparse", StatementKind::StrParse, 4}, {"alertbox", StatementKind::AlertBox, 2},
-};
-
 std::string Arguments(size_t count) {
   if (count == 0) return "no arguments";
   return std::to_string(count) + (count == 1 ? " argument" : " arguments");
@@ -95,12 +75,10 @@ ParsedLine ParseLine(const std::string& line) {
   }
 
   statement.kind = StatementKind::Action;
-  const std::string word = LowerCase(statement.name);
-  for (const Keyword& keyword : kKeywords) {
-    if (word != keyword.word) continue;
-    statement.kind = keyword.kind;
-    if (statement.arguments.size() != keyword.arguments) {
-      return Malformed(statement.name + " takes " + Arguments(keyword.arguments));
+  if (const StatementForm* form = FormNamed(statement.name)) {
+    statement.kind = form->kind;
+    if (statement.arguments.size() != form->arguments) {
+      return Malformed(statement.name + " takes " + Arguments(form->arguments));
     }
   }
   if (statement.kind == StatementKind::Action && statement.arguments.size() > 1) {

@@ -23,6 +23,8 @@
 // Pure code: no Windows here.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -36,6 +38,40 @@ enum class StatementKind {
   If, Else, EndIf, While, EndWhile, Loop, EndLoop, ExitLoop, GotoLine,
   Math, StrLen, SubStr, SearchStr, StrUpper, StrLower, StrParse, AlertBox,
 };
+
+// What a statement is to the blocks around it.
+enum class BlockRole : uint8_t {
+  None,
+  Opens,   // If, While, Loop: its block ends at `partner`
+  Closes,  // EndIf, EndWhile, EndLoop: it ends the block `partner` opened
+  Else,    // closes an If's first part and opens its second
+  Leaves,  // ExitLoop: leaves the While or Loop around it
+};
+
+// What an argument's value must read as, checked at load when the argument
+// holds no [name] and again when it runs (program.h).
+enum class Check : uint8_t { Any, Milliseconds, Operator, WholeNumber, Expression, Decimals, Position, Length };
+
+enum class Outcome;  // how a run ends (program.h)
+struct Step;         // a statement as it runs (program.cpp)
+
+// One of the host's statements: the one place for its name, its arguments,
+// its part in blocks, the rule for each argument and what runs it. The
+// table of them is with the runner of statements (program.cpp).
+struct StatementForm {
+  const char* name;  // as messages write it ("EndWhile"); matched in any case
+  StatementKind kind;
+  size_t arguments;
+  BlockRole role;
+  StatementKind partner;  // Opens: what ends its block; Closes: what opened it
+  Check checks[4];        // by argument
+  Outcome (*run)(Step& step);
+};
+
+// The form of a statement's kind; nullptr for actions, labels and comments.
+const StatementForm* FormOf(StatementKind kind);
+// The form a statement's name stands for, in any case; nullptr for an action's.
+const StatementForm* FormNamed(const std::string& name);
 
 struct Statement {
   StatementKind kind = StatementKind::Nothing;
@@ -78,6 +114,7 @@ std::string LowerCase(std::string text);
 std::string UpperCase(std::string text);
 
 // Bytes made visible (\r, \xHH), as the wire library shows them.
+using nbwire::Quoted;
 using nbwire::Visible;
 
 }  // namespace nbrun

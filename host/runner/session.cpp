@@ -7,20 +7,13 @@ namespace {
 
 // Blocks the lines open and do not close; below 1 when they are complete
 // (or close more than they open, which loading then refuses).
-int OpenBlocks(const std::vector<std::string>& lines, size_t from) {
+int OpenBlocks(const std::vector<std::string>& lines) {
   int depth = 0;
-  for (size_t i = from; i < lines.size(); ++i) {
-    switch (ParseLine(lines[i]).statement.kind) {
-      case StatementKind::If:
-      case StatementKind::While:
-      case StatementKind::Loop: ++depth; break;
-      case StatementKind::EndIf:
-      case StatementKind::EndWhile:
-      case StatementKind::EndLoop:
-        if (--depth < 0) return depth;
-        break;
-      default: break;
-    }
+  for (const std::string& line : lines) {
+    const StatementForm* form = FormOf(ParseLine(line).statement.kind);
+    const BlockRole role = form ? form->role : BlockRole::None;
+    if (role == BlockRole::Opens) ++depth;
+    if (role == BlockRole::Closes && --depth < 0) return depth;
   }
   return depth;
 }
@@ -31,35 +24,28 @@ Outcome Session::feed(const std::string& line, Host& host, std::string& message)
   message.clear();
   ParsedLine parsed;
   const std::string why = CheckLine(line, known_, parsed);
+  ++typed_;
   if (!why.empty()) {
-    message = "line " + std::to_string(typed_.size() + 1) + ": " + why;
-    typed_.emplace_back();
-    if (waiting_ > 0) ++waiting_;
+    message = "line " + std::to_string(typed_) + ": " + why;
+    if (!waiting_.empty()) waiting_.emplace_back();
     return Outcome::Failed;
   }
-  typed_.push_back(line);
-  const size_t first = typed_.size() - ++waiting_;  // the first line of what is completed
-  if (OpenBlocks(typed_, first) > 0) return Outcome::Done;
-  waiting_ = 0;
-
-  Program program;
-  if (!Load(typed_, "", 1, program, message, known_)) {
-    for (size_t i = first; i < typed_.size(); ++i) typed_[i].clear();
+  waiting_.push_back(line);
+  if (OpenBlocks(waiting_) > 0) return Outcome::Done;
+  std::vector<std::string> completed;
+  completed.swap(waiting_);
+  const size_t start = program_.lines.size();
+  if (!Extend(program_, completed, typed_ - static_cast<int>(completed.size()) + 1, message, known_)) {
     return Outcome::Failed;
   }
-  size_t start = 0;
-  while (start < program.lines.size() &&
-         program.lines[start].number <= static_cast<int>(first)) {
-    ++start;
-  }
-  return Run(program, host, message, start);
+  return Run(program_, host, message, start);
 }
 
 std::string Session::end() const {
-  if (waiting_ == 0) return std::string();
-  Program program;
+  if (waiting_.empty()) return std::string();
+  Program program = program_;
   std::string error;
-  Load(typed_, "", 1, program, error, known_);
+  Extend(program, waiting_, typed_ - static_cast<int>(waiting_.size()) + 1, error, known_);
   return error;
 }
 

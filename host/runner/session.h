@@ -27,7 +27,7 @@ class Session {
   Outcome feed(const std::string& line, Host& host, std::string& message);
 
   // Whether a block waits for the line that ends it.
-  bool open() const { return waiting_ > 0; }
+  bool open() const { return !waiting_.empty(); }
 
   // The input has ended: why a block still open does not run ("line 4: If
   // without EndIf"), or empty text when none is.
@@ -35,8 +35,9 @@ class Session {
 
  private:
   ActionKnown known_;
-  std::vector<std::string> typed_;  // every line so far, refused ones as blank lines
-  size_t waiting_ = 0;              // the last lines of typed_ that wait for their block's end
+  Program program_;                   // what was typed and ran, loaded once
+  std::vector<std::string> waiting_;  // the lines of a block not yet ended, refused ones blank
+  int typed_ = 0;                     // the lines typed so far
 };
 
 // "quit" in any case, blanks around allowed: the word that ends the prompt.

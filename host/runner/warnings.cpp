@@ -44,7 +44,6 @@ const ActionFields kFields[] = {
 
 bool Is(const std::string& action, const char* name) { return LowerCase(action) == LowerCase(name); }
 
-std::string Quoted(const std::string& text) { return "\"" + Visible(text) + "\""; }
 
 std::string FieldsText(const ActionFields& fields) {
   std::string count = std::to_string(fields.least);
@@ -130,11 +129,8 @@ std::string OpenedPlace(const std::string& action, const std::string& parameters
 }
 
 bool SamePlace(const std::string& a, const std::string& b) {
-  const std::string port = nbwire::NamedPort(a);
-  if (!port.empty()) return port == nbwire::NamedPort(b);
-  nbwire::ServerAddress first, second;
-  return nbwire::ParseServerAddress(a, first) && nbwire::ParseServerAddress(b, second) &&
-         first.port == second.port && nbwire::SameHost(first.host, second.host);
+  nbwire::Place first, second;
+  return nbwire::ParsePlace(a, first) && nbwire::ParsePlace(b, second) && nbwire::SamePlace(first, second);
 }
 
 std::vector<std::string> ProgramWarnings(const Program& program, const Preset& preset,

@@ -14,15 +14,16 @@ namespace {
 
 // "COM12=FILE" or "127.0.0.7:5000=FILE" into its place and the rest; the
 // place is empty when the text before the first "=" names none.
-std::pair<std::string, std::string> PlaceAndFile(const std::string& text) {
+DeviceOption PlaceAndFile(const std::string& text) {
   const size_t equals = text.find('=');
-  if (equals == std::string::npos) return {std::string(), text};
-  const std::string place = text.substr(0, equals);
-  nbwire::ServerAddress address;
-  if (nbwire::NamedPort(place).empty() && !nbwire::ParseServerAddress(place, address)) {
-    return {std::string(), text};
+  DeviceOption option;
+  if (equals != std::string::npos && nbwire::ParsePlace(text.substr(0, equals), option.place)) {
+    option.written = text.substr(0, equals);
+    option.file = text.substr(equals + 1);
+  } else {
+    option.file = text;
   }
-  return {place, text.substr(equals + 1)};
+  return option;
 }
 
 // "7" into the seed; false for anything but a whole number of 32 bits.
@@ -52,24 +53,24 @@ int TakeWireOption(int argc, char** argv, int at, WireOptions& options) {
     options.spyToDevice = value;
     return 2;
   }
-  const auto device = PlaceAndFile(value);
-  if (device.first.empty() || device.second.empty()) return -1;
-  for (const auto& earlier : options.devices) {
-    if (SamePlace(earlier.first, device.first)) return -2;  // one device a place
+  const DeviceOption device = PlaceAndFile(value);
+  if (device.written.empty() || device.file.empty()) return -1;
+  for (const DeviceOption& earlier : options.devices) {
+    if (nbwire::SamePlace(earlier.place, device.place)) return -2;  // one device a place
   }
   options.devices.push_back(device);
   return 2;
 }
 
 int PrintDeviceFromLog(const std::string& argument) {
-  const auto source = PlaceAndFile(argument);
+  const DeviceOption source = PlaceAndFile(argument);
   std::string log;
-  if (const DWORD error = nbwire::ReadWholeFile(source.second, log)) {
-    std::fprintf(stderr, "cannot read the spy log %s: %s\n", source.second.c_str(),
+  if (const DWORD error = nbwire::ReadWholeFile(source.file, log)) {
+    std::fprintf(stderr, "cannot read the spy log %s: %s\n", source.file.c_str(),
                  nbspy::ErrorText(error).c_str());
     return 2;
   }
-  const nbdevice::LogConversion made = nbdevice::DeviceFromLog(log, source.first, source.second);
+  const nbdevice::LogConversion made = nbdevice::DeviceFromLog(log, source.written, source.file);
   if (!made.ok) {
     std::fprintf(stderr, "%s\n", made.error.c_str());
     return 2;
@@ -88,22 +89,22 @@ Wire::~Wire() {
 std::unique_ptr<Wire> AttachWire(const std::vector<HMODULE>& plugIns, const WireOptions& options,
                                  std::string* error) {
   auto wire = std::make_unique<Wire>();
-  for (const auto& device : options.devices) {
+  for (const DeviceOption& device : options.devices) {
     std::string text;
-    if (const DWORD failed = nbwire::ReadWholeFile(device.second, text)) {
-      *error = "cannot read the device file " + device.second + ": " + nbspy::ErrorText(failed);
+    if (const DWORD failed = nbwire::ReadWholeFile(device.file, text)) {
+      *error = "cannot read the device file " + device.file + ": " + nbspy::ErrorText(failed);
       return nullptr;
     }
     nbdevice::ParsedFile parsed = nbdevice::ParseDeviceFile(text);
     if (!parsed.ok) {
-      *error = device.second + " " + parsed.error;
+      *error = device.file + " " + parsed.error;
       return nullptr;
     }
     if (options.seedGiven) {
       parsed.device.seed = options.seed;
       parsed.device.seedGiven = true;
     }
-    nbwire::Play(device.first, parsed.device);
+    nbwire::Play(device.place, parsed.device);
   }
   if (options.spy) {
     if (!options.spyFile.empty()) {

@@ -18,15 +18,23 @@
 #include <cstdio>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "wire/port_names.h"
+
 namespace nbrun {
+
+// A --device option: where, as written and as read, and the device file.
+struct DeviceOption {
+  std::string written;
+  nbwire::Place place;
+  std::string file;
+};
 
 struct WireOptions {
   bool spy = false;
   std::string spyFile;  // empty: the screen
-  std::vector<std::pair<std::string, std::string>> devices;  // place, device file
+  std::vector<DeviceOption> devices;
   std::string spyToDevice;  // [PLACE=]LOG
   bool seedGiven = false;   // --seed: every played device's random choices start from `seed`
   uint32_t seed = 0;

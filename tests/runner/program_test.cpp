@@ -126,6 +126,34 @@ TEST(Loading, BlocksJumpsAndArgumentsThatDoNotFitNameTheirLine) {
   EXPECT_EQ(program.where(program.lines[1]), "line 8");
 }
 
+// Lines added to a loaded program are loaded as if the script had held
+// them: their blocks matched among them, their jumps to the labels before
+// them; lines refused leave the program as it was.
+TEST(Loading, LinesAddedToAProgramLoadAsTheWholeScriptWould) {
+  const std::string head = ":top\nSetVar \"[n]\" \"0\"\n";
+  const std::string tail = "While \"[n]\" \"<\" \"2\"\nMath \"[n]+1\" \"0\" \"[n]\"\n"
+                           "If \"[n]\" \"=\" \"9\"\nGotoLine \"top\"\nElse\nExitLoop\nEndIf\nEndWhile\n";
+  nbrun::Program whole, grown;
+  std::string error;
+  ASSERT_TRUE(nbrun::Load(Lines(head + tail), "t.nbs", 1, whole, error)) << error;
+  ASSERT_TRUE(nbrun::Load(Lines(head), "t.nbs", 1, grown, error)) << error;
+  ASSERT_TRUE(nbrun::Extend(grown, Lines(tail), 3, error)) << error;
+  ASSERT_EQ(grown.lines.size(), whole.lines.size());
+  for (size_t k = 0; k < whole.lines.size(); ++k) {
+    EXPECT_EQ(grown.lines[k].number, whole.lines[k].number) << k;
+    EXPECT_EQ(grown.lines[k].match, whole.lines[k].match) << k;
+    EXPECT_EQ(grown.lines[k].statement.name, whole.lines[k].statement.name) << k;
+  }
+  EXPECT_EQ(grown.labels, whole.labels);
+
+  EXPECT_FALSE(nbrun::Extend(grown, Lines(":again\nEndIf"), 11, error));
+  EXPECT_EQ(error, "t.nbs:12: EndIf without If");
+  EXPECT_FALSE(nbrun::Extend(grown, Lines(":more\n:top"), 11, error));
+  EXPECT_EQ(error, "t.nbs:12: the label :top is already on line 1");
+  EXPECT_EQ(grown.lines.size(), whole.lines.size());
+  EXPECT_EQ(grown.labels, whole.labels);  // :again and :more went with their lines
+}
+
 TEST(Running, BlocksLoopsAndJumpsTakeTheirWays) {
   EXPECT_EQ(
       LogOf(

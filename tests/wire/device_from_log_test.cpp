@@ -110,6 +110,12 @@ TEST(DeviceFromLog, AStreamReadInOneGoComesAsItCameAndTheFileNamesItsMaker) {
   EXPECT_NE(twin.deviceFile.find("# The log is of a played device (seed 7; garbled byte 2 by line 4): "),
             std::string::npos) << twin.deviceFile;
   EXPECT_EQ(twin.deviceFile.find("seed 9"), std::string::npos) << twin.deviceFile;
+  // A damaged note's control bytes cannot break the comment that shows it.
+  const nbdevice::LogConversion damaged = nbdevice::DeviceFromLog(
+      nbspy::EventLine(0.5, "COM1", std::string("played: a\0b\rc", 13)) + "\n" + Wrote(1, "W\r\n"), "COM1", "d.log");
+  ASSERT_TRUE(damaged.ok) << damaged.error;
+  EXPECT_NE(damaged.deviceFile.find("(a\\x00b\\rc)"), std::string::npos) << damaged.deviceFile;
+  Played(damaged.deviceFile);
 }
 
 // A log as the spy wrote it before its format had a number: answers in the

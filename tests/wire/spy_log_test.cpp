@@ -102,6 +102,67 @@ TEST(SpyLog, SettingsAndErrorsInWords) {
   EXPECT_EQ(nbspy::ErrorText(4242), "error 4242");
 }
 
+// Every kind of event the spy writes reads back as that kind, with what a
+// reader of the log needs, and is written again byte for byte; words a
+// kind does not take (a later format's, a damaged line) stay whole.
+TEST(SpyLog, EventsReadBackAsTheirKindAndWriteBackTheSame) {
+  using nbspy::EventKind;
+  const struct {
+    const char* text;
+    EventKind kind;
+    const char* what;
+    uint32_t error;  // of a failed outcome; 0: none
+  } cases[] = {
+      {"open \"COM1\": ok", EventKind::Open, "COM1", 0},
+      {"open \"C:\\out\\a \"b\".txt\" to read and write: error 123, not a file's name (NUL, CON, COM1 ... "
+       "name devices)",
+       EventKind::Open, "C:\\out\\a \"b\".txt", 123},
+      {"close: ok", EventKind::Close, "", 0},
+      {"close \"log.txt\" (12 bytes written) (3 bytes read): error 6, not an open handle", EventKind::Close,
+       "log.txt", 6},
+      {"read of 5 bytes failed: error 1617", EventKind::Failed, "read of 5 bytes", 1617},
+      {"wait to receive failed: error 10038, not a socket", EventKind::Failed, "wait to receive", 10038},
+      {"settings 9600 8N1, no flow control", EventKind::Settings, "9600 8N1, no flow control", 0},
+      {"settings 300 5M2, flow DSR: refused, error 87, a setting the device refuses", EventKind::Settings,
+       "300 5M2, flow DSR", 87},
+      {"time-outs read interval max, read 0 n + 0, write 1 n + 500", EventKind::Timeouts,
+       "read interval max, read 0 n + 0, write 1 n + 500", 0},
+      {"queues receive 4096, transmit 4096: ok", EventKind::Queues, "receive 4096, transmit 4096", 0},
+      {"line errors: overrun, framing", EventKind::LineErrors, "overrun, framing", 0},
+      {"find \"scale.local\": 127.0.0.7", EventKind::Find, "scale.local", 0},
+      {"find \"nowhere\": error 11001, no such host", EventKind::Find, "nowhere", 11001},
+      {"connect 127.0.0.7:5000: ok", EventKind::Connect, "127.0.0.7:5000", 0},
+      {"connect 127.0.0.1:81: error 10061, connection refused", EventKind::Connect, "127.0.0.1:81", 10061},
+      {"connect 127.0.0.7:5000: given up", EventKind::Connect, "127.0.0.7:5000", 0},
+      {"waited 500 ms to receive: time-out", EventKind::Waited, "500 ms to receive", 0},
+      {"played: garbled byte 2 by line 4", EventKind::Played, "garbled byte 2 by line 4", 0},
+      {"the line above 3 times more", EventKind::Repeated, "3", 0},
+      {"the line above many times more", EventKind::Other, "the line above many times more", 0},
+      {"open COM1 at once", EventKind::Other, "open COM1 at once", 0},
+      {"connect 127.0.0.7:5000: maybe", EventKind::Other, "connect 127.0.0.7:5000: maybe", 0},
+  };
+  for (const auto& c : cases) {
+    const nbspy::Event e = nbspy::ReadEvent(c.text);
+    EXPECT_EQ(static_cast<int>(e.kind), static_cast<int>(c.kind)) << c.text;
+    EXPECT_EQ(e.what, c.what) << c.text;
+    EXPECT_EQ(e.outcome.error, c.error) << c.text;
+    EXPECT_EQ(nbspy::EventText(e), c.text);
+  }
+  const nbspy::Event given = nbspy::ReadEvent("connect 127.0.0.7:5000: given up");
+  EXPECT_EQ(given.outcome.is, nbspy::Outcome::GivenUp);
+  const nbspy::Event file = nbspy::ReadEvent("close \"log.txt\" (12 bytes written) (3 bytes read): ok");
+  EXPECT_EQ(file.written, 12u);
+  EXPECT_EQ(file.read, 3u);
+  EXPECT_EQ(nbspy::ReadEvent("open \"out.txt\" to write: ok").access, " to write");
+  EXPECT_EQ(nbspy::ReadEvent("find \"scale.local\": 127.0.0.7").address, "127.0.0.7");
+  // An error's words are the log's own: any words after its number read as it.
+  const nbspy::Event older = nbspy::ReadEvent("open \"COM3\": error 5, access denied");
+  EXPECT_EQ(older.outcome, nbspy::FailedWith(5));
+  // A settings line gives the time of a character; refused ones give none.
+  EXPECT_NEAR(nbspy::SettingsByteMs(nbspy::ReadEvent("settings 9600 8N1, no flow control")), 1.0417, 1e-3);
+  EXPECT_EQ(nbspy::SettingsByteMs(nbspy::ReadEvent(cases[7].text)), 0);
+}
+
 TEST(ReadJoiner, ReadsJoinIntoThePiecesTheBytesCameIn) {
   Joined joined;
   auto& [lines, texts, joiner] = joined;
