@@ -283,6 +283,26 @@ uint32_t FailureCode(const nbspy::LogRecord& r) {
   return !r.isData() && r.event.kind == nbspy::EventKind::Failed ? r.event.outcome.error : 0;
 }
 
+// The server's end reset the connection (WSAECONNRESET).
+bool ConnectionReset(const nbspy::LogRecord& r) {
+  return r.where == nbspy::kConnectionWhere && FailureCode(r) == 10054;
+}
+
+// A reset answers what was sent to a server that had closed: it closed
+// right after its last answer and heard nothing after it, as a device made
+// from the log then does (the request after it gets the reset again).
+void ClosedBefore(std::vector<Exchange>& exchanges, size_t sessionStart, Answer& greeting) {
+  size_t last = exchanges.size();
+  while (last > sessionStart && exchanges[last - 1].answer.empty()) --last;
+  exchanges.erase(exchanges.begin() + static_cast<std::ptrdiff_t>(last), exchanges.end());
+  Answer& answer = last > sessionStart ? exchanges[last - 1].answer : greeting;
+  if (answer.empty() || !answer.back().close) {
+    Piece close;
+    close.close = true;
+    answer.push_back(close);
+  }
+}
+
 Removal RemovalOf(const std::vector<nbspy::LogRecord>& records) {
   Removal removal;
   double openMs = 0, lastWorked = 0, lastRefused = 0;
@@ -353,6 +373,8 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
       }
       // A write of nothing is no request.
       if (!lineEndings && !record.bytes.empty()) exchanges.push_back({record.bytes, record.ms, {}, record.ms});
+    } else if (ConnectionReset(record)) {
+      ClosedBefore(exchanges, sessionStart, greeting);
     } else if (!record.bytes.empty() || record.peerClosed()) {
       // The answer to the last request made before the bytes came; the rest
       // of a piece an earlier line began ("waiting since": an LF a line

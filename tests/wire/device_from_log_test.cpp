@@ -174,3 +174,33 @@ TEST(DeviceFromLog, AnAdapterPulledOutIsPulledOutInTheMadeDevice) {
   ASSERT_TRUE(other.ok) << other.error;
   EXPECT_EQ(Count(other.deviceFile, "unplug"), 0u) << other.deviceFile;
 }
+
+// A server that closed shows in a log as the reset that answers the next
+// request, or as the end of the connection: either way the made server
+// closes after its last answer, hears nothing after it, and a new
+// connection starts it again.
+TEST(DeviceFromLog, AServerThatClosedClosesInTheMadeDevice) {
+  const auto sent = [](double ms, const std::string& bytes) {
+    return nbspy::DataLine(ms, "TCP", '>', bytes) + "\n";
+  };
+  const std::string log = std::string(nbspy::kLogHeader) + "\n" +
+                          "      1.8 TCP    connect 127.0.0.7:5025: ok\n" + sent(3, "MEAS?\r\n") +
+                          nbspy::DataLine(24, "TCP", '<', "+4.9\n") + "\n" + sent(32, "MEAS?\r\n") +
+                          nbspy::DataLine(52, "TCP", '<', "+5.1\n") + "\n" + sent(75, "MEAS?\r\n") +
+                          "     76.2 TCP    receive failed: error 10054, connection reset by the peer\n"
+                          "     96.3 TCP    close: ok\n"
+                          "     99.6 TCP    connect 127.0.0.7:5025: ok\n" + sent(100, "MEAS?\r\n") +
+                          nbspy::DataLine(120, "TCP", '<', "+4.9\n") + "\n";
+  const nbdevice::LogConversion made = nbdevice::DeviceFromLog(log, "127.0.0.7:5025", "m.log");
+  ASSERT_TRUE(made.ok) << made.error;
+  EXPECT_NE(made.deviceFile.find("on \"MEAS?\" send wait 20 \"+5.1\\n\" close\non \"MEAS?\" send wait 20 \"+4.9\\n\"\n"),
+            std::string::npos) << made.deviceFile;
+  EXPECT_EQ(Count(made.deviceFile, "\non "), 3u) << made.deviceFile;  // the request the reset answered is gone
+  nbdevice::Device meter(Played(made.deviceFile));
+  meter.open(0);
+  meter.hear("MEAS?\r\n", 0);
+  meter.hear("MEAS?\r\n", 100);
+  meter.advance(200);
+  EXPECT_EQ(meter.take(100), "+4.9\n+5.1\n");
+  EXPECT_TRUE(meter.closed());
+}
