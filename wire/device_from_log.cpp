@@ -398,7 +398,8 @@ LogConversion DeviceFromLog(const std::string& log, const std::string& place,
         }
         AddPiece(greeting, greetingLastMs, record);
         if (!record.bytes.empty()) {
-          const double after = record.afterMs >= 0 ? record.afterMs : record.cameMs;
+          // Nothing came before the port was opened, whatever the spy last saw.
+          const double after = std::max(record.afterMs >= 0 ? record.afterMs : record.cameMs, openMs);
           unasked.push_back({after - openMs, record.cameMs - openMs, record.bytes});
         }
       }
